@@ -1,0 +1,95 @@
+#include "tessel-test.h"
+
+#include <sqlite3.h>
+
+static void
+remove_tree (const gchar *path)
+{
+  GDir *dir = g_dir_open (path, 0, NULL);
+  if (dir != NULL)
+    {
+      const gchar *name;
+      while ((name = g_dir_read_name (dir)) != NULL)
+        {
+          gchar *child = g_build_filename (path, name, NULL);
+          if (g_file_test (child, G_FILE_TEST_IS_DIR)
+              && !g_file_test (child, G_FILE_TEST_IS_SYMLINK))
+            remove_tree (child);
+          else
+            g_unlink (child);
+          g_free (child);
+        }
+      g_dir_close (dir);
+    }
+  g_rmdir (path);
+}
+
+void
+tessel_fixture_setup (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  GError *error = NULL;
+  fx->dir = g_dir_make_tmp ("tessel-test-XXXXXX", &error);
+  g_assert_no_error (error);
+  fx->db = g_build_filename (fx->dir, "meta_storage", NULL);
+  fx->conf = g_build_filename (fx->dir, "metadata_lib.conf", NULL);
+  storage_set_path (fx->db);
+  meta_conf_set_path (fx->conf);
+}
+
+void
+tessel_fixture_teardown (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  storage_close ();
+  meta_free_lib_conf ();
+  config.max_file_sz = 0;
+  config.max_storage_limit = 0;
+  /* Restore write permission a test may have taken away before removing. */
+  g_chmod (fx->dir, 0700);
+  remove_tree (fx->dir);
+  g_free (fx->dir);
+  g_free (fx->db);
+  g_free (fx->conf);
+}
+
+gchar *
+tessel_fixture_write (TesselFixture *fx, const gchar *name, const gchar *text)
+{
+  gchar *path = g_build_filename (fx->dir, name, NULL);
+  GError *error = NULL;
+  g_file_set_contents (path, text, -1, &error);
+  g_assert_no_error (error);
+  return path;
+}
+
+void
+tessel_test_sql (const gchar *db, const gchar *sql)
+{
+  sqlite3 *conn = NULL;
+  g_assert_cmpint (sqlite3_open (db, &conn), ==, SQLITE_OK);
+  sqlite3_busy_timeout (conn, 5000);
+  char *message = NULL;
+  int rc = sqlite3_exec (conn, sql, NULL, NULL, &message);
+  if (rc != SQLITE_OK)
+    g_error ("test SQL failed: %s: %s", sql, message);
+  sqlite3_close (conn);
+}
+
+gchar *
+tessel_test_sql_text (const gchar *db, const gchar *sql)
+{
+  sqlite3 *conn = NULL;
+  sqlite3_stmt *stmt = NULL;
+  gchar *result = NULL;
+  g_assert_cmpint (sqlite3_open (db, &conn), ==, SQLITE_OK);
+  sqlite3_busy_timeout (conn, 5000);
+  g_assert_cmpint (sqlite3_prepare_v2 (conn, sql, -1, &stmt, NULL), ==,
+                   SQLITE_OK);
+  if (sqlite3_step (stmt) == SQLITE_ROW
+      && sqlite3_column_type (stmt, 0) != SQLITE_NULL)
+    result = g_strdup ((const gchar *) sqlite3_column_text (stmt, 0));
+  sqlite3_finalize (stmt);
+  sqlite3_close (conn);
+  return result;
+}

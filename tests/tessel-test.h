@@ -1,0 +1,41 @@
+/* Shared test fixture: every test works in a temporary directory of its
+ * own, with the database and configuration placed there. */
+#ifndef TESSEL_TEST_H
+#define TESSEL_TEST_H
+
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include "metadata.h"
+#include "metadata_conf.h"
+#include "metadata_storage.h"
+
+G_BEGIN_DECLS
+
+typedef struct
+{
+  gchar *dir;  /* the test's own temporary directory */
+  gchar *db;   /* dir/meta_storage, set as the storage path */
+  gchar *conf; /* dir/metadata_lib.conf, set as the configuration path */
+} TesselFixture;
+
+/* Creates the directory and points storage and configuration into it;
+ * opens nothing. */
+void tessel_fixture_setup (TesselFixture *fx, gconstpointer data);
+/* Closes the database and configuration and removes the directory. */
+void tessel_fixture_teardown (TesselFixture *fx, gconstpointer data);
+
+/* Writes text to dir/name and returns the full path (g_free it). */
+gchar *tessel_fixture_write (TesselFixture *fx, const gchar *name,
+                             const gchar *text);
+
+/* Runs SQL on the test database through a connection of its own, outside
+ * the library; fails the test on an SQL error. */
+void tessel_test_sql (const gchar *db, const gchar *sql);
+/* The first column of the first row of a query as text (g_free it), or
+ * NULL for no row or a NULL value. */
+gchar *tessel_test_sql_text (const gchar *db, const gchar *sql);
+
+G_END_DECLS
+
+#endif /* TESSEL_TEST_H */

@@ -1,0 +1,215 @@
+/* Opening the database, the existence test with the memory-card swap, and
+ * the trim. */
+#include <stdlib.h>
+#include <string.h>
+
+#include "tessel-test.h"
+
+static const char create_table_sql[]
+    = "CREATE TABLE Metadata ( Filename varchar(256) primary key, Album "
+      "varchar(64), Title varchar(64), Year varchar(10), Publisher "
+      "varchar(64), Artist varchar(64), Genre varchar(64), Track int(3), "
+      "Bitrate int(12), Length int(12), MIME varchar(64), Resolution "
+      "varchar(64), Fps int(12), Codec varchar(64), PixelAspectRatio decimal "
+      "(5,10), Channels int(5), Frequency int(12), AccessTime int(15), "
+      "Present int(1), UPnP int(1), UDN varchar(20), Filesize int(15), "
+      "LastModification int(15), AddedTime int(15), isPlaylist int(1), "
+      "isStream int(1))";
+
+static gint
+row_count (TesselFixture *fx)
+{
+  g_autofree gchar *n
+      = tessel_test_sql_text (fx->db, "SELECT count(*) FROM Metadata");
+  return atoi (n);
+}
+
+static void
+test_init_creates_table (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_autofree gchar *sql = tessel_test_sql_text (
+      fx->db, "SELECT sql FROM sqlite_master WHERE name = 'Metadata'");
+  g_assert_cmpstr (sql, ==, create_table_sql);
+  g_assert_cmpint (storage_close (), ==, 0);
+
+  /* Opening again keeps the table and its rows. */
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename) VALUES ('/a')");
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_assert_cmpint (storage_file_exists ("/a", 0, NULL), ==, 1);
+  /* A second open without a close replaces the first connection. */
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_assert_cmpint (storage_file_exists ("/a", 0, NULL), ==, 1);
+}
+
+static void
+test_init_existing_table_fewer_columns (TesselFixture *fx, gconstpointer d)
+{
+  (void) d;
+  tessel_test_sql (fx->db, "CREATE TABLE Metadata (Filename varchar(256) "
+                           "primary key, Title varchar(64));"
+                           "INSERT INTO Metadata VALUES ('/x', 't')");
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_assert_cmpint (storage_file_exists ("/x", 0, NULL), ==, 1);
+}
+
+static void
+test_init_failures (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  /* A file that is no database is refused, and left as it was. */
+  g_autofree gchar *junk = tessel_fixture_write (
+      fx, "meta_storage", "this is certainly not an SQLite database file, "
+                          "just some text that is long enough to be read");
+  g_assert_cmpint (storage_init (), ==, 0);
+  g_autofree gchar *after = NULL;
+  g_assert_true (g_file_get_contents (junk, &after, NULL, NULL));
+  g_assert_true (g_str_has_prefix (after, "this is certainly"));
+  /* Calls on a failed open refuse, they do not crash. */
+  g_assert_cmpint (storage_file_exists ("/a", 1, NULL), ==, 0);
+  storage_vacuum (0);
+
+  /* A missing directory. */
+  g_autofree gchar *nowhere = g_build_filename (fx->dir, "no", "db", NULL);
+  storage_set_path (nowhere);
+  g_assert_cmpint (storage_init (), ==, 0);
+  storage_set_path (fx->db);
+}
+
+static void
+test_file_exists_card_swap (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  tessel_test_sql (fx->db,
+                   "INSERT INTO Metadata (Filename) VALUES "
+                   "('/media/mmc2/a.mp3'), ('/media/mmc1/b.mp3'), "
+                   "('/media/mmc3/c.mp3'), ('/x/mmc1/mmc2/d.mp3'), "
+                   "('Title'), ('it''s \"quoted\" %d.mp3')");
+
+  gchar *other = NULL;
+  g_assert_cmpint (storage_file_exists ("/media/mmc2/a.mp3", 1, &other), ==,
+                   1);
+  g_assert_null (other);
+  g_assert_cmpint (storage_file_exists ("/media/mmc1/a.mp3", 0, &other), ==,
+                   0);
+  g_assert_null (other);
+  g_assert_cmpint (storage_file_exists ("/media/mmc1/a.mp3", 1, &other), ==,
+                   1);
+  g_assert_cmpstr (other, ==, "/media/mmc2/a.mp3");
+  g_clear_pointer (&other, g_free);
+  g_assert_cmpint (storage_file_exists ("/media/mmc2/b.mp3", 1, &other), ==,
+                   1);
+  g_assert_cmpstr (other, ==, "/media/mmc1/b.mp3");
+  g_clear_pointer (&other, g_free);
+
+  /* Only '1' and '2' swap, only the first "mmc" counts, and a name
+   * ending in "mmc" has nothing to swap. */
+  g_assert_cmpint (storage_file_exists ("/media/mmc4/c.mp3", 1, &other), ==,
+                   0);
+  g_assert_cmpint (storage_file_exists ("/x/mmc2/mmc2/d.mp3", 1, &other), ==,
+                   1);
+  g_assert_cmpstr (other, ==, "/x/mmc1/mmc2/d.mp3");
+  g_clear_pointer (&other, g_free);
+  g_assert_cmpint (storage_file_exists ("/x/mmc2/mmc1/d.mp3", 1, &other), ==,
+                   0);
+  g_assert_cmpint (storage_file_exists ("/media/mmc", 1, &other), ==, 0);
+  g_assert_null (other);
+
+  /* Names are compared as exact text: a column's name, quotes and percent
+   * signs are just characters. */
+  g_assert_cmpint (storage_file_exists ("Title", 0, NULL), ==, 1);
+  g_assert_cmpint (storage_file_exists ("Filename", 0, NULL), ==, 0);
+  g_assert_cmpint (
+      storage_file_exists ("it's \"quoted\" %d.mp3", 0, NULL), ==, 1);
+  g_assert_cmpint (storage_file_exists ("/MEDIA/mmc2/a.mp3", 0, NULL), ==, 0);
+  g_assert_cmpint (storage_file_exists (NULL, 1, &other), ==, 0);
+}
+
+static void
+test_file_exists_refuses_overlong (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  GString *name = g_string_new ("/");
+  while (name->len < 2100)
+    g_string_append (name, "abcdefghij");
+  g_autofree gchar *sql = g_strdup_printf (
+      "INSERT INTO Metadata (Filename) VALUES ('%s')", name->str);
+  tessel_test_sql (fx->db, sql);
+  /* The statement would not fit the 2048-byte buffer: not run, 0. */
+  g_assert_cmpint (storage_file_exists (name->str, 0, NULL), ==, 0);
+  g_string_free (name, TRUE);
+}
+
+static void
+seed_trim_rows (TesselFixture *fx)
+{
+  tessel_test_sql (fx->db,
+                   "DELETE FROM Metadata;"
+                   "INSERT INTO Metadata (Filename, Present, UPnP) VALUES "
+                   "('/absent-null', 0, NULL), ('/absent-zero', 0, 0), "
+                   "('/present-zero', 1, 0), ('/present-null', 1, NULL), "
+                   "('/absent-upnp', 0, 1), ('/present-upnp', 1, 1)");
+}
+
+static void
+test_vacuum_threshold (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  seed_trim_rows (fx);
+
+  /* Exactly the limit: nothing happens. */
+  storage_vacuum (6);
+  g_assert_cmpint (row_count (fx), ==, 6);
+
+  /* One row over: every absent row without UPnP and every UPnP = 0 row
+   * goes, however far below the limit that takes the table. */
+  storage_vacuum (5);
+  g_assert_cmpint (row_count (fx), ==, 3);
+  g_assert_cmpint (storage_file_exists ("/present-null", 0, NULL), ==, 1);
+  g_assert_cmpint (storage_file_exists ("/absent-upnp", 0, NULL), ==, 1);
+  g_assert_cmpint (storage_file_exists ("/present-upnp", 0, NULL), ==, 1);
+  g_assert_cmpint (storage_file_exists ("/present-zero", 0, NULL), ==, 0);
+
+  /* A negative limit counts as 0. */
+  seed_trim_rows (fx);
+  storage_vacuum (-5);
+  g_assert_cmpint (row_count (fx), ==, 3);
+
+  /* An empty table is never trimmed, whatever the limit. */
+  tessel_test_sql (fx->db, "DELETE FROM Metadata");
+  storage_vacuum (-1);
+  g_assert_cmpint (row_count (fx), ==, 0);
+}
+
+static void
+test_close_when_closed (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  (void) fx;
+  g_assert_cmpint (storage_close (), ==, 0);
+  g_assert_cmpint (storage_file_exists ("/a", 0, NULL), ==, 0);
+}
+
+int
+main (int argc, char **argv)
+{
+  g_test_init (&argc, &argv, NULL);
+#define ADD(path, fn)                                                         \
+  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,           \
+              tessel_fixture_teardown)
+  ADD ("/storage/init/creates-table", test_init_creates_table);
+  ADD ("/storage/init/existing-table-fewer-columns",
+       test_init_existing_table_fewer_columns);
+  ADD ("/storage/init/failures", test_init_failures);
+  ADD ("/storage/exists/card-swap-and-exact-text",
+       test_file_exists_card_swap);
+  ADD ("/storage/exists/overlong-statement",
+       test_file_exists_refuses_overlong);
+  ADD ("/storage/vacuum/threshold", test_vacuum_threshold);
+  ADD ("/storage/close/when-closed", test_close_when_closed);
+  return g_test_run ();
+}
