@@ -1,0 +1,34 @@
+/* Shared parts of the tessel command-line program.  Each subcommand lives
+ * in a tools/tessel-NAME.cpp of its own and is listed in the command table
+ * of tools/tessel.cpp. */
+#ifndef TESSEL_TOOL_H
+#define TESSEL_TOOL_H
+
+#include <glib.h>
+
+/* Options every subcommand understands. */
+struct TesselCommonOptions
+{
+  gchar *database = nullptr;
+  gchar *config = nullptr;
+};
+
+/* Parses argv with the given entries plus --database and --config, with
+ * parameter_string and summary shown by --help.  On a usage mistake prints
+ * one line to stderr and returns FALSE (exit with 2). */
+gboolean tessel_parse (int *argc, char ***argv, const GOptionEntry *entries,
+                       const char *parameter_string, const char *summary,
+                       TesselCommonOptions *common);
+
+/* Places the files given by the common options and opens the library
+ * (meta_init).  On failure prints one line to stderr and returns FALSE
+ * (exit with 1). */
+gboolean tessel_open (const TesselCommonOptions *common);
+
+/* Prints one line "tessel: MESSAGE" to stderr. */
+void tessel_error (const char *format, ...) G_GNUC_PRINTF (1, 2);
+
+/* Subcommands: argv[0] is the subcommand's name. */
+int tessel_cmd_init (int argc, char **argv);
+
+#endif /* TESSEL_TOOL_H */
