@@ -1,0 +1,379 @@
+/* Storing a metadata list as a row, the presence flag, and the whole-row
+ * services: size and modification time, the list of stored names, and
+ * deletion by a key's value. */
+#include "metadata_storage-private.h"
+#include "metadata_storage_values-private.h"
+#include "metadata_conf.h"
+#include "tessel-private.h"
+
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+gboolean
+storage_format_real (double value, char buffer[STORAGE_REAL_SIZE])
+{
+  if (!isfinite (value))
+    return FALSE;
+  g_ascii_formatd (buffer, STORAGE_REAL_SIZE, "%f", value);
+  return TRUE;
+}
+
+gchar *
+storage_value_text (const gchar *value)
+{
+  return g_strndup (value, META_VALUE_SIZE - 1);
+}
+
+/* Where a row stands: found, certainly missing, or unknown because the
+ * database could not be read (kept locked by another process, or the
+ * statement would not fit the buffer). */
+enum class RowLookup
+{
+  FOUND,
+  MISSING,
+  UNKNOWN
+};
+
+/* Looks for a row with exactly this Filename.  Unlike the plain existence
+ * test it tells a locked database from a missing row: storing must not
+ * take "could not look" for "not there" and insert a second row for a file
+ * that is stored under the other card's name. */
+static RowLookup
+lookup_row (const gchar *filename)
+{
+  StorageSql sql = storage_compose (
+      "SELECT Filename FROM Metadata WHERE Filename=%Q", filename);
+  if (!sql || storage_db == NULL)
+    return RowLookup::UNKNOWN;
+  for (int attempt = 0; attempt < STORAGE_ATTEMPTS; attempt++)
+    {
+      sqlite3_stmt *raw = NULL;
+      int rc = sqlite3_prepare_v2 (storage_db, sql.get (), -1, &raw, NULL);
+      StorageStmt stmt (raw);
+      if (rc == SQLITE_OK && stmt)
+        rc = sqlite3_step (stmt.get ());
+      if (rc == SQLITE_ROW)
+        return RowLookup::FOUND;
+      if (rc == SQLITE_DONE)
+        return RowLookup::MISSING;
+      if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
+        return RowLookup::UNKNOWN;
+    }
+  return RowLookup::UNKNOWN;
+}
+
+/* The same path on the other memory card (the digit after the first "mmc"
+ * swapped between 1 and 2), as the existence test forms it; NULL when the
+ * name has no such place. */
+static gchar *
+other_card_name (const gchar *filename)
+{
+  const gchar *mmc = strstr (filename, "mmc");
+  if (mmc == NULL || strlen (mmc) < 4 || (mmc[3] != '1' && mmc[3] != '2'))
+    return NULL;
+  gchar *other = g_strdup (filename);
+  other[mmc - filename + 3] = mmc[3] == '1' ? '2' : '1';
+  return other;
+}
+
+/* Appends item's value as an SQL literal: integers with "%d", floats
+ * widened to double with "%f", text as an escaped string literal.  FALSE
+ * for a value that has no literal (an unknown type, infinity or NaN). */
+static gboolean
+append_literal (GString *out, const gchar *value, const MetaType *type)
+{
+  switch (storage_value_tag (type))
+    {
+    case META_TYPE_INTEGER:
+      {
+        gint32 number;
+        memcpy (&number, value, sizeof number);
+        g_string_append_printf (out, "%d", number);
+        return TRUE;
+      }
+    case META_TYPE_FLOAT:
+      {
+        gfloat number;
+        memcpy (&number, value, sizeof number);
+        char text[STORAGE_REAL_SIZE];
+        if (!storage_format_real (number, text))
+          return FALSE;
+        g_string_append (out, text);
+        return TRUE;
+      }
+    case META_TYPE_TEXT:
+      {
+        g_autofree gchar *text = storage_value_text (value);
+        StorageSql literal (sqlite3_mprintf ("%Q", text));
+        if (!literal)
+          return FALSE;
+        g_string_append (out, literal.get ());
+        return TRUE;
+      }
+    default:
+      return FALSE;
+    }
+}
+
+/* TRUE when an earlier node of the list already names this column (column
+ * names compare without regard to ASCII case). */
+static gboolean
+key_seen_before (const MetaItem *list, const MetaItem *item)
+{
+  for (const MetaItem *p = list; p != item; p = p->next)
+    if (g_ascii_strcasecmp (p->key, item->key) == 0)
+      return TRUE;
+  return FALSE;
+}
+
+/* The nodes of list that go into the statement: a key that occurs again
+ * further down the chain keeps its first value (the one added last), for
+ * an insertion and an update alike; "Present" always comes from the
+ * caller's flag.  FALSE when a key is not a plain identifier: no SQL is
+ * built from it. */
+static gboolean
+list_keys_usable (const MetaItem *list)
+{
+  for (const MetaItem *item = list; item != NULL; item = item->next)
+    if (!storage_key_is_identifier (item->key))
+      return FALSE;
+  return TRUE;
+}
+
+static gboolean
+item_is_stored (const MetaItem *list, const MetaItem *item)
+{
+  return g_ascii_strcasecmp (item->key, "Present") != 0
+         && !key_seen_before (list, item);
+}
+
+/* "UPDATE Metadata SET k = v, ..., Present = p WHERE Filename = 'target'"
+ * or NULL when a value has no literal or the text does not fit. */
+static StorageSql
+compose_update (const MetaItem *list, const gchar *target, gchar present)
+{
+  g_autoptr (GString) assignments = g_string_new (NULL);
+  for (const MetaItem *item = list; item != NULL; item = item->next)
+    {
+      if (!item_is_stored (list, item))
+        continue;
+      g_string_append (assignments, item->key);
+      g_string_append (assignments, " = ");
+      if (!append_literal (assignments, item->value, &item->type))
+        return StorageSql ();
+      g_string_append (assignments, ", ");
+      if (assignments->len >= STORAGE_STATEMENT_SIZE)
+        return StorageSql ();
+    }
+  g_string_append (assignments, present ? "Present = 1" : "Present = 0");
+  return storage_compose ("UPDATE Metadata SET %s WHERE Filename = %Q",
+                          assignments->str, target);
+}
+
+/* "INSERT INTO Metadata (k,...,Present,AddedTime) VALUES (v,...,p,now)",
+ * or NULL as for the update.  A list that carries its own AddedTime keeps
+ * it. */
+static StorageSql
+compose_insert (const MetaItem *list, gchar present)
+{
+  g_autoptr (GString) columns = g_string_new (NULL);
+  g_autoptr (GString) values = g_string_new (NULL);
+  gboolean has_added_time = FALSE;
+  for (const MetaItem *item = list; item != NULL; item = item->next)
+    {
+      if (!item_is_stored (list, item))
+        continue;
+      if (g_ascii_strcasecmp (item->key, "AddedTime") == 0)
+        has_added_time = TRUE;
+      g_string_append (columns, item->key);
+      g_string_append_c (columns, ',');
+      if (!append_literal (values, item->value, &item->type))
+        return StorageSql ();
+      g_string_append_c (values, ',');
+      if (columns->len + values->len >= STORAGE_STATEMENT_SIZE)
+        return StorageSql ();
+    }
+  g_string_append (columns, "Present");
+  g_string_append (values, present ? "1" : "0");
+  if (!has_added_time)
+    {
+      /* Seconds since the epoch, kept 64-bit so that times after 2038 do
+       * not wrap. */
+      g_string_append (columns, ",AddedTime");
+      g_string_append_printf (values, ",%" G_GINT64_FORMAT,
+                              g_get_real_time () / G_USEC_PER_SEC);
+    }
+  return storage_compose ("INSERT INTO Metadata (%s) VALUES (%s)",
+                          columns->str, values->str);
+}
+
+extern "C" int
+storage_store (MetaItem *list, const gchar *filename, gchar present)
+{
+  if (!list_keys_usable (list))
+    return 0;
+
+  /* A NULL name matches no row, so the list goes in as a new row. */
+  RowLookup found = RowLookup::MISSING;
+  g_autofree gchar *other = NULL;
+  if (filename != NULL)
+    {
+      found = lookup_row (filename);
+      if (found == RowLookup::MISSING)
+        {
+          other = other_card_name (filename);
+          if (other != NULL)
+            found = lookup_row (other);
+          if (found != RowLookup::FOUND)
+            g_clear_pointer (&other, g_free);
+        }
+    }
+
+  StorageSql sql;
+  switch (found)
+    {
+    case RowLookup::FOUND:
+      /* A Filename node in the list renames a row found under the other
+       * card's name to the name the card has now. */
+      sql = compose_update (list, other != NULL ? other : filename, present);
+      break;
+    case RowLookup::MISSING:
+      storage_vacuum (meta_conf_get_max_storage_limit ());
+      sql = compose_insert (list, present);
+      break;
+    case RowLookup::UNKNOWN:
+    default:
+      return 0;
+    }
+  return sql ? storage_exec_retry (sql.get ()) : 0;
+}
+
+extern "C" int
+storage_set_present (const gchar *filename)
+{
+  if (filename == NULL || !storage_file_exists (filename, 0, NULL))
+    return 0;
+  return storage_write_int (filename, "Present", 1);
+}
+
+extern "C" int
+storage_clear_present (const gchar *filename)
+{
+  if (filename == NULL || !storage_file_exists (filename, 0, NULL))
+    return 0;
+  return storage_write_int (filename, "Present", 0);
+}
+
+/* Marks absent every row whose name begins with path, compared as SQL LIKE
+ * does: ASCII letters without regard to case, and "%" or "_" in path act
+ * as wildcards.  So /media/mmc1 also takes /media/mmc10/... and
+ * /MEDIA/MMC1/... */
+extern "C" int
+storage_path_clear_present (const gchar *path)
+{
+  if (path == NULL)
+    return 0;
+  StorageSql sql = storage_compose (
+      "UPDATE Metadata SET Present = 0 WHERE Filename LIKE '%q%%'", path);
+  return sql ? storage_exec_retry (sql.get ()) : 0;
+}
+
+extern "C" int
+storage_read_size_lastmodified_present (const gchar *filename, gint32 *size,
+                                        gint32 *lastmodified, gchar *present)
+{
+  if (filename == NULL || size == NULL || lastmodified == NULL
+      || present == NULL)
+    return 0;
+  StorageSql sql = storage_compose (
+      "SELECT %s, %s, %s FROM Metadata WHERE Filename=%Q", "Filesize",
+      "LastModification", "Present", filename);
+  sqlite3_stmt *raw = NULL;
+  if (!sql || !storage_query_first_row (sql.get (), &raw))
+    return 0;
+  StorageStmt stmt (raw);
+  /* Wider integers are read as their low 32 bits; a NULL column leaves the
+   * caller's value as it was. */
+  if (sqlite3_column_type (raw, 0) == SQLITE_INTEGER)
+    *size = sqlite3_column_int (raw, 0);
+  if (sqlite3_column_type (raw, 1) == SQLITE_INTEGER)
+    *lastmodified = sqlite3_column_int (raw, 1);
+  if (sqlite3_column_type (raw, 2) == SQLITE_INTEGER)
+    *present = sqlite3_column_int64 (raw, 2) != 0 ? 1 : 0;
+  return 1;
+}
+
+/* Fills *list, reallocated from its start with the C allocator, with a
+ * copy of every stored name and a closing NULL.  Rows stored without a
+ * name are passed over: a NULL entry would end the array early and hide
+ * the names after it.  0 for an empty table or an error; a failure after
+ * the first row leaves the grown array with every slot NULL, still the
+ * caller's to free. */
+extern "C" int
+storage_get_file_list (gchar ***list)
+{
+  if (list == NULL)
+    return 0;
+  sqlite3_stmt *raw = NULL;
+  if (!storage_query_first_row ("SELECT * FROM Metadata", &raw))
+    return 0;
+  StorageStmt stmt (raw);
+
+  gchar **names = *list;
+  gsize count = 0;
+  int rc = SQLITE_ROW;
+  gboolean grown = TRUE;
+  while (rc == SQLITE_ROW)
+    {
+      const unsigned char *name = sqlite3_column_text (raw, 0);
+      if (name != NULL)
+        {
+          gchar **bigger = static_cast<gchar **> (
+              realloc (names, (count + 1) * sizeof *names));
+          if (bigger == NULL)
+            {
+              grown = FALSE;
+              break;
+            }
+          names = bigger;
+          names[count++] = g_strdup (reinterpret_cast<const gchar *> (name));
+        }
+      rc = sqlite3_step (raw);
+    }
+  if (grown && rc == SQLITE_DONE)
+    {
+      gchar **bigger = static_cast<gchar **> (
+          realloc (names, (count + 1) * sizeof *names));
+      if (bigger != NULL)
+        {
+          bigger[count] = NULL;
+          *list = bigger;
+          return 1;
+        }
+    }
+  for (gsize i = 0; i < count; i++)
+    g_clear_pointer (&names[i], g_free);
+  *list = names;
+  return 0;
+}
+
+/* Deletes every row whose key column equals value.  A tag other than
+ * integer, float or text makes an empty statement, which deletes nothing
+ * and counts as run: 1. */
+extern "C" int
+storage_delete_by_key (const gchar *key, MetaValue value)
+{
+  if (!storage_key_is_identifier (key))
+    return 0;
+  gint tag = storage_value_tag (&value.type);
+  if (tag != META_TYPE_INTEGER && tag != META_TYPE_FLOAT
+      && tag != META_TYPE_TEXT)
+    return 1;
+  g_autoptr (GString) literal = g_string_new (NULL);
+  if (!append_literal (literal, value.value, &value.type))
+    return 0;
+  StorageSql sql = storage_compose ("DELETE FROM Metadata WHERE %s = %s", key,
+                                    literal->str);
+  return sql ? storage_exec_retry (sql.get ()) : 0;
+}
