@@ -5,6 +5,16 @@
 #include "metadata_storage.h"
 #include "tessel-private.h"
 
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+/* Room for a plug-in's file name, terminator included. */
+#define META_PLUGIN_NAME_SIZE 30
+/* The progress callback runs after every this many batch entries. */
+#define META_PROGRESS_INTERVAL 25
+
 extern "C" int
 meta_init (void)
 {
@@ -17,4 +27,174 @@ meta_destruct (void)
 {
   meta_free_lib_conf ();
   return storage_close ();
+}
+
+/* The extension a batch is sorted by: the text from the last dot on, or
+ * NULL for a name without a dot. */
+static const gchar *
+sort_extension (const gchar *name)
+{
+  return strrchr (name, '.');
+}
+
+/* Orders names by extension ignoring ASCII case, names without a dot
+ * first.  Two names without a dot compare equal, so that the order is
+ * consistent and qsort never sees contradicting answers. */
+static int
+compare_by_extension (const void *a, const void *b)
+{
+  const gchar *name_a = *static_cast<const gchar *const *> (a);
+  const gchar *name_b = *static_cast<const gchar *const *> (b);
+  if (name_a == NULL || name_b == NULL)
+    return 0;
+  const gchar *ext_a = sort_extension (name_a);
+  const gchar *ext_b = sort_extension (name_b);
+  if (ext_a == NULL)
+    return ext_b == NULL ? 0 : -1;
+  if (ext_b == NULL)
+    return 1;
+  return g_ascii_strcasecmp (ext_a, ext_b);
+}
+
+/* The plug-in a batch currently holds open and the library name it was
+ * opened under; empty between batches. */
+namespace
+{
+struct PluginCache
+{
+  void *handle = nullptr;
+  gchar *libname = nullptr;
+
+  void
+  close () noexcept
+  {
+    if (handle != nullptr)
+      dlclose (handle);
+    handle = nullptr;
+    g_clear_pointer (&libname, g_free);
+  }
+
+  ~PluginCache () { close (); }
+
+  /* Makes the plug-in of libname the open one, reusing the open plug-in
+   * when its name matches ignoring case.  FALSE when it cannot be loaded;
+   * then nothing is open. */
+  gboolean
+  select (const gchar *name) noexcept
+  {
+    if (handle != nullptr && g_ascii_strcasecmp (libname, name) == 0)
+      return TRUE;
+    close ();
+    /* The file name is formed in a fixed buffer: a library name longer
+     * than 24 characters loses its suffix and names no file. */
+    char soname[META_PLUGIN_NAME_SIZE];
+    g_snprintf (soname, sizeof soname, "%s.so.0", name);
+    handle = dlopen (soname, RTLD_LAZY | RTLD_LOCAL);
+    if (handle == nullptr)
+      return FALSE;
+    libname = g_strdup (name);
+    return TRUE;
+  }
+};
+} // namespace
+
+extern "C" int
+meta_add_files_with_check (gchar **files, gint count,
+                           MetaProgressFunc progress, gint user_data)
+{
+  if (files == NULL || count <= 0)
+    return 0;
+
+  /* Only the names before a NULL entry are sorted: the walk below ends at
+   * the first NULL anyway, and a NULL cannot take part in the ordering. */
+  gsize sortable = 0;
+  while (sortable < static_cast<gsize> (count) && files[sortable] != NULL)
+    sortable++;
+  qsort (files, sortable, sizeof (gchar *), compare_by_extension);
+
+  PluginCache plugin;
+  gint position = 0;
+  for (gchar **entry = files; *entry != NULL; entry++)
+    {
+      position++;
+      const gchar *name = *entry;
+      if (*name == '\0')
+        continue;
+      g_autofree gchar *libname = meta_get_libname (name);
+      if (libname == NULL || !plugin.select (libname))
+        continue;
+
+      auto extract = reinterpret_cast<MetaExtractFunc> (
+          dlsym (plugin.handle, "get_metadata"));
+      MetaItem *list = extract != NULL ? extract (name) : NULL;
+      if (list != NULL)
+        {
+          list = meta_add_file_attrib (name, list);
+          storage_store (list, name, 1);
+          meta_free_list (&list);
+        }
+
+      if (progress != NULL && position % META_PROGRESS_INTERVAL == 0)
+        progress (files, count, user_data);
+    }
+  return 1;
+}
+
+/* Stores a stream URL as a row with "isStream" 1; title and MIME are left
+ * out when NULL. */
+static int
+store_url (const gchar *url, const gchar *title, const gchar *mime)
+{
+  if (url == NULL)
+    return 0;
+  MetaItem *list = meta_list_append_text ("Filename", url, NULL);
+  list = meta_list_append_text ("Title", title, list);
+  list = meta_list_append_text ("MIME", mime, list);
+  list = meta_list_append_int ("isStream", 1, list);
+  int stored = storage_store (list, url, 1);
+  meta_free_list (&list);
+  return stored;
+}
+
+extern "C" int
+meta_add_url (const gchar *url)
+{
+  return store_url (url, NULL, NULL);
+}
+
+extern "C" int
+meta_add_url_with_title_and_mime (const gchar *url, const gchar *title,
+                                  const gchar *mime)
+{
+  return store_url (url, title, mime);
+}
+
+extern "C" int
+meta_is_modified_or_new (const gchar *filename, gchar *modified,
+                         gchar *present)
+{
+  if (filename == NULL || modified == NULL || present == NULL)
+    return 0;
+  gint32 size = 0;
+  gint32 lastmodified = 0;
+  gchar stored_present = 0;
+  if (!storage_read_size_lastmodified_present (filename, &size, &lastmodified,
+                                               &stored_present))
+    {
+      *present = 0;
+      *modified = 1;
+      return 1;
+    }
+  *present = stored_present ? 1 : 0;
+
+  struct stat st;
+  if (stat (filename, &st) != 0 || !S_ISREG (st.st_mode) || st.st_size == 0)
+    return 0;
+  /* The row holds the time as 32 bits, exactly as meta_add_file_attrib
+   * stored it. */
+  *modified = (static_cast<gint32> (st.st_mtime) != lastmodified
+               || st.st_size != static_cast<off_t> (size))
+                  ? 1
+                  : 0;
+  return 1;
 }

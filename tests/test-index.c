@@ -1,0 +1,386 @@
+/* Indexing through plug-ins: sorting, the loader and its cache, progress
+ * calls, stream URLs and the modified-or-new test.  The fake plug-ins of
+ * tests/plugins are found through LD_LIBRARY_PATH. */
+#include <string.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include "tessel-test.h"
+
+/* Extension table every test starts from. */
+static const gchar fake_conf[]
+    = "aaa libfakeok\n"
+      "bbb LIBFAKEOK\n"
+      "ccc libFakeOk\n"
+      "nul libfakenull\n"
+      "noe libfakenoentry\n"
+      "mis libdoesnotexist\n"
+      "l24 libfake_exactly_24_chars\n"
+      "l25 libfake_twenty_five_chars\n"
+      "zok libfakeok\n";
+
+static void
+open_with_fakes (TesselFixture *fx)
+{
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", fake_conf));
+  g_assert_cmpint (meta_init (), ==, 1);
+}
+
+/* The stored text of a column for a file, or NULL (g_free it). */
+static gchar *
+column (TesselFixture *fx, const gchar *col, const gchar *filename)
+{
+  g_autofree gchar *sql = g_strdup_printf (
+      "SELECT %s FROM Metadata WHERE Filename = '%s'", col, filename);
+  return tessel_test_sql_text (fx->db, sql);
+}
+
+static gint
+row_count (TesselFixture *fx)
+{
+  g_autofree gchar *n = tessel_test_sql_text (fx->db,
+                                              "SELECT count(*) FROM Metadata");
+  return atoi (n);
+}
+
+static void
+test_refuses_empty_batch (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  gchar *files[] = { (gchar *) "/m/b.aaa", (gchar *) "/m/a.aaa", NULL };
+  g_assert_cmpint (meta_add_files_with_check (NULL, 2, NULL, 0), ==, 0);
+  g_assert_cmpint (meta_add_files_with_check (files, 0, NULL, 0), ==, 0);
+  g_assert_cmpstr (files[0], ==, "/m/b.aaa");
+  g_assert_cmpstr (files[1], ==, "/m/a.aaa");
+  g_assert_cmpint (row_count (fx), ==, 0);
+}
+
+static void
+test_sorts_by_extension (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  gchar *files[] = { (gchar *) "/m/b.MP3", (gchar *) "/m/a.avi",
+                     (gchar *) "/m/c", NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 3, NULL, 0), ==, 1);
+  g_assert_cmpstr (files[0], ==, "/m/c");
+  g_assert_cmpstr (files[1], ==, "/m/a.avi");
+  g_assert_cmpstr (files[2], ==, "/m/b.MP3");
+  g_assert_null (files[3]);
+
+  /* Case is ignored, names without a dot come first, and a dot in a
+   * folder name does not make an extension of the rest. */
+  gchar *more[] = { (gchar *) "/m/z.Bbb", (gchar *) "/x.d/noext",
+                    (gchar *) "/m/y.AAA", (gchar *) "/m/w.ccc",
+                    (gchar *) "/m/v", NULL };
+  g_assert_cmpint (meta_add_files_with_check (more, 5, NULL, 0), ==, 1);
+  g_assert_cmpstr (more[0], ==, "/m/v");
+  g_assert_cmpstr (more[1], ==, "/m/y.AAA");
+  g_assert_cmpstr (more[2], ==, "/m/z.Bbb");
+  g_assert_cmpstr (more[3], ==, "/m/w.ccc");
+  g_assert_cmpstr (more[4], ==, "/x.d/noext");
+}
+
+static void
+test_stores_rows_with_attributes (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  g_autofree gchar *song = tessel_fixture_write (fx, "song.aaa", "12345");
+  gchar *files[] = { song, NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 1, NULL, 0), ==, 1);
+
+  g_autofree gchar *title = column (fx, "Title", song);
+  g_autofree gchar *artist = column (fx, "Artist", song);
+  g_autofree gchar *size = column (fx, "Filesize", song);
+  g_autofree gchar *present = column (fx, "Present", song);
+  g_autofree gchar *modified = column (fx, "LastModification", song);
+  g_assert_cmpstr (title, ==, "call 1");
+  g_assert_cmpstr (artist, ==, "libfakeok");
+  g_assert_cmpstr (size, ==, "5");
+  g_assert_cmpstr (present, ==, "1");
+  struct stat st;
+  g_assert_cmpint (stat (song, &st), ==, 0);
+  g_assert_cmpint (atoll (modified), ==, (gint64) st.st_mtime);
+}
+
+/* Library names that differ only in case share one loaded plug-in: the
+ * upper-case names exist on no disk, so their rows can only come from the
+ * plug-in already open, whose call counter keeps counting. */
+static void
+test_plugin_reused_across_case (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  gchar *files[] = { (gchar *) "/m/3.ccc", (gchar *) "/m/1.aaa",
+                     (gchar *) "/m/2.bbb", NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 3, NULL, 0), ==, 1);
+  g_autofree gchar *t1 = column (fx, "Title", "/m/1.aaa");
+  g_autofree gchar *t2 = column (fx, "Title", "/m/2.bbb");
+  g_autofree gchar *t3 = column (fx, "Title", "/m/3.ccc");
+  g_assert_cmpstr (t1, ==, "call 1");
+  g_assert_cmpstr (t2, ==, "call 2");
+  g_assert_cmpstr (t3, ==, "call 3");
+}
+
+/* A change of library closes the open plug-in: coming back to it loads it
+ * afresh, and a name that matches it only in case can no longer be
+ * loaded. */
+static void
+test_plugin_switch_closes (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  gchar *files[] = { (gchar *) "/m/3.zok", (gchar *) "/m/2.l24",
+                     (gchar *) "/m/1.aaa", NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 3, NULL, 0), ==, 1);
+  g_autofree gchar *t1 = column (fx, "Title", "/m/1.aaa");
+  g_autofree gchar *a2 = column (fx, "Artist", "/m/2.l24");
+  g_autofree gchar *t3 = column (fx, "Title", "/m/3.zok");
+  g_assert_cmpstr (t1, ==, "call 1");
+  g_assert_cmpstr (a2, ==, "libfake_exactly_24_chars");
+  g_assert_cmpstr (t3, ==, "call 1");
+
+  /* Nothing stays cached between batches. */
+  gchar *again[] = { (gchar *) "/m/5.aaa", NULL };
+  g_assert_cmpint (meta_add_files_with_check (again, 1, NULL, 0), ==, 1);
+  g_autofree gchar *t5 = column (fx, "Title", "/m/5.aaa");
+  g_assert_cmpstr (t5, ==, "call 1");
+
+  gchar *upper_first[] = { (gchar *) "/m/6.bbb", NULL };
+  g_assert_cmpint (meta_add_files_with_check (upper_first, 1, NULL, 0), ==,
+                   1);
+  g_autofree gchar *t6 = column (fx, "Title", "/m/6.bbb");
+  g_assert_null (t6);
+}
+
+/* Broken plug-ins cost only their own files. */
+static void
+test_broken_plugins_skipped (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  gchar *files[] = { (gchar *) "/m/a.mis", (gchar *) "/m/b.noe",
+                     (gchar *) "/m/c.nul", (gchar *) "/m/d.l25",
+                     (gchar *) "/m/e.zzz", (gchar *) "",
+                     (gchar *) "/m/f.aaa", NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 7, NULL, 0), ==, 1);
+  g_assert_cmpint (row_count (fx), ==, 1);
+  g_autofree gchar *title = column (fx, "Title", "/m/f.aaa");
+  g_assert_cmpstr (title, ==, "call 1");
+}
+
+/* The 30-byte name buffer: 24 characters load, 25 lose the suffix. */
+static void
+test_plugin_name_length (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  gchar *files[] = { (gchar *) "/m/a.l24", (gchar *) "/m/b.l25", NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 2, NULL, 0), ==, 1);
+  g_autofree gchar *fits = column (fx, "Artist", "/m/a.l24");
+  g_autofree gchar *cut = column (fx, "Filename", "/m/b.l25");
+  g_assert_cmpstr (fits, ==, "libfake_exactly_24_chars");
+  g_assert_null (cut);
+}
+
+typedef struct
+{
+  gint calls;
+  gchar **files;
+  gint count;
+  gint user_data;
+  gboolean same_arguments;
+} ProgressLog;
+
+static ProgressLog progress_log;
+
+static void
+record_progress (gchar **files, gint count, gint user_data)
+{
+  if (progress_log.calls == 0)
+    {
+      progress_log.files = files;
+      progress_log.count = count;
+      progress_log.user_data = user_data;
+      progress_log.same_arguments = TRUE;
+    }
+  else if (files != progress_log.files || count != progress_log.count
+           || user_data != progress_log.user_data)
+    progress_log.same_arguments = FALSE;
+  progress_log.calls++;
+}
+
+/* A batch of n names "/m/NNN.aaa" with the last one's extension given. */
+static gchar **
+make_batch (gint n, const gchar *last_ext)
+{
+  gchar **files = g_new0 (gchar *, n + 1);
+  for (gint i = 0; i < n; i++)
+    files[i] = g_strdup_printf ("/m/%03d.%s", i,
+                                i == n - 1 ? last_ext : "aaa");
+  return files;
+}
+
+static void
+test_progress_every_25 (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+
+  memset (&progress_log, 0, sizeof progress_log);
+  g_auto (GStrv) fifty = make_batch (50, "aaa");
+  g_assert_cmpint (meta_add_files_with_check (fifty, 50, record_progress, 7),
+                   ==, 1);
+  g_assert_cmpint (progress_log.calls, ==, 2);
+  g_assert_true (progress_log.same_arguments);
+  g_assert_true (progress_log.files == fifty);
+  g_assert_cmpint (progress_log.count, ==, 50);
+  g_assert_cmpint (progress_log.user_data, ==, 7);
+  g_assert_cmpint (row_count (fx), ==, 50);
+
+  /* The 25th entry has no plug-in: no call. */
+  memset (&progress_log, 0, sizeof progress_log);
+  g_auto (GStrv) unmapped = make_batch (25, "zzz");
+  meta_add_files_with_check (unmapped, 25, record_progress, 0);
+  g_assert_cmpint (progress_log.calls, ==, 0);
+
+  /* The 25th entry reached extraction, even if it gave no list. */
+  memset (&progress_log, 0, sizeof progress_log);
+  g_auto (GStrv) empty_list = make_batch (25, "nul");
+  meta_add_files_with_check (empty_list, 25, record_progress, 0);
+  g_assert_cmpint (progress_log.calls, ==, 1);
+
+  /* No call for a short batch, and no final call. */
+  memset (&progress_log, 0, sizeof progress_log);
+  g_auto (GStrv) short_batch = make_batch (24, "aaa");
+  meta_add_files_with_check (short_batch, 24, record_progress, 0);
+  g_assert_cmpint (progress_log.calls, ==, 0);
+}
+
+static void
+test_add_url (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  g_assert_cmpint (meta_add_url (NULL), ==, 0);
+  g_assert_cmpint (meta_add_url_with_title_and_mime (NULL, "t", "m"), ==, 0);
+  g_assert_cmpint (row_count (fx), ==, 0);
+
+  g_assert_cmpint (meta_add_url ("http://radio.example/a"), ==, 1);
+  g_autofree gchar *stream = column (fx, "isStream", "http://radio.example/a");
+  g_autofree gchar *present = column (fx, "Present", "http://radio.example/a");
+  g_autofree gchar *no_title = column (fx, "Title", "http://radio.example/a");
+  g_assert_cmpstr (stream, ==, "1");
+  g_assert_cmpstr (present, ==, "1");
+  g_assert_null (no_title);
+
+  g_assert_cmpint (meta_add_url_with_title_and_mime (
+                       "http://radio.example/b?\"q\"", "Radio 'B' 100%",
+                       "audio/mpeg"),
+                   ==, 1);
+  /* Double quotes in the url become single quotes. */
+  g_autofree gchar *title = tessel_test_sql_text (
+      fx->db, "SELECT Title FROM Metadata WHERE "
+              "Filename = 'http://radio.example/b?''q'''");
+  g_autofree gchar *mime = tessel_test_sql_text (
+      fx->db, "SELECT MIME FROM Metadata WHERE "
+              "Filename = 'http://radio.example/b?''q'''");
+  g_assert_cmpstr (title, ==, "Radio 'B' 100%");
+  g_assert_cmpstr (mime, ==, "audio/mpeg");
+
+  g_assert_cmpint (meta_add_url_with_title_and_mime ("http://radio.example/c",
+                                                     NULL, "audio/ogg"),
+                   ==, 1);
+  g_autofree gchar *c_title = column (fx, "Title", "http://radio.example/c");
+  g_autofree gchar *c_mime = column (fx, "MIME", "http://radio.example/c");
+  g_assert_null (c_title);
+  g_assert_cmpstr (c_mime, ==, "audio/ogg");
+}
+
+static void
+test_modified_or_new (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  g_autofree gchar *song = tessel_fixture_write (fx, "song.aaa", "abc");
+  gchar modified = 7, present = 7;
+
+  g_assert_cmpint (meta_is_modified_or_new (NULL, &modified, &present), ==,
+                   0);
+  g_assert_cmpint (meta_is_modified_or_new (song, NULL, &present), ==, 0);
+
+  /* No row yet. */
+  g_assert_cmpint (meta_is_modified_or_new (song, &modified, &present), ==,
+                   1);
+  g_assert_cmpint (modified, ==, 1);
+  g_assert_cmpint (present, ==, 0);
+
+  gchar *files[] = { song, NULL };
+  meta_add_files_with_check (files, 1, NULL, 0);
+  g_assert_cmpint (meta_is_modified_or_new (song, &modified, &present), ==,
+                   1);
+  g_assert_cmpint (modified, ==, 0);
+  g_assert_cmpint (present, ==, 1);
+
+  /* Same size, another modification time. */
+  struct utimbuf times = { 1000000000, 1000000000 };
+  g_assert_cmpint (utime (song, &times), ==, 0);
+  g_assert_cmpint (meta_is_modified_or_new (song, &modified, &present), ==,
+                   1);
+  g_assert_cmpint (modified, ==, 1);
+
+  /* Same time, another size. */
+  meta_add_files_with_check (files, 1, NULL, 0);
+  g_free (tessel_fixture_write (fx, "song.aaa", "abcd"));
+  g_assert_cmpint (utime (song, &times), ==, 0);
+  g_assert_cmpint (meta_is_modified_or_new (song, &modified, &present), ==,
+                   1);
+  g_assert_cmpint (modified, ==, 1);
+
+  /* An absent row reports its presence. */
+  meta_add_files_with_check (files, 1, NULL, 0);
+  tessel_test_sql (fx->db, "UPDATE Metadata SET Present = 0");
+  g_assert_cmpint (meta_is_modified_or_new (song, &modified, &present), ==,
+                   1);
+  g_assert_cmpint (modified, ==, 0);
+  g_assert_cmpint (present, ==, 0);
+
+  /* Files that cannot be judged leave modified alone. */
+  g_free (tessel_fixture_write (fx, "song.aaa", ""));
+  modified = 7;
+  g_assert_cmpint (meta_is_modified_or_new (song, &modified, &present), ==,
+                   0);
+  g_assert_cmpint (modified, ==, 7);
+  g_assert_cmpint (g_unlink (song), ==, 0);
+  g_assert_cmpint (meta_is_modified_or_new (song, &modified, &present), ==,
+                   0);
+  g_assert_cmpint (g_mkdir (song, 0700), ==, 0);
+  g_assert_cmpint (meta_is_modified_or_new (song, &modified, &present), ==,
+                   0);
+  g_assert_cmpint (modified, ==, 7);
+  g_rmdir (song);
+}
+
+int
+main (int argc, char **argv)
+{
+  g_test_init (&argc, &argv, NULL);
+#define ADD(path, fn)                                                         \
+  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,            \
+              tessel_fixture_teardown)
+  ADD ("/index/batch/refuses-empty", test_refuses_empty_batch);
+  ADD ("/index/batch/sorted-by-extension", test_sorts_by_extension);
+  ADD ("/index/batch/row-with-file-attributes",
+       test_stores_rows_with_attributes);
+  ADD ("/index/plugin/reused-across-case", test_plugin_reused_across_case);
+  ADD ("/index/plugin/switch-closes", test_plugin_switch_closes);
+  ADD ("/index/plugin/broken-ones-skipped", test_broken_plugins_skipped);
+  ADD ("/index/plugin/name-buffer", test_plugin_name_length);
+  ADD ("/index/progress/every-25th-extracted", test_progress_every_25);
+  ADD ("/index/url/stored-as-stream", test_add_url);
+  ADD ("/index/modified-or-new", test_modified_or_new);
+#undef ADD
+  return g_test_run ();
+}
