@@ -1,0 +1,935 @@
+/* The database library store: fixed SQL texts run through the object
+ * search of the storage layer, each row becoming a new MpMediaResource. */
+#include "mp_library_store_database.h"
+#include "metadata_storage.h"
+#include "tessel-private.h"
+
+#include <limits.h>
+#include <libintl.h>
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace
+{
+struct SqlFree
+{
+  void operator() (char *p) const noexcept { sqlite3_free (p); }
+};
+/* A text formatted with sqlite3_mprintf; NULL when allocation failed, which
+ * the search step refuses with its critical. */
+using Sql = std::unique_ptr<char, SqlFree>;
+} // namespace
+
+/* The texts below are what the browsing screens have always run, spacing
+ * and repeated tests included; results depend on every condition, so they
+ * are kept exactly as they stand.  Those holding %q or %ld are formats for
+ * sqlite3_mprintf (a literal percent sign is %% there); the others run
+ * unchanged, so their single % is the LIKE wildcard. */
+
+#define ORDERED_SONGS_HEAD                                                    \
+  "SELECT Filename, Title, Length, MIME, Artist, Album FROM Metadata "        \
+  "WHERE Present = 1 AND (Length IS NOT NULL OR Length > 0) AND ( "           \
+  "isStream IS NULL OR isStream = 0 ) AND  MIME LIKE 'audio%' AND  MIME "     \
+  "NOT LIKE 'audio/x-scpls' AND  MIME NOT LIKE 'audio/x-mpegurl' AND  "       \
+  "MIME NOT LIKE 'audio/x-pn-realaudio' AND  MIME NOT LIKE "                  \
+  "'audio/x-pn-realaudio-plugin' AND  MIME NOT LIKE "                         \
+  "'application/x-ms-asx' AND  MIME NOT LIKE 'audio/x-ms-wax' AND  MIME "     \
+  "NOT LIKE 'video/x-ms-wvx' AND  MIME NOT LIKE 'video/x-ms-wvx' AND "        \
+  "MIME NOT LIKE 'application/vnd.ms-wpl' AND "
+
+static const char uri_sql[]
+    = "SELECT Filename, Title, Length, MIME, Album, Artist, Track, "
+      "Genre, Year, Bitrate, isPlaylist, isStream FROM Metadata WHERE "
+      "Filename = '%q'";
+
+static const char ordered_album_set[]
+    = ORDERED_SONGS_HEAD
+      "Album IS NOT NULL ORDER BY UPPER (Album), Track, UPPER (Title), "
+      "UPPER (Filename)";
+
+static const char ordered_album_null[]
+    = ORDERED_SONGS_HEAD
+      "Album IS NULL ORDER BY Track, UPPER (Title), UPPER (Filename)";
+
+static const char ordered_genre_set[]
+    = ORDERED_SONGS_HEAD
+      "Genre IS NOT NULL ORDER BY UPPER (Genre), Track, UPPER (Title), "
+      "UPPER (Filename)";
+
+static const char ordered_genre_null[]
+    = ORDERED_SONGS_HEAD
+      "Genre IS NULL ORDER BY Track, UPPER (Title), UPPER (Filename)";
+
+static const char ordered_artist_set[]
+    = ORDERED_SONGS_HEAD
+      "Artist IS NOT NULL ORDER BY UPPER (Artist), Track, UPPER (Title), "
+      "UPPER (Filename)";
+
+static const char ordered_artist_null[]
+    = ORDERED_SONGS_HEAD
+      "Artist IS NULL ORDER BY Track, UPPER (Title), UPPER (Filename)";
+
+static const char songs_sql[]
+    = "SELECT DISTINCT Filename, Title, Length, MIME, Album, Artist FROM "
+      "Metadata WHERE Present = 1 AND MIME LIKE 'audio%' AND ( isStream "
+      "IS NULL OR isStream = 0 ) AND MIME NOT LIKE 'audio/x-scpls' AND "
+      "MIME NOT LIKE 'audio/x-mpegurl' AND MIME NOT LIKE "
+      "'audio/x-pn-realaudio' AND MIME NOT LIKE "
+      "'audio/x-pn-realaudio-plugin' AND MIME NOT LIKE "
+      "'application/x-ms-asx' AND MIME NOT LIKE 'audio/x-ms-wax' AND "
+      "MIME NOT LIKE 'video/x-ms-wvx' AND MIME NOT LIKE 'video/x-ms-wvx' "
+      "AND MIME NOT LIKE 'application/vnd.ms-wpl' ORDER BY UPPER(Title), "
+      "UPPER(Filename)";
+
+static const char videos_sql[]
+    = "SELECT DISTINCT Filename, Title, Length, MIME FROM Metadata WHERE "
+      "Present = 1 AND ((MIME LIKE 'video%' AND (isPlaylist IS NULL OR "
+      "isPlaylist = 0)) OR isStream = 1) ORDER BY UPPER(Title), "
+      "UPPER(Filename)";
+
+static const char playlists_sql[]
+    = "SELECT DISTINCT Filename, MIME FROM Metadata WHERE Present = 1 "
+      "AND isPlaylist = '1'";
+
+static const char user_playlists_sql[]
+    = "SELECT DISTINCT Filename,MIME FROM Metadata WHERE Present = 1 AND "
+      "(MIME LIKE 'audio/x-scpls' OR MIME LIKE 'audio/x-mpegurl' OR MIME "
+      "LIKE 'audio/x-pn-realaudio' OR MIME LIKE "
+      "'audio/x-pn-realaudio-plugin' OR (MIME LIKE "
+      "'application/x-ms-asx' AND isPlaylist = 1) OR MIME LIKE "
+      "'audio/x-ms-wax' OR MIME LIKE 'video/x-ms-wvx' OR MIME LIKE "
+      "'video/x-ms-wvx' OR MIME LIKE 'application/vnd.ms-wpl') ORDER BY "
+      "UPPER(Title), UPPER(Filename)";
+
+static const char unplayed_sql[]
+    = "SELECT DISTINCT Filename,Title, MIME, Length, Album FROM Metadata "
+      "WHERE Present = 1 AND AccessTime IS NULL AND isPlaylist IS NULL "
+      "AND MIME NOT LIKE 'video/x-msvideo' AND MIME NOT LIKE "
+      "'video/x-ms-wmv' AND MIME NOT LIKE 'video/x-ms-wm' AND MIME NOT "
+      "LIKE 'video/x-ms-asf' AND MIME NOT LIKE 'video/x-real' AND MIME "
+      "NOT LIKE 'video/x-mp4' AND MIME NOT LIKE 'video/3gpp' AND MIME "
+      "NOT LIKE 'video/mpeg' ORDER BY UPPER(Title), UPPER(Filename)";
+
+static const char songs_by_artist_fmt[]
+    = "SELECT Filename, Title, Length, MIME, Artist FROM Metadata WHERE "
+      "Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND MIME "
+      "LIKE 'audio%%' AND Artist = '%q' ORDER BY Track, UPPER(Title)";
+
+static const char songs_by_artist_null[]
+    = "SELECT Filename,Title, Length, MIME FROM Metadata WHERE Present = "
+      "1 AND ( isStream IS NULL OR isStream = 0 ) AND Artist IS NULL AND "
+      "MIME LIKE 'audio%' AND isPlaylist IS NULL ORDER BY Track, "
+      "UPPER(Title)";
+
+static const char songs_by_album_fmt[]
+    = "SELECT Filename, Title, Length, Album, MIME, Artist FROM Metadata "
+      "WHERE Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND "
+      "Album = '%q' ORDER BY Track, UPPER(Title)";
+
+static const char songs_by_album_null[]
+    = "SELECT Filename,Title, Length, MIME, Artist FROM Metadata WHERE "
+      "Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND Album IS "
+      "NULL AND MIME LIKE 'audio%' AND isPlaylist IS NULL ORDER BY "
+      "Track, UPPER(Title)";
+
+static const char songs_by_genre_fmt[]
+    = "SELECT Filename, Title, Length, Album, Artist, MIME FROM Metadata "
+      "WHERE Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND "
+      "Genre = '%q' ORDER BY Track, UPPER(Title)";
+
+static const char songs_by_genre_null[]
+    = "SELECT Filename,Title, Length, MIME, Artist FROM Metadata WHERE "
+      "Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND Genre IS "
+      "NULL AND MIME LIKE 'audio%' AND isPlaylist IS NULL ORDER BY "
+      "Track, UPPER(Title)";
+
+static const char unknown_album_songs_fmt[]
+    = "SELECT Filename, Title, MIME, Length FROM Metadata WHERE Present "
+      "= 1 AND ( isStream IS NULL OR isStream = 0 ) AND Artist = '%q' "
+      "AND Album IS NULL ORDER BY UPPER(Title), UPPER(Filename)";
+
+static const char unknown_album_songs_null[]
+    = "SELECT Filename, Title, MIME, Length FROM Metadata WHERE Present "
+      "= 1 AND ( isStream IS NULL OR isStream = 0 ) AND Artist IS NULL "
+      "AND MIME LIKE 'audio%' AND isPlaylist IS NULL ORDER BY "
+      "UPPER(Title), UPPER(Filename)";
+
+static const char songs_by_artist_genre_fmt[]
+    = "SELECT Filename, Title, MIME, Length, Artist, Album FROM Metadata "
+      "WHERE Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND "
+      "Genre = '%q' AND Artist = '%q' ORDER BY UPPER(Title)";
+
+static const char songs_by_artist_genre_no_genre_fmt[]
+    = "SELECT Filename, Title, MIME, Album, Artist, Length FROM Metadata "
+      "WHERE Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND "
+      "Genre IS NULL AND Artist = '%q' ORDER BY UPPER(Title)";
+
+static const char songs_by_artist_genre_no_artist_fmt[]
+    = "SELECT Filename, Title, MIME, Length, Album FROM Metadata WHERE "
+      "Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND Genre = "
+      "'%q' AND Artist IS NULL ORDER BY UPPER(Title)";
+
+static const char songs_by_artist_genre_null[]
+    = "SELECT Filename, Title, MIME, Album, Length FROM Metadata WHERE "
+      "Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND Genre IS "
+      "NULL AND Artist IS NULL AND MIME LIKE 'audio%' AND isPlaylist IS "
+      "NULL ORDER BY UPPER(Title)";
+
+static const char songs_by_artist_album_fmt[]
+    = "SELECT Artist, Album, Filename, Title, MIME, Length FROM Metadata "
+      "WHERE Present = 1 AND ( isStream IS NULL OR isStream = 0 ) AND "
+      "Artist = '%q' AND Album = '%q' ORDER BY Track, UPPER(Title)";
+
+static const char played_fmt[]
+    = "SELECT DISTINCT Filename,Title, MIME, Length, Album FROM Metadata "
+      "WHERE Present = 1 AND AccessTime > %ld AND isPlaylist IS NULL AND "
+      "MIME NOT LIKE 'video/x-msvideo' AND MIME NOT LIKE "
+      "'video/x-ms-wmv' AND MIME NOT LIKE 'video/x-ms-wm' AND MIME NOT "
+      "LIKE 'video/x-ms-asf' AND MIME NOT LIKE 'video/x-real' AND MIME "
+      "NOT LIKE 'video/x-mp4' AND MIME NOT LIKE 'video/3gpp' AND MIME "
+      "NOT LIKE 'video/mpeg' ORDER BY AccessTime DESC";
+
+static const char added_fmt[]
+    = "SELECT DISTINCT Filename, Title, MIME, Length, Album FROM "
+      "Metadata WHERE Present = 1 AND AddedTime > %ld AND isPlaylist IS "
+      "NULL AND MIME NOT LIKE 'video/x-msvideo' AND MIME NOT LIKE "
+      "'video/x-ms-wmv' AND MIME NOT LIKE 'video/x-ms-wm' AND MIME NOT "
+      "LIKE 'video/x-ms-asf' AND MIME NOT LIKE 'video/x-real' AND MIME "
+      "NOT LIKE 'video/x-mp4' AND MIME NOT LIKE 'video/3gpp' AND MIME "
+      "NOT LIKE 'video/mpeg' ORDER BY AddedTime DESC";
+
+static const char genres_sql[]
+    = "SELECT Genre, COUNT(Filename) AS Count, SUM(Length) AS Length "
+      "FROM Metadata WHERE Present = 1 AND ( isStream IS NULL OR "
+      "isStream = 0 ) AND MIME LIKE 'audio%' AND (isPlaylist IS NULL OR "
+      "isPlaylist = 0) AND Genre IS NOT NULL GROUP BY Genre ORDER BY "
+      "UPPER(Genre)";
+
+static const char genres_unknown_sql[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Genre IS NULL AND MIME LIKE "
+      "'audio%' AND isPlaylist IS NULL";
+
+static const char artists_sql[]
+    = "SELECT Artist, COUNT(Filename) AS Count, SUM(Length) AS Length "
+      "FROM Metadata WHERE Present = 1 AND ( isStream IS NULL OR "
+      "isStream = 0 ) AND MIME LIKE 'audio%' AND (isPlaylist IS NULL OR "
+      "isPlaylist = 0) AND Artist IS NOT NULL GROUP BY Artist ORDER BY "
+      "UPPER(Artist)";
+
+static const char artists_unknown_sql[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Artist IS NULL AND MIME LIKE "
+      "'audio%' AND isPlaylist IS NULL";
+
+static const char albums_sql[]
+    = "SELECT Album, Artist, COUNT(Filename) AS Count, SUM(Length) AS "
+      "Length FROM Metadata WHERE Present = 1 AND ( isStream IS NULL OR "
+      "isStream = 0 ) AND MIME LIKE 'audio%' AND (isPlaylist IS NULL OR "
+      "isPlaylist = 0) AND Album IS NOT NULL GROUP BY Album ORDER BY "
+      "UPPER(Album)";
+
+static const char albums_unknown_sql[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Album IS NULL AND MIME LIKE "
+      "'audio%' AND isPlaylist IS NULL";
+
+static const char albums_by_artist_fmt[]
+    = "SELECT Album, Artist, COUNT(Filename) AS Count, SUM(Length) AS "
+      "Length FROM Metadata WHERE Present = 1 AND Artist = '%q' AND "
+      "Album IS NOT NULL GROUP BY Album ORDER BY UPPER(Album)";
+
+static const char albums_by_artist_unknown_fmt[]
+    = "SELECT Artist, COUNT(Filename) AS Count, SUM(Length) AS Length "
+      "FROM Metadata WHERE Present = 1 AND Artist = '%q' AND Album IS "
+      "NULL GROUP BY Album";
+
+static const char albums_by_artist_null[]
+    = "SELECT Album, COUNT(Filename) AS Count, SUM(Length) AS Length "
+      "FROM Metadata WHERE Present = 1 AND Artist IS NULL AND Album IS "
+      "NOT NULL GROUP BY Album ORDER BY UPPER(Album)";
+
+static const char albums_by_artist_null_unknown[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Artist IS NULL AND Album IS NULL "
+      "GROUP BY Album";
+
+static const char artists_by_genre_fmt[]
+    = "SELECT Artist, COUNT(Filename) AS Count, SUM(Length) AS Length "
+      "FROM Metadata WHERE Present = 1 AND Artist IS NOT NULL AND Genre "
+      "= '%q' AND MIME LIKE 'audio%%' AND isPlaylist IS NULL GROUP BY "
+      "Artist ORDER BY UPPER(Artist)";
+
+static const char artists_by_genre_unknown_fmt[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Artist IS NULL AND Genre = '%q' "
+      "AND MIME LIKE 'audio%%' AND isPlaylist IS NULL";
+
+static const char artists_by_genre_null[]
+    = "SELECT Artist, COUNT(Filename) AS Count, SUM(Length) AS Length "
+      "FROM Metadata WHERE Present = 1 AND Artist IS NOT NULL AND Genre "
+      "IS NULL AND MIME LIKE 'audio%%' AND isPlaylist IS NULL GROUP BY "
+      "Artist ORDER BY UPPER(Artist)";
+
+static const char artists_by_genre_null_unknown[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Genre IS NULL AND MIME LIKE "
+      "'audio%' AND isPlaylist IS NULL AND Artist IS NULL";
+
+static const char genres_length_sql[]
+    = "SELECT Count, Length FROM (SELECT COUNT (DistinctStuff) AS Count "
+      "FROM (SELECT DISTINCT(Genre) AS DistinctStuff FROM Metadata WHERE "
+      "Present = 1 AND MIME LIKE 'audio%' AND (isPlaylist IS NULL OR "
+      "isPlaylist = 0) AND Genre IS NOT NULL AND ( isStream IS NULL OR "
+      "isStream = 0 ))), (SELECT SUM(Length) AS Length FROM Metadata "
+      "WHERE Present = 1 AND MIME LIKE 'audio%' AND (isPlaylist IS NULL "
+      "OR isPlaylist = 0) AND Genre IS NOT NULL)";
+
+static const char albums_length_sql[]
+    = "SELECT Count, Length FROM (SELECT COUNT (DistinctStuff) AS Count "
+      "FROM (SELECT DISTINCT(Album) AS DistinctStuff FROM Metadata WHERE "
+      "Present = 1 AND MIME LIKE 'audio%' AND (isPlaylist IS NULL OR "
+      "isPlaylist = 0) AND Album IS NOT NULL AND ( isStream IS NULL OR "
+      "isStream = 0 ))), (SELECT SUM(Length) AS Length FROM Metadata "
+      "WHERE Present = 1 AND MIME LIKE 'audio%' AND (isPlaylist IS NULL "
+      "OR isPlaylist = 0) AND Album IS NOT NULL)";
+
+static const char artists_length_sql[]
+    = "SELECT Count, Length FROM (SELECT COUNT (DistinctStuff) AS Count "
+      "FROM (SELECT DISTINCT(Artist) AS DistinctStuff FROM Metadata "
+      "WHERE Present = 1 AND MIME LIKE 'audio%' AND (isPlaylist IS NULL "
+      "OR isPlaylist = 0) AND Artist IS NOT NULL AND ( isStream IS NULL "
+      "OR isStream = 0 ))), (SELECT SUM(Length) AS Length FROM Metadata "
+      "WHERE Present = 1 AND MIME LIKE 'audio%' AND (isPlaylist IS NULL "
+      "OR isPlaylist = 0) AND Artist IS NOT NULL)";
+
+static const char artist_length_fmt[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Artist = '%q'";
+
+static const char artist_length_null[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Artist IS NULL AND MIME LIKE "
+      "'audio%' AND isPlaylist IS NULL";
+
+static const char genre_length_fmt[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Genre = '%q'";
+
+static const char genre_length_null[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Genre IS NULL AND MIME LIKE "
+      "'audio%' AND isPlaylist IS NULL";
+
+static const char album_length_fmt[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Album = '%q'";
+
+static const char album_length_null[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND Album IS NULL AND MIME LIKE "
+      "'audio%' AND isPlaylist IS NULL";
+
+static const char songs_length_sql[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND MIME LIKE 'audio%' AND isPlaylist "
+      "IS NULL";
+
+static const char videos_length_sql[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND ((MIME LIKE 'video%' AND "
+      "(isPlaylist IS NULL OR isPlaylist = 0)) OR isStream = 1)";
+
+static const char unplayed_length_sql[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND AccessTime IS NULL AND isPlaylist "
+      "IS NULL AND MIME NOT LIKE 'video/x-msvideo' AND MIME NOT LIKE "
+      "'video/x-ms-wmv' AND MIME NOT LIKE 'video/x-ms-wm' AND MIME NOT "
+      "LIKE 'video/x-ms-asf' AND MIME NOT LIKE 'video/x-real' AND MIME "
+      "NOT LIKE 'video/x-mp4' AND MIME NOT LIKE 'video/3gpp' AND MIME "
+      "NOT LIKE 'video/mpeg'";
+
+static const char played_length_fmt[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND AccessTime > %ld AND isPlaylist "
+      "IS NULL AND MIME NOT LIKE 'video/x-msvideo' AND MIME NOT LIKE "
+      "'video/x-ms-wmv' AND MIME NOT LIKE 'video/x-ms-wm' AND MIME NOT "
+      "LIKE 'video/x-ms-asf' AND MIME NOT LIKE 'video/x-real' AND MIME "
+      "NOT LIKE 'video/x-mp4' AND MIME NOT LIKE 'video/3gpp' AND MIME "
+      "NOT LIKE 'video/mpeg'";
+
+static const char added_length_fmt[]
+    = "SELECT SUM (Length) as Length,COUNT (Filename) as Count FROM "
+      "Metadata WHERE Present = 1  AND AddedTime > %ld AND isPlaylist IS "
+      "NULL AND MIME NOT LIKE 'video/x-msvideo' AND MIME NOT LIKE "
+      "'video/x-ms-wmv' AND MIME NOT LIKE 'video/x-ms-wm' AND MIME NOT "
+      "LIKE 'video/x-ms-asf' AND MIME NOT LIKE 'video/x-real' AND MIME "
+      "NOT LIKE 'video/x-mp4' AND MIME NOT LIKE 'video/3gpp' AND MIME "
+      "NOT LIKE 'video/mpeg'";
+
+static GObjectClass *parent_class;
+static MpLibraryStoreDatabase *instance;
+
+static void
+_mp_library_store_database_finalize (GObject *object)
+{
+  g_assert (IS_MP_LIBRARY_STORE_DATABASE (object));
+  parent_class->finalize (object);
+}
+
+static void
+_mp_library_store_database_class_init (gpointer g_class, gpointer class_data)
+{
+  (void) class_data;
+  MpLibraryStoreDatabaseClass *klass
+      = static_cast<MpLibraryStoreDatabaseClass *> (g_class);
+  g_assert (IS_MP_LIBRARY_STORE_DATABASE_CLASS (klass));
+  parent_class
+      = static_cast<GObjectClass *> (g_type_class_peek_parent (klass));
+  G_OBJECT_CLASS (klass)->finalize = _mp_library_store_database_finalize;
+}
+
+static void
+_mp_library_store_database_init (GTypeInstance *instance_, gpointer g_class)
+{
+  (void) g_class;
+  MpLibraryStoreDatabase *mp_library_store
+      = reinterpret_cast<MpLibraryStoreDatabase *> (instance_);
+  g_assert (IS_MP_LIBRARY_STORE_DATABASE (mp_library_store));
+}
+
+extern "C" GType
+mp_library_store_database_get_type (void)
+{
+  static GType type = 0;
+  if (type == 0)
+    {
+      static const GTypeInfo info = {
+        sizeof (MpLibraryStoreDatabaseClass),
+        NULL, /* base_init */
+        NULL, /* base_finalize */
+        _mp_library_store_database_class_init,
+        NULL, /* class_finalize */
+        NULL, /* class_data */
+        sizeof (MpLibraryStoreDatabase),
+        16, /* n_preallocs, ignored by GLib */
+        _mp_library_store_database_init,
+        NULL, /* value_table */
+      };
+      type = g_type_register_static (mp_library_store_get_type (),
+                                     "MpLibraryStoreDatabase", &info,
+                                     static_cast<GTypeFlags> (0));
+    }
+  return type;
+}
+
+extern "C" MpLibraryStoreDatabase *
+mp_library_store_database_get_instance (void)
+{
+  if (instance == NULL)
+    instance = static_cast<MpLibraryStoreDatabase *> (
+        g_object_new (MP_TYPE_LIBRARY_STORE_DATABASE, NULL));
+  return instance;
+}
+
+static void
+free_resources (GList *list)
+{
+  for (GList *l = list; l != NULL; l = l->next)
+    mp_media_resource_destroy (static_cast<MpMediaResource *> (l->data),
+                               NULL);
+  g_list_free (list);
+}
+
+/* Stores the store's one error in error unless the caller gave no location
+ * or an earlier query of the same call already stored one. */
+static void
+set_connect_error (GError **error)
+{
+  if (error == NULL || *error != NULL)
+    return;
+  /* The message doubles as the domain, both as the application's text
+   * domain translates it. */
+  const char *message = gettext ("Could not connect to media database");
+  g_set_error_literal (error, g_quark_from_string (message), -1, message);
+}
+
+/* Runs one text; its rows as a new list (NULL for none or on failure, when
+ * the error is set). */
+static GList *
+_mp_library_store_database_search_sync (MpLibraryStoreDatabase *store,
+                                        const gchar *filter, GError **error)
+{
+  (void) store;
+  g_return_val_if_fail (filter != NULL, NULL);
+  GList *objects_list = NULL;
+  if (!storage_search_sync_objects_list (filter, &objects_list))
+    {
+      /* The search leaves the list empty on failure; should a partial list
+       * ever come back, it is released rather than returned or leaked. */
+      free_resources (objects_list);
+      set_connect_error (error);
+      return NULL;
+    }
+  return objects_list;
+}
+
+/* Runs a text expected to give exactly one row: that row as a one-element
+ * list, otherwise (no row, several, failure) a critical and NULL, with
+ * every row released. */
+static GList *
+_mp_library_store_database_search_sync_list_one_object (
+    MpLibraryStoreDatabase *store, const gchar *filter, GError **error)
+{
+  GList *objects_list
+      = _mp_library_store_database_search_sync (store, filter, error);
+  guint objects_list_length = g_list_length (objects_list);
+  if (objects_list_length > 1)
+    {
+      free_resources (objects_list);
+      objects_list = NULL;
+    }
+  g_return_val_if_fail (objects_list_length == 1, NULL);
+  return objects_list;
+}
+
+/* The one row of a text as a resource, or a critical and NULL. */
+static MpMediaResource *
+_mp_library_store_database_search_sync_one_object (
+    MpLibraryStoreDatabase *store, const gchar *filter, GError **error)
+{
+  GList *objects_list = _mp_library_store_database_search_sync_list_one_object (
+      store, filter, error);
+  g_return_val_if_fail (objects_list != NULL, NULL);
+  MpMediaResource *resource
+      = static_cast<MpMediaResource *> (objects_list->data);
+  g_list_free (objects_list);
+  return resource;
+}
+
+/* The named entries, followed by the unknown entry when asked for. */
+static GList *
+list_with_unknown_entry (MpLibraryStoreDatabase *store, const char *named,
+                         const char *unknown, gboolean unknown_entry,
+                         GError **error)
+{
+  GList *list = _mp_library_store_database_search_sync (store, named, error);
+  if (!unknown_entry)
+    return list;
+  return g_list_concat (list,
+                        _mp_library_store_database_search_sync_list_one_object (
+                            store, unknown, error));
+}
+
+/* Rows whose key column is set, then the rows where it is NULL. */
+static GList *
+songs_then_unkeyed (MpLibraryStoreDatabase *store, const char *keyed,
+                    const char *unkeyed, GError **error)
+{
+  GList *list = _mp_library_store_database_search_sync (store, keyed, error);
+  return g_list_concat (
+      list, _mp_library_store_database_search_sync (store, unkeyed, error));
+}
+
+/* The start of a window reaching period seconds back from now.  A period
+ * so large that the subtraction would overflow opens the window fully (or
+ * closes it, for a negative one) instead of wrapping around. */
+static long
+window_start (long period)
+{
+  long now = static_cast<long> (g_get_real_time () / G_USEC_PER_SEC);
+  long threshold;
+  if (__builtin_sub_overflow (now, period, &threshold))
+    threshold = period > 0 ? LONG_MIN : LONG_MAX;
+  return threshold;
+}
+
+#define CHECK_STORE(value)                                                    \
+  g_return_val_if_fail (IS_MP_LIBRARY_STORE_DATABASE (mp_library_store),      \
+                        (value))
+
+/* Listings */
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_media_by_uri (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *uri, GError **error)
+{
+  CHECK_STORE (NULL);
+  /* The formatter would turn a NULL uri into the text "(NULL)" and could
+   * match a row of that name. */
+  if (uri == NULL)
+    return NULL;
+  GList *object_list = _mp_library_store_database_search_sync (
+      mp_library_store, Sql (sqlite3_mprintf (uri_sql, uri)).get (), error);
+  guint object_list_length = g_list_length (object_list);
+  if (object_list_length > 1)
+    {
+      free_resources (object_list);
+      object_list = NULL;
+    }
+  g_return_val_if_fail (object_list_length <= 1, NULL);
+  if (object_list == NULL)
+    return NULL;
+  MpMediaResource *resource = static_cast<MpMediaResource *> (object_list->data);
+  g_list_free (object_list);
+  return resource;
+}
+
+extern "C" GList *
+mp_library_store_database_get_songs (MpLibraryStoreDatabase *mp_library_store,
+                                     GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync (mp_library_store, songs_sql,
+                                                 error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_songs_ordered_by_album (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return songs_then_unkeyed (mp_library_store, ordered_album_set,
+                             ordered_album_null, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_songs_ordered_by_genre (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return songs_then_unkeyed (mp_library_store, ordered_genre_set,
+                             ordered_genre_null, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_songs_ordered_by_artist (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return songs_then_unkeyed (mp_library_store, ordered_artist_set,
+                             ordered_artist_null, error);
+}
+
+/* Runs format with value, or the text for a NULL value unchanged. */
+static GList *
+search_by_value (MpLibraryStoreDatabase *store, const char *format,
+                 const char *null_text, const gchar *value, GError **error)
+{
+  if (value == NULL)
+    return _mp_library_store_database_search_sync (store, null_text, error);
+  return _mp_library_store_database_search_sync (
+      store, Sql (sqlite3_mprintf (format, value)).get (), error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_songs_by_artist (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    GError **error)
+{
+  CHECK_STORE (NULL);
+  return search_by_value (mp_library_store, songs_by_artist_fmt,
+                          songs_by_artist_null, artist, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_songs_by_album (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album,
+    GError **error)
+{
+  CHECK_STORE (NULL);
+  return search_by_value (mp_library_store, songs_by_album_fmt,
+                          songs_by_album_null, album, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_songs_by_genre (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *genre,
+    GError **error)
+{
+  CHECK_STORE (NULL);
+  return search_by_value (mp_library_store, songs_by_genre_fmt,
+                          songs_by_genre_null, genre, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_songs_by_artist_genre (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    const gchar *genre, GError **error)
+{
+  CHECK_STORE (NULL);
+  Sql sql;
+  if (artist != NULL && genre != NULL)
+    sql.reset (sqlite3_mprintf (songs_by_artist_genre_fmt, genre, artist));
+  else if (artist != NULL)
+    sql.reset (sqlite3_mprintf (songs_by_artist_genre_no_genre_fmt, artist));
+  else if (genre != NULL)
+    sql.reset (sqlite3_mprintf (songs_by_artist_genre_no_artist_fmt, genre));
+  else
+    return _mp_library_store_database_search_sync (
+        mp_library_store, songs_by_artist_genre_null, error);
+  return _mp_library_store_database_search_sync (mp_library_store, sql.get (),
+                                                 error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_songs_by_artist_album (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    const gchar *album, GError **error)
+{
+  CHECK_STORE (NULL);
+  g_return_val_if_fail ((artist != NULL) && (album != NULL), NULL);
+  return _mp_library_store_database_search_sync (
+      mp_library_store,
+      Sql (sqlite3_mprintf (songs_by_artist_album_fmt, artist, album)).get (),
+      error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_unknown_album_songs_by_artist (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    GError **error)
+{
+  CHECK_STORE (NULL);
+  return search_by_value (mp_library_store, unknown_album_songs_fmt,
+                          unknown_album_songs_null, artist, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_videos (MpLibraryStoreDatabase *mp_library_store,
+                                      GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync (mp_library_store, videos_sql,
+                                                 error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_playlists (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync (mp_library_store,
+                                                 playlists_sql, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_user_playlists (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync (mp_library_store,
+                                                 user_playlists_sql, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_unplayed (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync (mp_library_store,
+                                                 unplayed_sql, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_played (MpLibraryStoreDatabase *mp_library_store,
+                                      long period, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync (
+      mp_library_store,
+      Sql (sqlite3_mprintf (played_fmt, window_start (period))).get (), error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
+                                     long period, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync (
+      mp_library_store,
+      Sql (sqlite3_mprintf (added_fmt, window_start (period))).get (), error);
+}
+
+/* Aggregates */
+
+extern "C" GList *
+mp_library_store_database_get_genres (MpLibraryStoreDatabase *mp_library_store,
+                                      gboolean unknown_entry, GError **error)
+{
+  CHECK_STORE (NULL);
+  return list_with_unknown_entry (mp_library_store, genres_sql,
+                                  genres_unknown_sql, unknown_entry, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_artists (
+    MpLibraryStoreDatabase *mp_library_store, gboolean unknown_entry,
+    GError **error)
+{
+  CHECK_STORE (NULL);
+  return list_with_unknown_entry (mp_library_store, artists_sql,
+                                  artists_unknown_sql, unknown_entry, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_albums (MpLibraryStoreDatabase *mp_library_store,
+                                      gboolean unknown_entry, GError **error)
+{
+  CHECK_STORE (NULL);
+  return list_with_unknown_entry (mp_library_store, albums_sql,
+                                  albums_unknown_sql, unknown_entry, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_albums_by_artist (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    gboolean unknown_entry, GError **error)
+{
+  CHECK_STORE (NULL);
+  if (artist == NULL)
+    return list_with_unknown_entry (mp_library_store, albums_by_artist_null,
+                                    albums_by_artist_null_unknown,
+                                    unknown_entry, error);
+  Sql named (sqlite3_mprintf (albums_by_artist_fmt, artist));
+  Sql unknown (sqlite3_mprintf (albums_by_artist_unknown_fmt, artist));
+  return list_with_unknown_entry (mp_library_store, named.get (),
+                                  unknown.get (), unknown_entry, error);
+}
+
+extern "C" GList *
+mp_library_store_database_get_artists_by_genre (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *genre,
+    gboolean unknown_entry, GError **error)
+{
+  CHECK_STORE (NULL);
+  if (genre == NULL)
+    return list_with_unknown_entry (mp_library_store, artists_by_genre_null,
+                                    artists_by_genre_null_unknown,
+                                    unknown_entry, error);
+  Sql named (sqlite3_mprintf (artists_by_genre_fmt, genre));
+  Sql unknown (sqlite3_mprintf (artists_by_genre_unknown_fmt, genre));
+  return list_with_unknown_entry (mp_library_store, named.get (),
+                                  unknown.get (), unknown_entry, error);
+}
+
+/* Totals */
+
+/* The total of format with value, or of the NULL-value text. */
+static MpMediaResource *
+total_by_value (MpLibraryStoreDatabase *store, const char *format,
+                const char *null_text, const gchar *value, GError **error)
+{
+  if (value == NULL)
+    return _mp_library_store_database_search_sync_one_object (store, null_text,
+                                                              error);
+  return _mp_library_store_database_search_sync_one_object (
+      store, Sql (sqlite3_mprintf (format, value)).get (), error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_genres_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync_one_object (
+      mp_library_store, genres_length_sql, error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_artists_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync_one_object (
+      mp_library_store, artists_length_sql, error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_albums_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync_one_object (
+      mp_library_store, albums_length_sql, error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_artist_length (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    GError **error)
+{
+  CHECK_STORE (NULL);
+  return total_by_value (mp_library_store, artist_length_fmt,
+                         artist_length_null, artist, error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_genre_length (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *genre,
+    GError **error)
+{
+  CHECK_STORE (NULL);
+  return total_by_value (mp_library_store, genre_length_fmt,
+                         genre_length_null, genre, error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_album_length (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album,
+    GError **error)
+{
+  CHECK_STORE (NULL);
+  return total_by_value (mp_library_store, album_length_fmt,
+                         album_length_null, album, error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_songs_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync_one_object (
+      mp_library_store, songs_length_sql, error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_videos_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync_one_object (
+      mp_library_store, videos_length_sql, error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_playlist_unplayed_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync_one_object (
+      mp_library_store, unplayed_length_sql, error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_playlist_played_length (
+    MpLibraryStoreDatabase *mp_library_store, long period, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync_one_object (
+      mp_library_store,
+      Sql (sqlite3_mprintf (played_length_fmt, window_start (period))).get (),
+      error);
+}
+
+extern "C" MpMediaResource *
+mp_library_store_database_get_playlist_added_length (
+    MpLibraryStoreDatabase *mp_library_store, long period, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_search_sync_one_object (
+      mp_library_store,
+      Sql (sqlite3_mprintf (added_length_fmt, window_start (period))).get (),
+      error);
+}

@@ -1,0 +1,182 @@
+/* MpLibraryStoreDatabase: the library store that answers a media player's
+ * browse requests from the local Metadata table.
+ *
+ * Every call runs fixed SQL texts anew, synchronously in the caller's
+ * thread, on the database that meta_init () opened; the store keeps no
+ * state.  A list result is a GList of new MpMediaResource references owned
+ * by the caller (release each with mp_media_resource_destroy, then the
+ * list); an empty result is NULL.  A NULL artist, album or genre stands for
+ * an empty column and selects the rows where that column is NULL.
+ *
+ * A store that is not an MpLibraryStoreDatabase gets a critical and NULL,
+ * with the error left alone.  When a query fails, the error location (if
+ * given and still empty) receives "Could not connect to media database",
+ * code -1, in the domain of the quark of that text as translated by
+ * gettext; a call that runs two queries reports the first failure only.
+ * Periods are seconds back from the current wall-clock time. */
+#ifndef TESSEL_MP_LIBRARY_STORE_DATABASE_H
+#define TESSEL_MP_LIBRARY_STORE_DATABASE_H
+
+#include <glib-object.h>
+
+#include "mp_library_store.h"
+#include "mp_media_resource.h"
+#include "tessel_export.h"
+
+G_BEGIN_DECLS
+
+#define MP_TYPE_LIBRARY_STORE_DATABASE (mp_library_store_database_get_type ())
+#define MP_LIBRARY_STORE_DATABASE(obj)                                        \
+  (G_TYPE_CHECK_INSTANCE_CAST ((obj), MP_TYPE_LIBRARY_STORE_DATABASE,         \
+                               MpLibraryStoreDatabase))
+#define MP_LIBRARY_STORE_DATABASE_CLASS(klass)                                \
+  (G_TYPE_CHECK_CLASS_CAST ((klass), MP_TYPE_LIBRARY_STORE_DATABASE,          \
+                            MpLibraryStoreDatabaseClass))
+#define IS_MP_LIBRARY_STORE_DATABASE(obj)                                     \
+  (G_TYPE_CHECK_INSTANCE_TYPE ((obj), MP_TYPE_LIBRARY_STORE_DATABASE))
+#define IS_MP_LIBRARY_STORE_DATABASE_CLASS(klass)                             \
+  (G_TYPE_CHECK_CLASS_TYPE ((klass), MP_TYPE_LIBRARY_STORE_DATABASE))
+#define MP_LIBRARY_STORE_DATABASE_GET_CLASS(obj)                              \
+  (G_TYPE_INSTANCE_GET_CLASS ((obj), MP_TYPE_LIBRARY_STORE_DATABASE,          \
+                              MpLibraryStoreDatabaseClass))
+
+typedef struct _MpLibraryStoreDatabase MpLibraryStoreDatabase;
+typedef struct _MpLibraryStoreDatabaseClass MpLibraryStoreDatabaseClass;
+
+struct _MpLibraryStoreDatabase
+{
+  MpLibraryStore parent;
+};
+
+struct _MpLibraryStoreDatabaseClass
+{
+  MpLibraryStoreClass parent_class;
+};
+
+TESSEL_API GType mp_library_store_database_get_type (void);
+
+/* The process-wide store, created on the first call.  No reference is
+ * added for the caller: never unref it. */
+TESSEL_API MpLibraryStoreDatabase *mp_library_store_database_get_instance (
+    void);
+
+/* Listings */
+
+/* The row of uri, present or not, or NULL when there is none (also for a
+ * NULL uri).  Several rows for one uri give a critical and NULL. */
+TESSEL_API MpMediaResource *mp_library_store_database_get_media_by_uri (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *uri,
+    GError **error);
+
+/* Present songs ordered by title. */
+TESSEL_API GList *
+mp_library_store_database_get_songs (MpLibraryStoreDatabase *mp_library_store,
+                                     GError **error);
+/* Present songs ordered by album, genre or artist ignoring ASCII case, then
+ * track, title and file name; the songs without that key come last. */
+TESSEL_API GList *mp_library_store_database_get_songs_ordered_by_album (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+TESSEL_API GList *mp_library_store_database_get_songs_ordered_by_genre (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+TESSEL_API GList *mp_library_store_database_get_songs_ordered_by_artist (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+TESSEL_API GList *mp_library_store_database_get_songs_by_artist (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    GError **error);
+TESSEL_API GList *mp_library_store_database_get_songs_by_album (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album,
+    GError **error);
+TESSEL_API GList *mp_library_store_database_get_songs_by_genre (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *genre,
+    GError **error);
+TESSEL_API GList *mp_library_store_database_get_songs_by_artist_genre (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    const gchar *genre, GError **error);
+/* Both artist and album are required (critical and NULL otherwise). */
+TESSEL_API GList *mp_library_store_database_get_songs_by_artist_album (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    const gchar *album, GError **error);
+TESSEL_API GList *
+mp_library_store_database_get_unknown_album_songs_by_artist (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    GError **error);
+
+/* Present videos that are not playlists, and every present stream. */
+TESSEL_API GList *
+mp_library_store_database_get_videos (MpLibraryStoreDatabase *mp_library_store,
+                                      GError **error);
+/* Rows flagged as playlists, in the database's own order. */
+TESSEL_API GList *mp_library_store_database_get_playlists (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+/* Rows whose MIME type is a playlist format. */
+TESSEL_API GList *mp_library_store_database_get_user_playlists (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+/* Rows never played (AccessTime unset). */
+TESSEL_API GList *mp_library_store_database_get_unplayed (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+/* Rows played (or added) during the last period seconds, most recent
+ * first. */
+TESSEL_API GList *
+mp_library_store_database_get_played (MpLibraryStoreDatabase *mp_library_store,
+                                      long period, GError **error);
+TESSEL_API GList *
+mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
+                                     long period, GError **error);
+
+/* Aggregates: one resource per genre, artist or album with Count (songs)
+ * and Length (their total seconds, -1 when none is known).  A non-zero
+ * unknown_entry appends one resource for the songs without that value. */
+
+TESSEL_API GList *
+mp_library_store_database_get_genres (MpLibraryStoreDatabase *mp_library_store,
+                                      gboolean unknown_entry, GError **error);
+TESSEL_API GList *mp_library_store_database_get_artists (
+    MpLibraryStoreDatabase *mp_library_store, gboolean unknown_entry,
+    GError **error);
+TESSEL_API GList *
+mp_library_store_database_get_albums (MpLibraryStoreDatabase *mp_library_store,
+                                      gboolean unknown_entry, GError **error);
+/* The unknown entry exists only when the artist has songs without album;
+ * otherwise it is left out with a critical. */
+TESSEL_API GList *mp_library_store_database_get_albums_by_artist (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    gboolean unknown_entry, GError **error);
+TESSEL_API GList *mp_library_store_database_get_artists_by_genre (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *genre,
+    gboolean unknown_entry, GError **error);
+
+/* Totals: one new resource with Count and Length, NULL on failure.  The
+ * genres, artists and albums totals count distinct values. */
+TESSEL_API MpMediaResource *mp_library_store_database_get_genres_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+TESSEL_API MpMediaResource *mp_library_store_database_get_artists_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+TESSEL_API MpMediaResource *mp_library_store_database_get_albums_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+TESSEL_API MpMediaResource *mp_library_store_database_get_artist_length (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
+    GError **error);
+TESSEL_API MpMediaResource *mp_library_store_database_get_genre_length (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *genre,
+    GError **error);
+TESSEL_API MpMediaResource *mp_library_store_database_get_album_length (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album,
+    GError **error);
+TESSEL_API MpMediaResource *mp_library_store_database_get_songs_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+TESSEL_API MpMediaResource *mp_library_store_database_get_videos_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+TESSEL_API MpMediaResource *
+mp_library_store_database_get_playlist_unplayed_length (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+TESSEL_API MpMediaResource *
+mp_library_store_database_get_playlist_played_length (
+    MpLibraryStoreDatabase *mp_library_store, long period, GError **error);
+TESSEL_API MpMediaResource *
+mp_library_store_database_get_playlist_added_length (
+    MpLibraryStoreDatabase *mp_library_store, long period, GError **error);
+
+G_END_DECLS
+
+#endif /* TESSEL_MP_LIBRARY_STORE_DATABASE_H */
