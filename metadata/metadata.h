@@ -112,6 +112,22 @@ TESSEL_API int meta_search_sync (const gchar *query, MetaSearchFunc callback,
                                  gpointer user_data);
 TESSEL_API int meta_search_cancel (gint search_id);
 
+/* The asynchronous search slot: one, so at most one asynchronous search
+ * runs at a time and its id is 0.  state is -1 when free and -2 while a
+ * search is reserved or running; it reads 0 (taken) until meta_init.
+ * search_lock guards the reservation of the slot. */
+typedef struct
+{
+  pthread_t thread; /* the reader thread making the callbacks */
+  gint32 pid;       /* the child process running the query */
+  gint32 state;
+} MetaSearchSlot;
+
+#define META_SEARCH_SLOTS 1
+
+TESSEL_API extern pthread_mutex_t search_lock;
+TESSEL_API extern MetaSearchSlot search_ids[META_SEARCH_SLOTS];
+
 /* Key access and housekeeping */
 TESSEL_API int meta_get_key_type (const gchar *filename, const gchar *key);
 TESSEL_API int meta_read_integer (const gchar *filename, const gchar *key,

@@ -2,6 +2,7 @@
  * extractor plug-ins. */
 #include "metadata.h"
 #include "metadata_conf.h"
+#include "metadata_search-private.h"
 #include "metadata_storage.h"
 #include "tessel-private.h"
 
@@ -19,6 +20,7 @@ extern "C" int
 meta_init (void)
 {
   meta_load_lib_conf ();
+  meta_search_reset_slots ();
   return storage_init ();
 }
 

@@ -1,0 +1,372 @@
+/* Searches for applications: synchronous on the caller's thread, or
+ * asynchronous, with the query running in a child process at a chosen
+ * priority and a detached reader thread turning its result lines back into
+ * callbacks. */
+#include "metadata.h"
+#include "metadata_search-private.h"
+#include "metadata_storage.h"
+#include "metadata_storage_search-private.h"
+#include "tessel-private.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdint.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#define SLOT_FREE (-1)
+#define SLOT_TAKEN (-2)
+#define MAX_PAIRS 64
+
+pthread_mutex_t search_lock = PTHREAD_MUTEX_INITIALIZER;
+MetaSearchSlot search_ids[META_SEARCH_SLOTS];
+
+/* What the reader thread of one asynchronous search works with.  Made by
+ * the starter, freed by the reader when it has finished. */
+struct SearchRun
+{
+  int fd;      /* read end of the result pipe */
+  int wake_fd; /* written by a canceller to wake the reader */
+  MetaSearchFunc callback;
+  gpointer user_data;
+  pid_t pid;
+  int id;
+  guint64 serial;
+  bool cancelled; /* under search_lock */
+};
+
+/* Under search_lock: the running search, and the serial numbers that let
+ * a canceller wait for exactly its own search to finish. */
+static SearchRun *current_run;
+static guint64 last_serial;
+static guint64 finished_serial;
+static pthread_cond_t search_finished = PTHREAD_COND_INITIALIZER;
+
+void
+meta_search_reset_slots (void)
+{
+  pthread_mutex_lock (&search_lock);
+  for (int i = 0; i < META_SEARCH_SLOTS; i++)
+    if (search_ids[i].state != SLOT_TAKEN)
+      search_ids[i].state = SLOT_FREE;
+  pthread_mutex_unlock (&search_lock);
+}
+
+extern "C" int
+meta_search_sync (const gchar *query, MetaSearchFunc callback,
+                  gpointer user_data)
+{
+  if (query == NULL || callback == NULL)
+    return 0;
+  return storage_search_sync (query, callback, user_data);
+}
+
+static gboolean
+run_cancelled (SearchRun *run)
+{
+  pthread_mutex_lock (&search_lock);
+  gboolean cancelled = run->cancelled;
+  pthread_mutex_unlock (&search_lock);
+  return cancelled;
+}
+
+/* Turns one result line (without its newline) into a callback: tokens
+ * alternate key and value, at most 64 pairs; "Filename" names the row.
+ * The texts handed over are released when the callback returns. */
+static void
+deliver_line (SearchRun *run, char *line)
+{
+  gchar *keys[MAX_PAIRS + 1] = { NULL };
+  gchar *values[MAX_PAIRS + 1] = { NULL };
+  const gchar *filename = NULL;
+  int pairs = 0;
+  char *save = NULL;
+
+  for (char *key = strtok_r (line, "\t", &save);
+       key != NULL && pairs < MAX_PAIRS;
+       key = strtok_r (NULL, "\t", &save))
+    {
+      char *value = strtok_r (NULL, "\t", &save);
+      storage_search_unescape (key);
+      keys[pairs] = g_strdup (key);
+      if (value != NULL)
+        {
+          storage_search_unescape (value);
+          values[pairs] = g_strdup (value);
+        }
+      if (filename == NULL && strcmp (key, "Filename") == 0)
+        filename = values[pairs];
+      pairs++;
+      if (value == NULL)
+        break;
+    }
+  if (pairs == 0)
+    return;
+
+  run->callback (filename, keys, values, run->user_data, run->id);
+  for (int i = 0; i < pairs; i++)
+    {
+      g_free (keys[i]);
+      g_free (values[i]);
+    }
+}
+
+/* Reads result lines of any length until end of file, a read error or a
+ * cancellation, delivering each complete line.  A last line cut short by a
+ * dying child is not delivered: it would be a row with values missing. */
+static void
+read_results (SearchRun *run)
+{
+  g_autoptr (GString) pending = g_string_new (NULL);
+  char chunk[4096];
+  for (;;)
+    {
+      struct pollfd fds[2] = { { run->fd, POLLIN, 0 },
+                               { run->wake_fd, POLLIN, 0 } };
+      if (poll (fds, 2, -1) < 0)
+        {
+          if (errno == EINTR)
+            continue;
+          return;
+        }
+      if (fds[1].revents != 0)
+        return;
+      ssize_t n = read (run->fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        return;
+      g_string_append_len (pending, chunk, n);
+
+      gsize start = 0;
+      char *newline;
+      while ((newline = static_cast<char *> (
+                  memchr (pending->str + start, '\n', pending->len - start)))
+             != NULL)
+        {
+          *newline = '\0';
+          if (run_cancelled (run))
+            return;
+          deliver_line (run, pending->str + start);
+          start = newline - pending->str + 1;
+        }
+      g_string_erase (pending, 0, start);
+    }
+}
+
+/* Reaps the child and frees the slot, then the run.  The child is first
+ * waited for without being reaped: until then its pid cannot be given to
+ * another process, so a canceller holding search_lock may still signal it. */
+static void
+finish_search (SearchRun *run)
+{
+  siginfo_t info;
+  while (waitid (P_PID, run->pid, &info, WEXITED | WNOWAIT) != 0
+         && errno == EINTR)
+    ;
+  pthread_mutex_lock (&search_lock);
+  while (waitpid (run->pid, NULL, 0) < 0 && errno == EINTR)
+    ;
+  search_ids[run->id].state = SLOT_FREE;
+  current_run = NULL;
+  finished_serial = run->serial;
+  pthread_cond_broadcast (&search_finished);
+  pthread_mutex_unlock (&search_lock);
+
+  close (run->wake_fd);
+  g_free (run);
+}
+
+/* The reader thread.  Thread cancellation stays disabled throughout: a
+ * cancelled search is stopped through run->cancelled and the wake
+ * descriptor instead, so a callback is never interrupted half-way (with
+ * the application's locks held) and cleanup always runs to the end. */
+static void *
+search_reader (void *data) noexcept
+{
+  pthread_setcancelstate (PTHREAD_CANCEL_DISABLE, NULL);
+  SearchRun *run = static_cast<SearchRun *> (data);
+
+  read_results (run);
+  close (run->fd);
+  /* A search that reached its end gets the end call; a cancelled one
+   * does not. */
+  if (!run_cancelled (run))
+    run->callback (NULL, NULL, NULL, run->user_data, run->id);
+  finish_search (run);
+  return NULL;
+}
+
+/* The search process: runs the query on a database connection of its own
+ * (a connection must not be used across fork) and writes the result lines
+ * into the pipe.  Never returns; _exit keeps the parent's atexit handlers
+ * and stdio buffers out of it. */
+static G_GNUC_NORETURN void
+run_child (int read_fd, int write_fd, int wake_fd, int priority,
+           const gchar *query)
+{
+  close (read_fd);
+  close (wake_fd);
+  FILE *out = fdopen (write_fd, "w");
+  if (out != NULL)
+    {
+      setpriority (PRIO_PROCESS, 0, priority);
+      if (storage_open_search_connection ())
+        {
+          storage_search_async (out, query);
+          storage_close ();
+        }
+      fclose (out);
+    }
+  _exit (0);
+}
+
+static int
+reserve_slot (void)
+{
+  int id = -1;
+  pthread_mutex_lock (&search_lock);
+  for (int i = 0; i < META_SEARCH_SLOTS; i++)
+    if (search_ids[i].state == SLOT_FREE)
+      {
+        search_ids[i].state = SLOT_TAKEN;
+        id = i;
+        break;
+      }
+  pthread_mutex_unlock (&search_lock);
+  return id;
+}
+
+static void
+release_slot (int id)
+{
+  pthread_mutex_lock (&search_lock);
+  search_ids[id].state = SLOT_FREE;
+  pthread_mutex_unlock (&search_lock);
+}
+
+extern "C" int
+meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
+                   gpointer user_data)
+{
+  if (query == NULL || callback == NULL)
+    return -1;
+  int id = reserve_slot ();
+  if (id < 0)
+    return -1;
+
+  int pipe_fds[2];
+  if (pipe2 (pipe_fds, O_CLOEXEC) != 0)
+    {
+      release_slot (id);
+      return -1;
+    }
+  int wake_fd = eventfd (0, EFD_CLOEXEC);
+  if (wake_fd < 0)
+    {
+      close (pipe_fds[0]);
+      close (pipe_fds[1]);
+      release_slot (id);
+      return -1;
+    }
+
+  pid_t pid = fork ();
+  if (pid == 0)
+    run_child (pipe_fds[0], pipe_fds[1], wake_fd, priority, query);
+  close (pipe_fds[1]);
+
+  SearchRun *run = NULL;
+  pthread_attr_t attr;
+  bool attr_ready = false;
+  if (pid > 0)
+    attr_ready = pthread_attr_init (&attr) == 0;
+  if (attr_ready
+      && pthread_attr_setdetachstate (&attr, PTHREAD_CREATE_DETACHED) == 0)
+    run = g_try_new0 (SearchRun, 1);
+  if (run != NULL)
+    {
+      run->fd = pipe_fds[0];
+      run->wake_fd = wake_fd;
+      run->callback = callback;
+      run->user_data = user_data;
+      run->pid = pid;
+      run->id = id;
+
+      /* The slot is filled in before the reader can finish and free it:
+       * the reader needs search_lock for that. */
+      pthread_mutex_lock (&search_lock);
+      run->serial = ++last_serial;
+      pthread_t thread;
+      if (pthread_create (&thread, &attr, search_reader, run) == 0)
+        {
+          current_run = run;
+          search_ids[id].thread = thread;
+          search_ids[id].pid = pid;
+          pthread_mutex_unlock (&search_lock);
+          pthread_attr_destroy (&attr);
+          return id;
+        }
+      pthread_mutex_unlock (&search_lock);
+      g_free (run);
+    }
+
+  /* Nothing will read the results: stop the child and reap it. */
+  if (attr_ready)
+    pthread_attr_destroy (&attr);
+  if (pid > 0)
+    {
+      kill (pid, SIGKILL);
+      while (waitpid (pid, NULL, 0) < 0 && errno == EINTR)
+        ;
+    }
+  close (pipe_fds[0]);
+  close (wake_fd);
+  release_slot (id);
+  return -1;
+}
+
+extern "C" int
+meta_search_cancel (gint search_id)
+{
+  if (search_id < 0 || search_id >= META_SEARCH_SLOTS)
+    return search_id;
+
+  pthread_mutex_lock (&search_lock);
+  SearchRun *run = current_run;
+  if (search_ids[search_id].state != SLOT_TAKEN || run == NULL
+      || run->id != search_id)
+    {
+      pthread_mutex_unlock (&search_lock);
+      return search_id;
+    }
+  run->cancelled = true;
+  /* The child is not reaped while search_lock is held, so its pid is
+   * still its own. */
+  kill (run->pid, SIGKILL);
+  uint64_t one = 1;
+  if (write (run->wake_fd, &one, sizeof one) < 0)
+    {
+      /* The counter cannot overflow from one write; the flag and the
+       * killed child stop the reader anyway. */
+    }
+
+  /* Called from a callback of this search: the reader stops once the
+   * callback returns; waiting here would wait for ourselves. */
+  if (pthread_equal (pthread_self (), search_ids[search_id].thread))
+    {
+      pthread_mutex_unlock (&search_lock);
+      return 0;
+    }
+  /* Otherwise wait until the reader has finished -- no callback runs
+   * after we return, the child is reaped and the slot is free. */
+  guint64 serial = run->serial;
+  while (finished_serial < serial)
+    pthread_cond_wait (&search_finished, &search_lock);
+  pthread_mutex_unlock (&search_lock);
+  return 0;
+}
