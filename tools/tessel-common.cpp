@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "metadata.h"
 #include "metadata_conf.h"
@@ -66,4 +67,55 @@ tessel_open (const TesselCommonOptions *common)
       return FALSE;
     }
   return TRUE;
+}
+
+gchar *
+tessel_format_duration (gint64 seconds)
+{
+  if (seconds < 0)
+    return g_strdup ("");
+  return g_strdup_printf ("%" G_GINT64_FORMAT ":%02d:%02d", seconds / 3600,
+                          static_cast<int> (seconds / 60 % 60),
+                          static_cast<int> (seconds % 60));
+}
+
+/* Characters a cell takes on a terminal; bytes for text that is not
+ * UTF-8. */
+static gsize
+cell_width (const gchar *text)
+{
+  if (text == NULL)
+    return 0;
+  if (g_utf8_validate (text, -1, NULL))
+    return g_utf8_strlen (text, -1);
+  return strlen (text);
+}
+
+void
+tessel_print_table (FILE *out, const char *const *header, guint columns,
+                    GPtrArray *rows)
+{
+  g_autofree gsize *widths = g_new0 (gsize, columns);
+  for (guint c = 0; c < columns; c++)
+    widths[c] = cell_width (header[c]);
+  for (guint r = 0; r < rows->len; r++)
+    {
+      auto cells = static_cast<const gchar *const *> (rows->pdata[r]);
+      for (guint c = 0; c < columns; c++)
+        widths[c] = MAX (widths[c], cell_width (cells[c]));
+    }
+  auto print_row = [&] (const gchar *const *cells) {
+    for (guint c = 0; c < columns; c++)
+      {
+        const gchar *text = cells[c] != NULL ? cells[c] : "";
+        fputs (text, out);
+        if (c + 1 < columns)
+          for (gsize pad = cell_width (text); pad < widths[c] + 2; pad++)
+            fputc (' ', out);
+      }
+    fputc ('\n', out);
+  };
+  print_row (header);
+  for (guint r = 0; r < rows->len; r++)
+    print_row (static_cast<const gchar *const *> (rows->pdata[r]));
 }

@@ -15,6 +15,8 @@ struct Command
 /* One line per subcommand. */
 static const Command commands[] = {
   { "init", "Create or open the database", tessel_cmd_init },
+  { "index", "Index new and changed media files in folders", tessel_cmd_index },
+  { "ls", "List the stored rows as a table", tessel_cmd_ls },
 };
 
 static void

@@ -4,6 +4,8 @@
 #ifndef TESSEL_TOOL_H
 #define TESSEL_TOOL_H
 
+#include <stdio.h>
+
 #include <glib.h>
 
 /* Options every subcommand understands. */
@@ -28,7 +30,18 @@ gboolean tessel_open (const TesselCommonOptions *common);
 /* Prints one line "tessel: MESSAGE" to stderr. */
 void tessel_error (const char *format, ...) G_GNUC_PRINTF (1, 2);
 
+/* A length in seconds as "h:mm:ss"; "" for a negative (unknown) one.
+ * g_free the result. */
+gchar *tessel_format_duration (gint64 seconds);
+
+/* Prints a header and rows (each an array of columns texts, NULL cells
+ * printed empty) with every column padded to its widest cell. */
+void tessel_print_table (FILE *out, const char *const *header,
+                         guint columns, GPtrArray *rows);
+
 /* Subcommands: argv[0] is the subcommand's name. */
 int tessel_cmd_init (int argc, char **argv);
+int tessel_cmd_index (int argc, char **argv);
+int tessel_cmd_ls (int argc, char **argv);
 
 #endif /* TESSEL_TOOL_H */
