@@ -8,11 +8,13 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 meson install -C "$builddir" --destdir "$tmp/root" --no-rebuild --quiet >/dev/null
-# The installed file names its real prefix; point it at the scratch root.
-pc=$(find "$tmp/root" -name libtessel.pc | head -n 1)
-prefix=$(sed -n 's/^prefix=//p' "$pc")
+# The installed files name their real prefix; point them at the scratch
+# root (libtessel's own and those of the platform libraries it requires).
 mkdir "$tmp/pc"
-sed "s|^prefix=.*|prefix=$tmp/root$prefix|" "$pc" >"$tmp/pc/libtessel.pc"
+for pc in $(find "$tmp/root" -name '*.pc'); do
+  prefix=$(sed -n 's/^prefix=//p' "$pc")
+  sed "s|^prefix=.*|prefix=$tmp/root$prefix|" "$pc" >"$tmp/pc/$(basename "$pc")"
+done
 export PKG_CONFIG_PATH="$tmp/pc"
 flags=$(pkg-config --cflags --libs libtessel)
 cc -std=c99 -Wall -Wextra -Werror -o "$tmp/consumer" "$srcdir/c-consumer.c" $flags
