@@ -17,6 +17,8 @@ static const Command commands[] = {
   { "init", "Create or open the database", tessel_cmd_init },
   { "index", "Index new and changed media files in folders", tessel_cmd_index },
   { "ls", "List the stored rows as a table", tessel_cmd_ls },
+  { "extract", "Print the metadata a plug-in extracts from files",
+    tessel_cmd_extract },
 };
 
 static void

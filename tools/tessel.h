@@ -43,5 +43,6 @@ void tessel_print_table (FILE *out, const char *const *header,
 int tessel_cmd_init (int argc, char **argv);
 int tessel_cmd_index (int argc, char **argv);
 int tessel_cmd_ls (int argc, char **argv);
+int tessel_cmd_extract (int argc, char **argv);
 
 #endif /* TESSEL_TOOL_H */

@@ -1,0 +1,228 @@
+/* The ID3 extractor: an MPEG audio file's ID3v2 and ID3v1 tags and its
+ * frame header as a metadata list.
+ *
+ * The tag library normalises what it reads: a version 2.3 genre "(17)"
+ * arrives as the field "17", a version 2.3 year (TYER) arrives as the
+ * recording time frame TDRC.  The genre rule below therefore takes a bare
+ * number as the same reference to the ID3v1 genre list that a number in
+ * parentheses is. */
+#include "brisel_gst.h"
+#include "brisel_id3-testing.h"
+
+#include <errno.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include <id3v1genres.h>
+#include <id3v1tag.h>
+#include <id3v2frame.h>
+#include <id3v2tag.h>
+#include <mpegfile.h>
+#include <mpegproperties.h>
+#include <textidentificationframe.h>
+
+void (*brisel_id3_testing_frame_hook) (const char *key) = nullptr;
+
+namespace
+{
+
+/* Entries 0 to 147 of the ID3v1 genre list are the ones a reference may
+ * select; later additions to the list are not recognised. */
+constexpr long last_v1_genre = 147;
+
+/* The keys the extractor fills, in the order of this table. */
+enum Key
+{
+  KEY_ALBUM,
+  KEY_GENRE,
+  KEY_TITLE,
+  KEY_ARTIST,
+  KEY_PUBLISHER,
+  KEY_TRACK,
+  KEY_YEAR,
+  KEY_COUNT
+};
+
+const char *const key_names[KEY_COUNT] = {
+  "Album", "Genre", "Title", "Artist", "Publisher", "Track", "Year",
+};
+
+struct FrameKey
+{
+  const char *frame_id;
+  Key key;
+};
+
+/* TYER is listed for completeness: the tag library hands a version 2.3
+ * year over as TDRC. */
+const FrameKey frame_keys[] = {
+  { "TALB", KEY_ALBUM },  { "TCON", KEY_GENRE },     { "TIT2", KEY_TITLE },
+  { "TPE1", KEY_ARTIST }, { "TPUB", KEY_PUBLISHER }, { "TRCK", KEY_TRACK },
+  { "TYER", KEY_YEAR },   { "TDRC", KEY_YEAR },
+};
+
+struct Extraction
+{
+  MetaItem *list = nullptr;
+  bool have[KEY_COUNT] = {};
+};
+
+void
+add_text (Extraction *ex, Key key, const std::string &text)
+{
+  if (text.empty ())
+    return;
+  if (brisel_id3_testing_frame_hook != nullptr)
+    brisel_id3_testing_frame_hook (key_names[key]);
+  ex->list = meta_list_append_text (key_names[key], text.c_str (), ex->list);
+  ex->have[key] = true;
+}
+
+/* Reads a decimal number at the start of text; false when there is none
+ * or it does not fit a long (an out-of-range reference either way). */
+bool
+leading_number (const char *text, long *number, const char **end)
+{
+  errno = 0;
+  char *stop = nullptr;
+  long value = strtol (text, &stop, 10);
+  if (stop == text)
+    return false;
+  *end = stop;
+  *number = errno == ERANGE ? -1 : value;
+  return true;
+}
+
+/* The genre a genre text stands for: a number in parentheses at the start
+ * of the text, or the whole text being a number, selects that entry of the
+ * ID3v1 list, and a number outside 0 to 147 selects nothing (empty
+ * result); any other text is the genre as written. */
+std::string
+genre_from_text (const std::string &text)
+{
+  long number = 0;
+  const char *end = nullptr;
+  const char *s = text.c_str ();
+  bool reference = false;
+  if (s[0] == '(')
+    reference = leading_number (s + 1, &number, &end);
+  else if (s[0] >= '0' && s[0] <= '9')
+    reference = leading_number (s, &number, &end) && *end == '\0';
+  if (!reference)
+    return text;
+  if (number < 0 || number > last_v1_genre)
+    return std::string ();
+  return TagLib::ID3v1::genre (static_cast<int> (number)).to8Bit (true);
+}
+
+/* The first text field of a text frame, as UTF-8. */
+std::string
+frame_text (const TagLib::ID3v2::Frame *frame)
+{
+  auto text_frame
+      = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *> (frame);
+  if (text_frame == nullptr)
+    return frame->toString ().to8Bit (true);
+  const TagLib::StringList fields = text_frame->fieldList ();
+  if (fields.isEmpty ())
+    return std::string ();
+  return fields.front ().to8Bit (true);
+}
+
+void
+read_id3v2 (Extraction *ex, TagLib::ID3v2::Tag *tag)
+{
+  for (const TagLib::ID3v2::Frame *frame : tag->frameList ())
+    {
+      const TagLib::ByteVector id = frame->frameID ();
+      for (const FrameKey &fk : frame_keys)
+        {
+          if (id != TagLib::ByteVector (fk.frame_id, 4))
+            continue;
+          std::string text = frame_text (frame);
+          if (fk.key == KEY_GENRE && !text.empty ())
+            text = genre_from_text (text);
+          add_text (ex, fk.key, text);
+          break;
+        }
+    }
+}
+
+/* ID3v1 only fills what the ID3v2 frames left out. */
+void
+read_id3v1 (Extraction *ex, TagLib::ID3v1::Tag *tag)
+{
+  if (!ex->have[KEY_ALBUM])
+    add_text (ex, KEY_ALBUM, tag->album ().to8Bit (true));
+  if (!ex->have[KEY_GENRE])
+    {
+      const unsigned int number = tag->genreNumber ();
+      if (number <= last_v1_genre)
+        add_text (ex, KEY_GENRE,
+                  TagLib::ID3v1::genre (static_cast<int> (number))
+                      .to8Bit (true));
+    }
+  if (!ex->have[KEY_TITLE])
+    add_text (ex, KEY_TITLE, tag->title ().to8Bit (true));
+  if (!ex->have[KEY_ARTIST])
+    add_text (ex, KEY_ARTIST, tag->artist ().to8Bit (true));
+  if (!ex->have[KEY_TRACK] && tag->track () > 0)
+    add_text (ex, KEY_TRACK, std::to_string (tag->track ()));
+  if (!ex->have[KEY_YEAR] && tag->year () > 0)
+    add_text (ex, KEY_YEAR, std::to_string (tag->year ()));
+}
+
+void
+read_file (Extraction *ex, const char *filename)
+{
+  TagLib::MPEG::File file (filename, true,
+                           TagLib::AudioProperties::Average);
+  if (!file.isValid ())
+    return;
+
+  /* A stream without any recognisable frame has a sample rate of 0. */
+  const TagLib::MPEG::Properties *props = file.audioProperties ();
+  if (props != nullptr && props->sampleRate () > 0)
+    {
+      ex->list = meta_list_append_int ("Bitrate", props->bitrate () * 1000,
+                                       ex->list);
+      ex->list
+          = meta_list_append_int ("Length", props->lengthInSeconds (),
+                                  ex->list);
+    }
+
+  if (file.hasID3v2Tag ())
+    read_id3v2 (ex, file.ID3v2Tag ());
+  if (file.hasID3v1Tag ())
+    read_id3v1 (ex, file.ID3v1Tag ());
+}
+
+} // namespace
+
+/* The tag library may throw (allocation failures, or its own faults on a
+ * hostile file); a C caller cannot take an exception, so it stops here.
+ * Unwinding has released the library's objects by then, and the items
+ * already built stay in the list. */
+extern "C" MetaItem *
+meta_ext_id3 (const gchar *filename)
+{
+  if (filename == NULL)
+    return NULL;
+
+  Extraction ex;
+  try
+    {
+      read_file (&ex, filename);
+    }
+  catch (...)
+    {
+    }
+
+  if (!ex.have[KEY_TITLE])
+    {
+      g_autofree gchar *base = g_path_get_basename (filename);
+      ex.list = meta_list_append_text ("Title", base, ex.list);
+    }
+  return ex.list;
+}

@@ -1,0 +1,192 @@
+#include "tessel.h"
+
+#include <dlfcn.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "metadata.h"
+#include "metadata_conf.h"
+
+namespace
+{
+
+/* The plug-in the configuration names for the current file, kept open
+ * while consecutive files name the same library, as the indexer does. */
+struct Plugin
+{
+  gchar *libname = nullptr;
+  void *handle = nullptr;
+
+  void
+  close () noexcept
+  {
+    if (handle != nullptr)
+      dlclose (handle);
+    handle = nullptr;
+    g_clear_pointer (&libname, g_free);
+  }
+
+  ~Plugin () { close (); }
+};
+
+const char *
+type_name (MetaType type)
+{
+  switch (type)
+    {
+    case META_TYPE_INTEGER:
+      return "integer";
+    case META_TYPE_FLOAT:
+      return "float";
+    case META_TYPE_TEXT:
+      return "text";
+    default:
+      return "unknown";
+    }
+}
+
+std::string
+value_text (const MetaItem *item)
+{
+  switch (item->type)
+    {
+    case META_TYPE_INTEGER:
+      {
+        gint32 v;
+        memcpy (&v, item->value, sizeof v);
+        return std::to_string (v);
+      }
+    case META_TYPE_FLOAT:
+      {
+        gfloat v;
+        memcpy (&v, item->value, sizeof v);
+        char buf[G_ASCII_DTOSTR_BUF_SIZE];
+        return g_ascii_dtostr (buf, sizeof buf, v);
+      }
+    case META_TYPE_TEXT:
+      return std::string (item->value, strnlen (item->value, META_VALUE_SIZE));
+    default:
+      return std::string ();
+    }
+}
+
+/* Prints the file's name, then one line per item in list order: key, type
+ * and value, the first two columns aligned to their widest cell. */
+void
+print_list (const char *filename, const MetaItem *list)
+{
+  printf ("%s\n", filename);
+  if (list == nullptr)
+    {
+      printf ("  (no metadata)\n");
+      return;
+    }
+  int key_width = 0;
+  int type_width = 0;
+  for (const MetaItem *i = list; i != nullptr; i = i->next)
+    {
+      key_width = MAX (key_width, (int) strlen (i->key != NULL ? i->key : ""));
+      type_width = MAX (type_width, (int) strlen (type_name (i->type)));
+    }
+  for (const MetaItem *i = list; i != nullptr; i = i->next)
+    printf ("  %-*s  %-*s  %s\n", key_width, i->key != NULL ? i->key : "",
+            type_width, type_name (i->type), value_text (i).c_str ());
+}
+
+} // namespace
+
+int
+tessel_cmd_extract (int argc, char **argv)
+{
+  TesselCommonOptions common;
+  /* The option parser hands over copies of the file names. */
+  struct CommonFree
+  {
+    TesselCommonOptions *o;
+    ~CommonFree ()
+    {
+      g_free (o->database);
+      g_free (o->config);
+    }
+  } common_free{ &common };
+  gboolean id3 = FALSE;
+  const GOptionEntry entries[] = {
+    { "id3", 0, 0, G_OPTION_ARG_NONE, &id3,
+      "Use the plug-in's ID3 extractor (meta_ext_id3) instead of "
+      "get_metadata",
+      NULL },
+    { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL }
+  };
+  if (!tessel_parse (&argc, &argv, entries, "FILE...",
+                     "Print the metadata the configured plug-in extracts "
+                     "from each FILE (key, type, value), without touching "
+                     "the database.",
+                     &common))
+    return 2;
+  if (argc < 2)
+    {
+      tessel_error ("extract: no file given");
+      return 2;
+    }
+  if (common.config != NULL)
+    {
+      if (!g_file_test (common.config, G_FILE_TEST_IS_REGULAR))
+        {
+          tessel_error ("cannot read configuration '%s'", common.config);
+          return 1;
+        }
+      meta_conf_set_path (common.config);
+    }
+  meta_load_lib_conf ();
+
+  const char *symbol = id3 ? "meta_ext_id3" : "get_metadata";
+  int status = 0;
+  Plugin plugin;
+  for (int i = 1; i < argc; i++)
+    {
+      /* The indexer hands plug-ins absolute names; so does this. */
+      g_autofree gchar *filename = g_canonicalize_filename (argv[i], NULL);
+      if (!g_file_test (filename, G_FILE_TEST_EXISTS))
+        {
+          tessel_error ("cannot read '%s': no such file", argv[i]);
+          status = 1;
+          continue;
+        }
+      g_autofree gchar *libname = meta_get_libname (filename);
+      if (libname == NULL)
+        {
+          tessel_error ("no plug-in configured for '%s'", argv[i]);
+          status = 1;
+          continue;
+        }
+      if (plugin.libname == NULL || strcmp (plugin.libname, libname) != 0)
+        {
+          plugin.close ();
+          g_autofree gchar *soname = g_strconcat (libname, ".so.0", NULL);
+          plugin.handle = dlopen (soname, RTLD_NOW | RTLD_LOCAL);
+          if (plugin.handle == NULL)
+            {
+              tessel_error ("cannot load plug-in '%s': %s", soname,
+                            dlerror ());
+              status = 1;
+              continue;
+            }
+          plugin.libname = g_strdup (libname);
+        }
+      auto extract = reinterpret_cast<MetaExtractFunc> (
+          dlsym (plugin.handle, symbol));
+      if (extract == NULL)
+        {
+          tessel_error ("plug-in '%s' has no %s", libname, symbol);
+          status = 1;
+          continue;
+        }
+      MetaItem *list = extract (filename);
+      print_list (filename, list);
+      meta_free_list (&list);
+    }
+  meta_free_lib_conf ();
+  return status;
+}
