@@ -19,6 +19,18 @@ static const Command commands[] = {
   { "ls", "List the stored rows as a table", tessel_cmd_ls },
   { "extract", "Print the metadata a plug-in extracts from files",
     tessel_cmd_extract },
+  { "songs", "List songs, of one artist, album or genre", tessel_cmd_songs },
+  { "albums", "List albums with song counts and lengths", tessel_cmd_albums },
+  { "artists", "List artists with song counts and lengths",
+    tessel_cmd_artists },
+  { "genres", "List genres with song counts and lengths", tessel_cmd_genres },
+  { "videos", "List videos and streams", tessel_cmd_videos },
+  { "playlists", "List playlists", tessel_cmd_playlists },
+  { "unplayed", "List items never played", tessel_cmd_unplayed },
+  { "played", "List items played recently", tessel_cmd_played },
+  { "added", "List items added recently", tessel_cmd_added },
+  { "stats", "Count songs, videos, artists, albums, genres",
+    tessel_cmd_stats },
 };
 
 static void

@@ -45,4 +45,16 @@ int tessel_cmd_index (int argc, char **argv);
 int tessel_cmd_ls (int argc, char **argv);
 int tessel_cmd_extract (int argc, char **argv);
 
+/* Browsing the library through the database store (tessel-browse.cpp). */
+int tessel_cmd_songs (int argc, char **argv);
+int tessel_cmd_albums (int argc, char **argv);
+int tessel_cmd_artists (int argc, char **argv);
+int tessel_cmd_genres (int argc, char **argv);
+int tessel_cmd_videos (int argc, char **argv);
+int tessel_cmd_playlists (int argc, char **argv);
+int tessel_cmd_unplayed (int argc, char **argv);
+int tessel_cmd_played (int argc, char **argv);
+int tessel_cmd_added (int argc, char **argv);
+int tessel_cmd_stats (int argc, char **argv);
+
 #endif /* TESSEL_TOOL_H */

@@ -1,0 +1,243 @@
+/* The tessel browsing commands, run as a user would run them on a seeded
+ * database: tables, durations, the unknown entry, JSON and failures. */
+#include <string.h>
+
+#include <json-glib/json-glib.h>
+
+#include "tessel-test.h"
+
+static const char *tool; /* path of the tessel program, from argv */
+
+/* Runs tessel with args and --database; returns the exit status and
+ * stores stdout and stderr (g_free them). */
+static int
+run_tool (TesselFixture *fx, const char *const *args, gchar **out,
+          gchar **err)
+{
+  GPtrArray *argv = g_ptr_array_new ();
+  g_ptr_array_add (argv, (gpointer) tool);
+  for (const char *const *a = args; *a != NULL; a++)
+    g_ptr_array_add (argv, (gpointer) *a);
+  g_ptr_array_add (argv, (gpointer) "--database");
+  g_ptr_array_add (argv, fx->db);
+  g_ptr_array_add (argv, NULL);
+  int status = 0;
+  GError *error = NULL;
+  g_assert_true (g_spawn_sync (NULL, (gchar **) argv->pdata, NULL,
+                               G_SPAWN_DEFAULT, NULL, NULL, out, err, &status,
+                               &error));
+  g_assert_no_error (error);
+  g_ptr_array_free (argv, TRUE);
+  g_assert_true (WIFEXITED (status));
+  return WEXITSTATUS (status);
+}
+
+static void
+seed (TesselFixture *fx, gconstpointer data)
+{
+  tessel_fixture_setup (fx, data);
+  g_assert_cmpint (storage_init (), ==, 1);
+  storage_close ();
+  tessel_test_sql (
+      fx->db,
+      "INSERT INTO Metadata (Filename, Title, Artist, Album, Genre, Track, "
+      "Length, MIME, Present, AddedTime, AccessTime) VALUES "
+      "('/m/1.mp3', 'Ängel', 'O''Brien', 'Zeta', 'Rock', 1, 245, "
+      "'audio/mpeg', 1, strftime('%s','now'), strftime('%s','now') - 100),"
+      "('/m/2.mp3', 'Long one', 'O''Brien', NULL, NULL, 2, 3725, "
+      "'audio/mpeg', 1, strftime('%s','now') - 3 * 86400, NULL),"
+      "('/m/3.mp3', NULL, 'bach', 'Alpha', 'classical', 1, NULL, "
+      "'audio/mpeg', 1, 0, NULL),"
+      "('/v/clip.avi', 'Clip', NULL, NULL, NULL, NULL, 60, "
+      "'video/x-msvideo', 1, 0, NULL)");
+}
+
+static void
+test_tables (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_autofree gchar *out = NULL, *err = NULL;
+  const char *genres[] = { "genres", NULL };
+  g_assert_cmpint (run_tool (fx, genres, &out, &err), ==, 0);
+  g_assert_cmpstr (err, ==, "");
+  /* Aligned columns, counts and lengths right-aligned, h:mm:ss, the songs
+   * without a genre as "(unknown)"; a total of unknown lengths is empty. */
+  g_assert_cmpstr (out, ==,
+                   "GENRE      SONGS   LENGTH\n"
+                   "classical      1         \n"
+                   "Rock           1  0:04:05\n"
+                   "(unknown)      1  1:02:05\n");
+
+  g_clear_pointer (&out, g_free);
+  g_clear_pointer (&err, g_free);
+  const char *albums[] = { "albums", "--artist", "O'Brien", NULL };
+  g_assert_cmpint (run_tool (fx, albums, &out, &err), ==, 0);
+  g_assert_cmpstr (out, ==,
+                   "ALBUM      ARTIST   SONGS   LENGTH\n"
+                   "Zeta       O'Brien      1  0:04:05\n"
+                   "(unknown)  O'Brien      1  1:02:05\n");
+  /* The store's note that bach has no songs without album stays hidden. */
+  g_clear_pointer (&out, g_free);
+  g_clear_pointer (&err, g_free);
+  const char *bach[] = { "albums", "--artist", "bach", NULL };
+  g_assert_cmpint (run_tool (fx, bach, &out, &err), ==, 0);
+  g_assert_cmpstr (err, ==, "");
+  g_assert_cmpstr (out, ==,
+                   "ALBUM  ARTIST  SONGS  LENGTH\n"
+                   "Alpha  bach        1        \n");
+
+  g_clear_pointer (&out, g_free);
+  g_clear_pointer (&err, g_free);
+  const char *songs[] = { "songs", "--by", "album", NULL };
+  g_assert_cmpint (run_tool (fx, songs, &out, &err), ==, 0);
+  g_assert_cmpstr (out, ==,
+                   "TITLE     ARTIST   ALBUM   LENGTH  FILE\n"
+                   "Ängel     O'Brien  Zeta   0:04:05  /m/1.mp3\n"
+                   "Long one  O'Brien         1:02:05  /m/2.mp3\n");
+
+  g_clear_pointer (&out, g_free);
+  g_clear_pointer (&err, g_free);
+  const char *stats[] = { "stats", NULL };
+  g_assert_cmpint (run_tool (fx, stats, &out, &err), ==, 0);
+  g_assert_cmpstr (out, ==,
+                   "CATEGORY  COUNT   LENGTH\n"
+                   "songs         3  1:06:10\n"
+                   "videos        1  0:01:00\n"
+                   "artists       2  1:06:10\n"
+                   "albums        2  0:04:05\n"
+                   "genres        2  0:04:05\n");
+}
+
+static void
+test_windows (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  static const struct
+  {
+    const char *command, *since, *files;
+  } cases[] = {
+    { "added", NULL, "/m/1.mp3\n/m/2.mp3\n" }, /* default 7d */
+    { "added", "2d", "/m/1.mp3\n" },
+    { "added", "90s", "/m/1.mp3\n" },
+    { "played", NULL, "/m/1.mp3\n" },
+    { "played", "30s", "" },
+  };
+  for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      const char *args[] = { cases[i].command, "--json",
+                             cases[i].since ? "--since" : NULL,
+                             cases[i].since, NULL };
+      g_autofree gchar *out = NULL, *err = NULL;
+      g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 0);
+      g_autoptr (JsonParser) parser = json_parser_new ();
+      g_assert_true (json_parser_load_from_data (parser, out, -1, NULL));
+      JsonArray *rows = json_node_get_array (json_parser_get_root (parser));
+      GString *files = g_string_new (NULL);
+      for (guint r = 0; r < json_array_get_length (rows); r++)
+        g_string_append_printf (
+            files, "%s\n",
+            json_object_get_string_member (
+                json_array_get_object_element (rows, r), "file"));
+      g_assert_cmpstr (files->str, ==, cases[i].files);
+      g_string_free (files, TRUE);
+    }
+}
+
+static void
+test_json (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_autofree gchar *out = NULL, *err = NULL;
+  const char *args[] = { "artists", "--json", NULL };
+  g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 0);
+  g_autoptr (JsonParser) parser = json_parser_new ();
+  GError *error = NULL;
+  g_assert_true (json_parser_load_from_data (parser, out, -1, &error));
+  g_assert_no_error (error);
+  JsonArray *rows = json_node_get_array (json_parser_get_root (parser));
+  g_assert_cmpuint (json_array_get_length (rows), ==, 2);
+  JsonObject *first = json_array_get_object_element (rows, 0);
+  g_assert_cmpstr (json_object_get_string_member (first, "artist"), ==,
+                   "bach");
+  g_assert_cmpint (json_object_get_int_member (first, "count"), ==, 1);
+  g_assert_true (json_object_get_null_member (first, "length"));
+  JsonObject *second = json_array_get_object_element (rows, 1);
+  g_assert_cmpstr (json_object_get_string_member (second, "artist"), ==,
+                   "O'Brien");
+  g_assert_cmpint (json_object_get_int_member (second, "length"), ==, 3970);
+}
+
+static void
+test_failures (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  static const struct
+  {
+    const char *args[6];
+    int status;
+    const char *message;
+  } cases[] = {
+    { { "played", "--since", "3x", NULL }, 2,
+      "tessel: invalid period '3x' (for example 90s, 30m, 12h or 7d)\n" },
+    { { "played", "--since", "99999999999999999999d", NULL }, 2,
+      "tessel: invalid period '99999999999999999999d' (for example 90s, "
+      "30m, 12h or 7d)\n" },
+    { { "songs", "--by", "title", NULL }, 2,
+      "tessel: --by takes album, artist or genre\n" },
+    { { "songs", "--album", "x", "--genre", "y", NULL }, 2,
+      "tessel: --album cannot be combined with --genre\n" },
+  };
+  for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      g_autofree gchar *out = NULL, *err = NULL;
+      g_assert_cmpint (run_tool (fx, cases[i].args, &out, &err), ==,
+                       cases[i].status);
+      g_assert_cmpstr (err, ==, cases[i].message);
+      g_assert_cmpstr (out, ==, "");
+    }
+
+  /* A table the store's queries cannot run on: one line, status 1, and
+   * none of the store's criticals. */
+  tessel_test_sql (fx->db, "DROP TABLE Metadata; CREATE TABLE Metadata "
+                           "(Filename varchar(256) primary key)");
+  const char *commands[] = { "songs", "genres", "stats", "playlists" };
+  for (guint i = 0; i < G_N_ELEMENTS (commands); i++)
+    {
+      const char *args[] = { commands[i], NULL };
+      g_autofree gchar *out = NULL, *err = NULL;
+      g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 1);
+      g_assert_cmpstr (err, ==, "tessel: cannot read the library: Could not "
+                                "connect to media database\n");
+      g_assert_cmpstr (out, ==, "");
+    }
+
+  /* A file that is no database. */
+  g_autofree gchar *junk = tessel_fixture_write (
+      fx, "meta_storage", "not a database, only text long enough to be read "
+                          "as a header by the database engine");
+  const char *args[] = { "songs", NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 1);
+  g_assert_true (g_str_has_prefix (err, "tessel: cannot open database"));
+  g_assert_cmpuint (strlen (err), ==, strcspn (err, "\n") + 1);
+}
+
+int
+main (int argc, char **argv)
+{
+  g_test_init (&argc, &argv, NULL);
+  if (argc < 2)
+    {
+      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
+      return 1;
+    }
+  tool = argv[1];
+#define ADD(path, func)                                                       \
+  g_test_add (path, TesselFixture, NULL, seed, func, tessel_fixture_teardown)
+  ADD ("/tool/browse/aligned-tables", test_tables);
+  ADD ("/tool/browse/time-windows", test_windows);
+  ADD ("/tool/browse/json-rows", test_json);
+  ADD ("/tool/browse/failures-one-line", test_failures);
+#undef ADD
+  return g_test_run ();
+}

@@ -1,0 +1,663 @@
+/* Browsing the library the way a media player sees it: songs, albums,
+ * artists, genres, videos, playlists and the played/added windows, all
+ * through the database store's calls. */
+#include "tessel.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include <json-glib/json-glib.h>
+
+#include "metadata.h"
+#include "mp_library_store_database.h"
+
+namespace
+{
+
+struct Column
+{
+  const char *title;    /* table header */
+  const char *json_key; /* key in --json output */
+  bool numeric;         /* right-aligned */
+};
+
+/* One cell: its text in the table, and its value in JSON (a string, a
+ * number, or null). */
+struct Cell
+{
+  enum Kind
+  {
+    TEXT,
+    NUMBER,
+    NONE
+  } kind;
+  std::string text;
+  gint64 number;
+};
+
+using Row = std::vector<Cell>;
+
+Cell
+text_cell (const gchar *text)
+{
+  if (text == NULL)
+    return Cell{ Cell::NONE, "", 0 };
+  return Cell{ Cell::TEXT, text, 0 };
+}
+
+/* A grouped value; NULL is the entry for the songs without one. */
+Cell
+name_cell (const gchar *name)
+{
+  if (name == NULL)
+    return Cell{ Cell::NONE, "(unknown)", 0 };
+  return Cell{ Cell::TEXT, name, 0 };
+}
+
+Cell
+count_cell (gint count)
+{
+  return Cell{ Cell::NUMBER, std::to_string (count), count };
+}
+
+/* Seconds as h:mm:ss; a negative length is unknown and prints empty. */
+Cell
+length_cell (gint64 seconds)
+{
+  if (seconds < 0)
+    return Cell{ Cell::NONE, "", 0 };
+  g_autofree gchar *text = g_strdup_printf (
+      "%" G_GINT64_FORMAT ":%02d:%02d", seconds / 3600,
+      static_cast<int> (seconds / 60 % 60), static_cast<int> (seconds % 60));
+  return Cell{ Cell::NUMBER, text, seconds };
+}
+
+/* What a person calls the item: its title, else the file's name. */
+Cell
+title_cell (MpMediaResource *res)
+{
+  const gchar *title = mp_media_resource_get_title (res);
+  if (title != NULL)
+    return text_cell (title);
+  const gchar *uri = mp_media_resource_get_uri (res);
+  if (uri == NULL)
+    return text_cell (NULL);
+  g_autofree gchar *base = g_path_get_basename (uri);
+  return text_cell (base);
+}
+
+/* Characters a cell takes on a terminal; bytes for text that is not
+ * UTF-8. */
+gsize
+cell_width (const std::string &text)
+{
+  if (g_utf8_validate (text.c_str (), -1, NULL))
+    return g_utf8_strlen (text.c_str (), -1);
+  return text.size ();
+}
+
+void
+print_table (const std::vector<Column> &columns,
+             const std::vector<Row> &rows)
+{
+  std::vector<gsize> widths;
+  for (const Column &c : columns)
+    widths.push_back (strlen (c.title));
+  for (const Row &row : rows)
+    for (gsize c = 0; c < columns.size (); c++)
+      widths[c] = MAX (widths[c], cell_width (row[c].text));
+
+  auto print_cell = [&] (gsize c, const std::string &text) {
+    gsize pad = widths[c] - cell_width (text);
+    bool last = c + 1 == columns.size ();
+    if (columns[c].numeric)
+      printf ("%*s%s", static_cast<int> (pad), "", text.c_str ());
+    else
+      printf ("%s%*s", text.c_str (), last ? 0 : static_cast<int> (pad), "");
+    fputs (last ? "\n" : "  ", stdout);
+  };
+  for (gsize c = 0; c < columns.size (); c++)
+    print_cell (c, columns[c].title);
+  for (const Row &row : rows)
+    for (gsize c = 0; c < columns.size (); c++)
+      print_cell (c, row[c].text);
+}
+
+void
+print_json (const std::vector<Column> &columns, const std::vector<Row> &rows)
+{
+  g_autoptr (JsonBuilder) builder = json_builder_new ();
+  json_builder_begin_array (builder);
+  for (const Row &row : rows)
+    {
+      json_builder_begin_object (builder);
+      for (gsize c = 0; c < columns.size (); c++)
+        {
+          json_builder_set_member_name (builder, columns[c].json_key);
+          switch (row[c].kind)
+            {
+            case Cell::TEXT:
+              json_builder_add_string_value (builder, row[c].text.c_str ());
+              break;
+            case Cell::NUMBER:
+              json_builder_add_int_value (builder, row[c].number);
+              break;
+            case Cell::NONE:
+              json_builder_add_null_value (builder);
+              break;
+            }
+        }
+      json_builder_end_object (builder);
+    }
+  json_builder_end_array (builder);
+  g_autoptr (JsonNode) root = json_builder_get_root (builder);
+  g_autoptr (JsonGenerator) generator = json_generator_new ();
+  json_generator_set_pretty (generator, TRUE);
+  json_generator_set_root (generator, root);
+  g_autofree gchar *text = json_generator_to_data (generator, NULL);
+  printf ("%s\n", text);
+}
+
+void
+free_resources (GList *list)
+{
+  g_list_foreach (list, reinterpret_cast<GFunc> (mp_media_resource_destroy),
+                  NULL);
+  g_list_free (list);
+}
+
+/* The store signals "no unknown entry" and a failed total with criticals
+ * of its own; the tool reports through the error instead, so those two
+ * are not shown to the user.  Anything else is logged as usual. */
+void
+quiet_store_criticals (const gchar *domain, GLogLevelFlags level,
+                       const gchar *message, gpointer data)
+{
+  (void) data;
+  if (message != NULL
+      && (strstr (message, "objects_list_length == 1") != NULL
+          || strstr (message, "objects_list != NULL") != NULL))
+    return;
+  g_log_default_handler (domain, level, message, NULL);
+}
+
+/* Parses a period such as 90s, 30m, 12h, 7d (a bare number is seconds).
+ * FALSE for anything else, or a period that does not fit a long. */
+gboolean
+parse_period (const gchar *text, long *seconds)
+{
+  if (text == NULL || !g_ascii_isdigit (text[0]))
+    return FALSE;
+  gchar *end = NULL;
+  guint64 value = g_ascii_strtoull (text, &end, 10);
+  long unit = 1;
+  if (*end == 'm')
+    unit = 60;
+  else if (*end == 'h')
+    unit = 3600;
+  else if (*end == 'd')
+    unit = 86400;
+  else if (*end != 's' && *end != '\0')
+    return FALSE;
+  if (*end != '\0' && end[1] != '\0')
+    return FALSE;
+  if (value > static_cast<guint64> (LONG_MAX / unit))
+    return FALSE;
+  *seconds = static_cast<long> (value) * unit;
+  return TRUE;
+}
+
+enum class Browse
+{
+  SONGS,
+  ALBUMS,
+  ARTISTS,
+  GENRES,
+  VIDEOS,
+  PLAYLISTS,
+  UNPLAYED,
+  PLAYED,
+  ADDED,
+  STATS
+};
+
+struct Options
+{
+  gchar *artist = nullptr;
+  gchar *album = nullptr;
+  gchar *genre = nullptr;
+  gchar *by = nullptr;
+  gchar *since = nullptr;
+  gboolean json = FALSE;
+  ~Options ()
+  {
+    g_free (artist);
+    g_free (album);
+    g_free (genre);
+    g_free (by);
+    g_free (since);
+  }
+};
+
+/* An option given as the empty string stands for the songs without that
+ * value. */
+const gchar *
+key_or_unknown (const gchar *value)
+{
+  return value != NULL && *value != '\0' ? value : NULL;
+}
+
+struct Listing
+{
+  std::vector<Column> columns;
+  std::vector<Row> rows;
+};
+
+const std::vector<Column> song_columns
+    = { { "TITLE", "title", false },  { "ARTIST", "artist", false },
+        { "ALBUM", "album", false },  { "LENGTH", "length", true },
+        { "FILE", "file", false } };
+
+void
+add_songs (Listing &out, GList *list)
+{
+  out.columns = song_columns;
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      out.rows.push_back ({ title_cell (res),
+                            text_cell (mp_media_resource_get_artist (res)),
+                            text_cell (mp_media_resource_get_album (res)),
+                            length_cell (mp_media_resource_get_length (res)),
+                            text_cell (mp_media_resource_get_uri (res)) });
+    }
+}
+
+/* Groups with their song count and total length; the unknown entry is
+ * shown only when it stands for at least one song. */
+void
+add_groups (Listing &out, GList *list, const char *title, const char *key,
+            const gchar *(*name) (MpMediaResource *), bool with_artist)
+{
+  out.columns = { { title, key, false } };
+  if (with_artist)
+    out.columns.push_back ({ "ARTIST", "artist", false });
+  out.columns.push_back ({ "SONGS", "count", true });
+  out.columns.push_back ({ "LENGTH", "length", true });
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      if (name (res) == NULL && mp_media_resource_get_count (res) <= 0)
+        continue;
+      Row row = { name_cell (name (res)) };
+      if (with_artist)
+        row.push_back (text_cell (mp_media_resource_get_artist (res)));
+      row.push_back (count_cell (mp_media_resource_get_count (res)));
+      row.push_back (length_cell (mp_media_resource_get_length (res)));
+      out.rows.push_back (row);
+    }
+}
+
+void
+add_items (Listing &out, GList *list, bool with_album)
+{
+  out.columns = { { "TITLE", "title", false } };
+  if (with_album)
+    out.columns.push_back ({ "ALBUM", "album", false });
+  out.columns.push_back ({ "LENGTH", "length", true });
+  out.columns.push_back ({ "TYPE", "mime", false });
+  out.columns.push_back ({ "FILE", "file", false });
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      Row row = { title_cell (res) };
+      if (with_album)
+        row.push_back (text_cell (mp_media_resource_get_album (res)));
+      row.push_back (length_cell (mp_media_resource_get_length (res)));
+      row.push_back (text_cell (mp_media_resource_get_mime (res)));
+      row.push_back (text_cell (mp_media_resource_get_uri (res)));
+      out.rows.push_back (row);
+    }
+}
+
+/* Chooses the songs call for the options; NULL list with *usage set for
+ * a combination the library offers no listing for. */
+GList *
+query_songs (MpLibraryStoreDatabase *store, const Options &o,
+             const char **usage, GError **error)
+{
+  const gchar *artist = key_or_unknown (o.artist);
+  const gchar *album = key_or_unknown (o.album);
+  const gchar *genre = key_or_unknown (o.genre);
+  if (o.by != NULL)
+    {
+      if (o.artist != NULL || o.album != NULL || o.genre != NULL)
+        *usage = "--by cannot be combined with --artist, --album or --genre";
+      else if (strcmp (o.by, "album") == 0)
+        return mp_library_store_database_get_songs_ordered_by_album (store,
+                                                                     error);
+      else if (strcmp (o.by, "artist") == 0)
+        return mp_library_store_database_get_songs_ordered_by_artist (store,
+                                                                      error);
+      else if (strcmp (o.by, "genre") == 0)
+        return mp_library_store_database_get_songs_ordered_by_genre (store,
+                                                                     error);
+      else
+        *usage = "--by takes album, artist or genre";
+      return NULL;
+    }
+  if (o.album != NULL && o.genre != NULL)
+    {
+      *usage = "--album cannot be combined with --genre";
+      return NULL;
+    }
+  if (o.artist != NULL && o.album != NULL)
+    {
+      if (album == NULL)
+        return mp_library_store_database_get_unknown_album_songs_by_artist (
+            store, artist, error);
+      if (artist == NULL)
+        {
+          *usage = "--album needs a named --artist";
+          return NULL;
+        }
+      return mp_library_store_database_get_songs_by_artist_album (
+          store, artist, album, error);
+    }
+  if (o.artist != NULL && o.genre != NULL)
+    return mp_library_store_database_get_songs_by_artist_genre (store, artist,
+                                                                genre, error);
+  if (o.artist != NULL)
+    return mp_library_store_database_get_songs_by_artist (store, artist,
+                                                          error);
+  if (o.album != NULL)
+    return mp_library_store_database_get_songs_by_album (store, album, error);
+  if (o.genre != NULL)
+    return mp_library_store_database_get_songs_by_genre (store, genre, error);
+  return mp_library_store_database_get_songs (store, error);
+}
+
+/* Appends one stats row; FALSE when the total could not be read. */
+gboolean
+add_total (Listing &out, const char *category, MpMediaResource *res)
+{
+  if (res == NULL)
+    return FALSE;
+  out.rows.push_back ({ text_cell (category),
+                        count_cell (mp_media_resource_get_count (res)),
+                        length_cell (mp_media_resource_get_length (res)) });
+  mp_media_resource_destroy (res, NULL);
+  return TRUE;
+}
+
+/* Runs the listing; 0, or 1 after printing why it failed (2 for a usage
+ * mistake). */
+int
+run_listing (Browse what, const Options &o, Listing &out)
+{
+  MpLibraryStoreDatabase *store = mp_library_store_database_get_instance ();
+  g_autoptr (GError) error = NULL;
+  GList *list = NULL;
+  switch (what)
+    {
+    case Browse::SONGS:
+      {
+        const char *usage = NULL;
+        list = query_songs (store, o, &usage, &error);
+        if (usage != NULL)
+          {
+            tessel_error ("%s", usage);
+            return 2;
+          }
+        add_songs (out, list);
+        break;
+      }
+    case Browse::ALBUMS:
+      list = o.artist != NULL
+                 ? mp_library_store_database_get_albums_by_artist (
+                     store, key_or_unknown (o.artist), TRUE, &error)
+                 : mp_library_store_database_get_albums (store, TRUE, &error);
+      add_groups (out, list, "ALBUM", "album", mp_media_resource_get_album,
+                  true);
+      break;
+    case Browse::ARTISTS:
+      list = o.genre != NULL
+                 ? mp_library_store_database_get_artists_by_genre (
+                     store, key_or_unknown (o.genre), TRUE, &error)
+                 : mp_library_store_database_get_artists (store, TRUE,
+                                                          &error);
+      add_groups (out, list, "ARTIST", "artist", mp_media_resource_get_artist,
+                  false);
+      break;
+    case Browse::GENRES:
+      list = mp_library_store_database_get_genres (store, TRUE, &error);
+      add_groups (out, list, "GENRE", "genre", mp_media_resource_get_genre,
+                  false);
+      break;
+    case Browse::VIDEOS:
+      list = mp_library_store_database_get_videos (store, &error);
+      add_items (out, list, false);
+      break;
+    case Browse::PLAYLISTS:
+      {
+        /* Files of a playlist format, then those only flagged as one. */
+        list = mp_library_store_database_get_user_playlists (store, &error);
+        GList *flagged
+            = mp_library_store_database_get_playlists (store, &error);
+        for (GList *l = flagged; l != NULL; l = l->next)
+          {
+            const gchar *uri = mp_media_resource_get_uri (
+                static_cast<MpMediaResource *> (l->data));
+            bool seen = false;
+            for (GList *k = list; k != NULL && !seen; k = k->next)
+              seen = g_strcmp0 (uri, mp_media_resource_get_uri (
+                                         static_cast<MpMediaResource *> (
+                                             k->data)))
+                     == 0;
+            if (!seen)
+              list = g_list_append (list, g_object_ref (l->data));
+          }
+        free_resources (flagged);
+        out.columns = { { "FILE", "file", false },
+                        { "TYPE", "mime", false } };
+        for (GList *l = list; l != NULL; l = l->next)
+          {
+            auto res = static_cast<MpMediaResource *> (l->data);
+            out.rows.push_back (
+                { text_cell (mp_media_resource_get_uri (res)),
+                  text_cell (mp_media_resource_get_mime (res)) });
+          }
+        break;
+      }
+    case Browse::UNPLAYED:
+      list = mp_library_store_database_get_unplayed (store, &error);
+      add_items (out, list, true);
+      break;
+    case Browse::PLAYED:
+    case Browse::ADDED:
+      {
+        long period = 0;
+        const gchar *since
+            = o.since != NULL ? o.since : what == Browse::PLAYED ? "1d" : "7d";
+        if (!parse_period (since, &period))
+          {
+            tessel_error ("invalid period '%s' (for example 90s, 30m, 12h "
+                          "or 7d)",
+                          since);
+            return 2;
+          }
+        list = what == Browse::PLAYED
+                   ? mp_library_store_database_get_played (store, period,
+                                                           &error)
+                   : mp_library_store_database_get_added (store, period,
+                                                          &error);
+        add_items (out, list, true);
+        break;
+      }
+    case Browse::STATS:
+      out.columns = { { "CATEGORY", "category", false },
+                      { "COUNT", "count", true },
+                      { "LENGTH", "length", true } };
+      if (add_total (out, "songs",
+                     mp_library_store_database_get_songs_length (store,
+                                                                 &error))
+          && add_total (out, "videos",
+                        mp_library_store_database_get_videos_length (store,
+                                                                     &error))
+          && add_total (out, "artists",
+                        mp_library_store_database_get_artists_length (store,
+                                                                      &error))
+          && add_total (out, "albums",
+                        mp_library_store_database_get_albums_length (store,
+                                                                     &error))
+          && add_total (out, "genres",
+                        mp_library_store_database_get_genres_length (store,
+                                                                     &error)))
+        break;
+      if (error == NULL)
+        {
+          tessel_error ("cannot read the library totals");
+          return 1;
+        }
+      break;
+    }
+  free_resources (list);
+  if (error != NULL)
+    {
+      tessel_error ("cannot read the library: %s", error->message);
+      return 1;
+    }
+  return 0;
+}
+
+int
+browse (Browse what, int argc, char **argv, const char *summary)
+{
+  Options o;
+  std::vector<GOptionEntry> entries;
+  auto add = [&] (const char *name, gchar **target, const char *text,
+                  const char *arg) {
+    entries.push_back ({ name, 0, 0, G_OPTION_ARG_STRING, target, text, arg });
+  };
+  if (what == Browse::SONGS || what == Browse::ALBUMS)
+    add ("artist", &o.artist,
+         "Only this artist (\"\" for songs without artist)", "A");
+  if (what == Browse::SONGS)
+    add ("album", &o.album, "Only this album (\"\" for songs without album)",
+         "B");
+  if (what == Browse::SONGS || what == Browse::ARTISTS)
+    add ("genre", &o.genre, "Only this genre (\"\" for songs without genre)",
+         "G");
+  if (what == Browse::SONGS)
+    add ("by", &o.by, "Order by album, artist or genre, songs without it last",
+         "KEY");
+  if (what == Browse::PLAYED || what == Browse::ADDED)
+    add ("since", &o.since,
+         what == Browse::PLAYED ? "Period to look back (default 1d)"
+                                : "Period to look back (default 7d)",
+         "PERIOD");
+  entries.push_back ({ "json", 0, 0, G_OPTION_ARG_NONE, &o.json,
+                       "Print the rows as a JSON array", NULL });
+  entries.push_back ({ NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL });
+
+  TesselCommonOptions common;
+  if (!tessel_parse (&argc, &argv, entries.data (), "", summary, &common))
+    return 2;
+  if (argc > 1)
+    {
+      tessel_error ("unexpected argument '%s'", argv[1]);
+      return 2;
+    }
+  if (!tessel_open (&common))
+    return 1;
+
+  guint handler = g_log_set_handler (
+      G_LOG_DOMAIN, static_cast<GLogLevelFlags> (G_LOG_LEVEL_CRITICAL),
+      quiet_store_criticals, NULL);
+  Listing out;
+  int status = run_listing (what, o, out);
+  g_log_remove_handler (G_LOG_DOMAIN, handler);
+  meta_destruct ();
+  if (status != 0)
+    return status;
+  if (o.json)
+    print_json (out.columns, out.rows);
+  else
+    print_table (out.columns, out.rows);
+  return 0;
+}
+
+} // namespace
+
+int
+tessel_cmd_songs (int argc, char **argv)
+{
+  return browse (Browse::SONGS, argc, argv,
+                 "List songs: all, or of one artist, album or genre.");
+}
+
+int
+tessel_cmd_albums (int argc, char **argv)
+{
+  return browse (Browse::ALBUMS, argc, argv,
+                 "List albums with their song count and total length.");
+}
+
+int
+tessel_cmd_artists (int argc, char **argv)
+{
+  return browse (Browse::ARTISTS, argc, argv,
+                 "List artists with their song count and total length.");
+}
+
+int
+tessel_cmd_genres (int argc, char **argv)
+{
+  return browse (Browse::GENRES, argc, argv,
+                 "List genres with their song count and total length.");
+}
+
+int
+tessel_cmd_videos (int argc, char **argv)
+{
+  return browse (Browse::VIDEOS, argc, argv, "List videos and streams.");
+}
+
+int
+tessel_cmd_playlists (int argc, char **argv)
+{
+  return browse (Browse::PLAYLISTS, argc, argv, "List playlists.");
+}
+
+int
+tessel_cmd_unplayed (int argc, char **argv)
+{
+  return browse (Browse::UNPLAYED, argc, argv,
+                 "List items that were never played.");
+}
+
+int
+tessel_cmd_played (int argc, char **argv)
+{
+  return browse (Browse::PLAYED, argc, argv,
+                 "List items played recently, most recent first.");
+}
+
+int
+tessel_cmd_added (int argc, char **argv)
+{
+  return browse (Browse::ADDED, argc, argv,
+                 "List items added recently, most recent first.");
+}
+
+int
+tessel_cmd_stats (int argc, char **argv)
+{
+  return browse (Browse::STATS, argc, argv,
+                 "Count songs, videos, artists, albums and genres, with "
+                 "their total length.");
+}
