@@ -1,0 +1,26 @@
+#!/bin/sh
+# check-plugin-symbols.sh PLUGIN: the plug-in exports its entry points and
+# leaves libtessel's calls to be resolved when it is loaded, without
+# linking libtessel itself.
+set -eu
+plugin=$1
+symbols=$(nm -D "$plugin")
+status=0
+for s in get_metadata meta_get_basename; do
+  if ! printf '%s\n' "$symbols" | grep -Eq "^[0-9a-f]+ T $s\$"; then
+    echo "not exported: $s"
+    status=1
+  fi
+done
+for s in meta_list_append_int meta_list_append_text meta_conf_get_max_file_sz; do
+  if ! printf '%s\n' "$symbols" | grep -Eq "^ +U $s\$"; then
+    echo "not left undefined: $s"
+    status=1
+  fi
+done
+if readelf -d "$plugin" | grep NEEDED | grep -q libtessel; then
+  echo "links libtessel"
+  status=1
+fi
+[ $status -eq 0 ] && echo "ok: $plugin"
+exit $status

@@ -1,0 +1,288 @@
+/* The tessel command end to end: `tessel index` over a folder of real
+ * media, run again, after a removal, and `tessel ls`; and its errors. */
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+
+#include <glib/gstdio.h>
+
+#include "tessel-media.h"
+#include "tessel-test.h"
+
+typedef struct
+{
+  gint status; /* exit status, or -1 when it did not exit normally */
+  gchar *out;
+  gchar *err;
+} Run;
+
+static void
+run_clear (Run *r)
+{
+  g_clear_pointer (&r->out, g_free);
+  g_clear_pointer (&r->err, g_free);
+}
+
+/* Runs the built tessel with args (NULL-terminated) and the fixture's
+ * database and configuration. */
+static Run
+tessel (TesselFixture *fx, const gchar *first, ...)
+{
+  g_autoptr (GPtrArray) argv = g_ptr_array_new_with_free_func (g_free);
+  g_ptr_array_add (argv, g_test_build_filename (G_TEST_BUILT, "..", "tools",
+                                                "tessel", NULL));
+  g_ptr_array_add (argv, g_strdup (first));
+  va_list args;
+  va_start (args, first);
+  const gchar *a;
+  while ((a = va_arg (args, const gchar *)) != NULL)
+    g_ptr_array_add (argv, g_strdup (a));
+  va_end (args);
+  g_ptr_array_add (argv, g_strdup ("--database"));
+  g_ptr_array_add (argv, g_strdup (fx->db));
+  g_ptr_array_add (argv, g_strdup ("--config"));
+  g_ptr_array_add (argv, g_strdup (fx->conf));
+  g_ptr_array_add (argv, NULL);
+
+  Run r = { -1, NULL, NULL };
+  gint wait_status = 0;
+  g_autoptr (GError) error = NULL;
+  g_spawn_sync (NULL, (gchar **) argv->pdata, NULL, G_SPAWN_DEFAULT, NULL,
+                NULL, &r.out, &r.err, &wait_status, &error);
+  g_assert_no_error (error);
+  if (WIFEXITED (wait_status))
+    r.status = WEXITSTATUS (wait_status);
+  return r;
+}
+
+/* The last line of text (g_free it). */
+static gchar *
+last_line (const gchar *text)
+{
+  g_auto (GStrv) lines = g_strsplit (text, "\n", -1);
+  guint n = g_strv_length (lines);
+  while (n > 0 && lines[n - 1][0] == '\0')
+    n--;
+  return n > 0 ? g_strdup (lines[n - 1]) : g_strdup ("");
+}
+
+/* The summary counts "N seen, N indexed, ..." of a run's output. */
+typedef struct
+{
+  guint seen, indexed, unchanged, skipped, absent;
+} Summary;
+
+static Summary
+summary_of (const Run *r)
+{
+  g_autofree gchar *line = last_line (r->out);
+  Summary s = { 0, 0, 0, 0, 0 };
+  gint matched = sscanf (line,
+                         "%u seen, %u indexed, %u unchanged, %u skipped, %u "
+                         "marked absent,",
+                         &s.seen, &s.indexed, &s.unchanged, &s.skipped,
+                         &s.absent);
+  if (matched != 5)
+    g_error ("unexpected summary line: %s", line);
+  return s;
+}
+
+/* Copies the generated media into the fixture's folder music/, plus a file
+ * no plug-in takes; returns the folder (g_free it) and the media count. */
+static gchar *
+make_music_folder (TesselFixture *fx, guint *media)
+{
+  gchar *music = g_build_filename (fx->dir, "music", NULL);
+  g_assert_cmpint (g_mkdir (music, 0700), ==, 0);
+  *media = tessel_media_make (music);
+  g_autofree gchar *notes = g_build_filename (music, "notes.txt", NULL);
+  g_assert_true (g_file_set_contents (notes, "not media", -1, NULL));
+  return music;
+}
+
+static const gchar media_conf[]
+    = "ogg libbrisel_gst\nogv libbrisel_gst\nmp3 libbrisel_gst\n"
+      "flac libbrisel_gst\nwav libbrisel_gst\nm3u libbrisel_gst\n";
+
+static void
+test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", media_conf));
+  guint media = 0;
+  g_autofree gchar *music = make_music_folder (fx, &media);
+  g_assert_cmpuint (media, >=, 2);
+
+  Run first = tessel (fx, "index", music, NULL);
+  g_assert_cmpint (first.status, ==, 0);
+  Summary s = summary_of (&first);
+  g_assert_cmpuint (s.seen, ==, media + 1);
+  g_assert_cmpuint (s.indexed, ==, media);
+  g_assert_cmpuint (s.unchanged, ==, 0);
+  g_assert_cmpuint (s.skipped, ==, 1);
+  g_assert_cmpuint (s.absent, ==, 0);
+  /* Not a terminal: progress comes as plain lines on stderr. */
+  g_assert_nonnull (strstr (first.err, "files/s"));
+  g_assert_null (strchr (first.err, '\r'));
+  run_clear (&first);
+
+  g_autofree gchar *rows = tessel_test_sql_text (
+      fx->db, "SELECT count(*) FROM Metadata WHERE Present = 1");
+  g_assert_cmpint (atoi (rows), ==, media);
+
+  Run again = tessel (fx, "index", music, NULL);
+  g_assert_cmpint (again.status, ==, 0);
+  s = summary_of (&again);
+  g_assert_cmpuint (s.indexed, ==, 0);
+  g_assert_cmpuint (s.unchanged, ==, media);
+  g_assert_cmpuint (s.absent, ==, 0);
+  run_clear (&again);
+
+  /* A removed file is marked absent, once. */
+  g_autofree gchar *removed = g_build_filename (music, "plain.ogg", NULL);
+  if (!g_file_test (removed, G_FILE_TEST_EXISTS))
+    {
+      g_test_skip ("plain.ogg could not be made");
+      return;
+    }
+  g_assert_cmpint (g_unlink (removed), ==, 0);
+  Run after = tessel (fx, "index", music, NULL);
+  g_assert_cmpint (after.status, ==, 0);
+  s = summary_of (&after);
+  g_assert_cmpuint (s.unchanged, ==, media - 1);
+  g_assert_cmpuint (s.absent, ==, 1);
+  run_clear (&after);
+  g_autofree gchar *sql = g_strdup_printf (
+      "SELECT Present FROM Metadata WHERE Filename = '%s'", removed);
+  g_autofree gchar *present = tessel_test_sql_text (fx->db, sql);
+  g_assert_cmpstr (present, ==, "0");
+
+  Run once_more = tessel (fx, "index", music, NULL);
+  s = summary_of (&once_more);
+  g_assert_cmpuint (s.absent, ==, 0);
+  run_clear (&once_more);
+
+  /* A changed file is indexed again. */
+  g_autofree gchar *playlist = g_build_filename (music, "list.m3u", NULL);
+  g_assert_true (g_file_set_contents (playlist, "#EXTM3U\n# changed\n", -1,
+                                      NULL));
+  Run changed = tessel (fx, "index", music, NULL);
+  s = summary_of (&changed);
+  g_assert_cmpuint (s.indexed, ==, 1);
+  run_clear (&changed);
+}
+
+static void
+test_ls_table (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", media_conf));
+  guint media = 0;
+  g_autofree gchar *music = make_music_folder (fx, &media);
+  g_autofree gchar *tagged = g_build_filename (music, "tagged.ogg", NULL);
+  if (!g_file_test (tagged, G_FILE_TEST_EXISTS))
+    {
+      g_test_skip ("tagged.ogg could not be made");
+      return;
+    }
+  Run indexed = tessel (fx, "index", music, NULL);
+  g_assert_cmpint (indexed.status, ==, 0);
+  run_clear (&indexed);
+
+  Run ls = tessel (fx, "ls", NULL);
+  g_assert_cmpint (ls.status, ==, 0);
+  g_auto (GStrv) lines = g_strsplit (ls.out, "\n", -1);
+  g_assert_cmpuint (g_strv_length (lines), ==, media + 2);
+  g_assert_true (g_str_has_prefix (lines[0], "FILE"));
+  /* Every column starts where the header's does. */
+  const gchar *title_at = strstr (lines[0], "TITLE");
+  const gchar *length_at = strstr (lines[0], "LENGTH");
+  g_assert_nonnull (title_at);
+  g_assert_nonnull (length_at);
+  gsize title_col = title_at - lines[0];
+  gsize length_col = length_at - lines[0];
+  gboolean found = FALSE;
+  for (guint i = 1; lines[i] != NULL && lines[i][0] != '\0'; i++)
+    {
+      g_assert_cmpuint (strlen (lines[i]), >=, title_col);
+      if (!g_str_has_prefix (lines[i], tagged))
+        continue;
+      found = TRUE;
+      g_assert_true (g_str_has_prefix (lines[i] + title_col, "Ogg Song "));
+      g_assert_true (g_str_has_prefix (lines[i] + length_col, "0:00:03"));
+      g_assert_nonnull (strstr (lines[i], "Ogg Artist"));
+      g_assert_nonnull (strstr (lines[i], "Ogg Album"));
+    }
+  g_assert_true (found);
+  /* Sorted by file name. */
+  for (guint i = 2; lines[i] != NULL && lines[i][0] != '\0'; i++)
+    g_assert_cmpint (strcmp (lines[i - 1], lines[i]), <, 0);
+  run_clear (&ls);
+
+  /* Absent rows only with --all. */
+  g_assert_cmpint (g_unlink (tagged), ==, 0);
+  Run marked = tessel (fx, "index", music, NULL);
+  run_clear (&marked);
+  Run present_only = tessel (fx, "ls", NULL);
+  g_assert_null (strstr (present_only.out, tagged));
+  run_clear (&present_only);
+  Run all = tessel (fx, "ls", "--all", NULL);
+  g_autofree gchar *absent = g_strconcat (tagged, " (absent)", NULL);
+  g_assert_nonnull (strstr (all.out, absent));
+  run_clear (&all);
+}
+
+static void
+test_errors (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", media_conf));
+
+  Run missing = tessel (fx, "index", "/no/such/folder", NULL);
+  g_assert_cmpint (missing.status, ==, 1);
+  g_assert_true (g_str_has_prefix (missing.err,
+                                   "tessel: cannot read '/no/such/folder'"));
+  run_clear (&missing);
+
+  Run no_path = tessel (fx, "index", NULL);
+  g_assert_cmpint (no_path.status, ==, 2);
+  run_clear (&no_path);
+
+  Run bad_batch = tessel (fx, "index", "--batch", "0", fx->dir, NULL);
+  g_assert_cmpint (bad_batch.status, ==, 2);
+  run_clear (&bad_batch);
+
+  Run extra = tessel (fx, "ls", "surplus", NULL);
+  g_assert_cmpint (extra.status, ==, 2);
+  run_clear (&extra);
+
+  /* A file that is no database. */
+  g_assert_true (g_file_set_contents (fx->db, "this is not a database", -1,
+                                      NULL));
+  Run bad_db = tessel (fx, "ls", NULL);
+  g_assert_cmpint (bad_db.status, ==, 1);
+  g_assert_true (g_str_has_prefix (bad_db.err, "tessel: cannot open database"));
+  g_assert_cmpstr (bad_db.out, ==, "");
+  run_clear (&bad_db);
+
+  Run help = tessel (fx, "index", "--help", NULL);
+  g_assert_cmpint (help.status, ==, 0);
+  g_assert_nonnull (strstr (help.out, "--batch"));
+  g_assert_nonnull (strstr (help.out, "--database"));
+  run_clear (&help);
+}
+
+int
+main (int argc, char **argv)
+{
+  tessel_media_use_own_registry ("test-tessel-index");
+  g_test_init (&argc, &argv, NULL);
+#define ADD(path, fn)                                                         \
+  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,            \
+              tessel_fixture_teardown)
+  ADD ("/tessel/index/rerun-and-removal", test_index_rerun_and_removal);
+  ADD ("/tessel/ls/aligned-table", test_ls_table);
+  ADD ("/tessel/errors", test_errors);
+#undef ADD
+  return g_test_run ();
+}
