@@ -17,6 +17,9 @@ G_GNUC_INTERNAL GValue *storage_get_gvalue (int type, const gchar *text);
  * parent and is left alone (neither used nor closed).  1 or 0. */
 G_GNUC_INTERNAL int storage_open_search_connection (void);
 
+/* In a search process, the connection inherited from the parent. */
+G_GNUC_INTERNAL extern struct sqlite3 *storage_inherited_db;
+
 /* Escaping of the search result line: TAB, newline and backslash inside a
  * name or value are written as "\t", "\n" and "\\", so that a value holding
  * them cannot split the line.  unescape undoes it in place. */

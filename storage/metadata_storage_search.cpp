@@ -416,6 +416,8 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
   return TRUE;
 }
 
+sqlite3 *storage_inherited_db;
+
 int
 storage_open_search_connection (void)
 {
@@ -430,6 +432,9 @@ storage_open_search_connection (void)
       return 0;
     }
   sqlite3_busy_timeout (db, STORAGE_BUSY_TIMEOUT_MS);
+  /* The inherited handle is kept as it is: closing it here could undo
+   * state the parent's connection still relies on. */
+  storage_inherited_db = storage_db;
   storage_db = db;
   return 1;
 }

@@ -1,0 +1,785 @@
+/* Searches: the streaming, synchronous and object forms of the storage
+ * layer, and the front end's synchronous and asynchronous searches with
+ * their cancellation. */
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/wait.h>
+
+#include "mp_media_resource.h"
+#include "tessel-test.h"
+
+/* Every callback of one search, each formatted as one text ("END" for the
+ * end call), collected under a lock because asynchronous callbacks run on
+ * the reader thread. */
+typedef struct
+{
+  GMutex lock;
+  GCond cond;
+  GPtrArray *calls;
+  gint expected_id;
+  gboolean wrong_id;
+  gint ends;
+  /* Test hooks, each optional. */
+  gint cancel_on_row;      /* cancel from inside this row's callback */
+  gint cancel_result;
+  gint sleep_ms;           /* spent inside every row callback */
+  gboolean in_callback;
+  gboolean search_on_end;  /* start a search from inside the end call */
+  gint search_on_end_result;
+  gboolean nested_sync;    /* run a synchronous search inside each row */
+  gint nested_result;
+} Collector;
+
+static void
+collector_init (Collector *c, gint expected_id)
+{
+  memset (c, 0, sizeof *c);
+  g_mutex_init (&c->lock);
+  g_cond_init (&c->cond);
+  c->calls = g_ptr_array_new_with_free_func (g_free);
+  c->expected_id = expected_id;
+  c->cancel_on_row = -1;
+  c->nested_result = -1;
+}
+
+static void
+collector_clear (Collector *c)
+{
+  g_ptr_array_unref (c->calls);
+  g_mutex_clear (&c->lock);
+  g_cond_clear (&c->cond);
+}
+
+static gchar *
+format_call (const gchar *filename, gchar **keys, gchar **values)
+{
+  if (filename == NULL && keys == NULL && values == NULL)
+    return g_strdup ("END");
+  GString *s = g_string_new ("F=");
+  g_string_append (s, filename != NULL ? filename : "(null)");
+  if (keys == NULL || values == NULL)
+    g_string_append (s, " ARRAYS-MISSING");
+  else
+    for (int i = 0; keys[i] != NULL; i++)
+      g_string_append_printf (s, " %s=%s", keys[i],
+                              values[i] != NULL ? values[i] : "(null)");
+  return g_string_free (s, FALSE);
+}
+
+static void
+nested_callback (const gchar *filename, gchar **keys, gchar **values,
+                 gpointer user_data, gint search_id)
+{
+  (void) filename, (void) keys, (void) values, (void) user_data,
+      (void) search_id;
+}
+
+static void
+collect (const gchar *filename, gchar **keys, gchar **values,
+         gpointer user_data, gint search_id)
+{
+  Collector *c = user_data;
+  gboolean end = filename == NULL && keys == NULL && values == NULL;
+  gchar *text = format_call (filename, keys, values);
+
+  g_mutex_lock (&c->lock);
+  if (search_id != c->expected_id)
+    c->wrong_id = TRUE;
+  gint row = (gint) c->calls->len;
+  g_ptr_array_add (c->calls, text);
+  c->in_callback = TRUE;
+  g_cond_broadcast (&c->cond);
+  g_mutex_unlock (&c->lock);
+
+  if (!end && c->sleep_ms > 0)
+    g_usleep (c->sleep_ms * 1000);
+  if (!end && row == c->cancel_on_row)
+    c->cancel_result = meta_search_cancel (search_id);
+  if (!end && c->nested_sync)
+    c->nested_result = storage_search_sync ("SELECT count(*) FROM Metadata",
+                                            nested_callback, NULL);
+  if (end && c->search_on_end)
+    c->search_on_end_result
+        = meta_search_async (0, "SELECT 1", nested_callback, NULL);
+
+  g_mutex_lock (&c->lock);
+  c->in_callback = FALSE;
+  if (end)
+    c->ends++;
+  g_cond_broadcast (&c->cond);
+  g_mutex_unlock (&c->lock);
+}
+
+/* Waits until the collector holds at least rows calls (or the end call
+ * when rows is -1); FALSE after ten seconds. */
+static gboolean
+collector_wait (Collector *c, gint rows)
+{
+  gint64 deadline = g_get_monotonic_time () + 10 * G_TIME_SPAN_SECOND;
+  gboolean ok = TRUE;
+  g_mutex_lock (&c->lock);
+  while (ok && (rows < 0 ? c->ends == 0 : (gint) c->calls->len < rows))
+    ok = g_cond_wait_until (&c->cond, &c->lock, deadline);
+  g_mutex_unlock (&c->lock);
+  return ok;
+}
+
+static guint
+collector_count (Collector *c)
+{
+  g_mutex_lock (&c->lock);
+  guint n = c->calls->len;
+  g_mutex_unlock (&c->lock);
+  return n;
+}
+
+static gint
+slot_state (void)
+{
+  pthread_mutex_lock (&search_lock);
+  gint state = search_ids[0].state;
+  pthread_mutex_unlock (&search_lock);
+  return state;
+}
+
+/* The slot is freed by the reader after the end call; wait for it. */
+static void
+wait_slot_free (void)
+{
+  for (int i = 0; i < 10000 && slot_state () != -1; i++)
+    g_usleep (1000);
+  g_assert_cmpint (slot_state (), ==, -1);
+}
+
+static void
+assert_no_child_left (void)
+{
+  errno = 0;
+  g_assert_cmpint (waitpid (-1, NULL, WNOHANG), ==, -1);
+  g_assert_cmpint (errno, ==, ECHILD);
+}
+
+static void
+assert_calls (Collector *c, const gchar *const *expected)
+{
+  guint n = g_strv_length ((gchar **) expected);
+  for (guint i = 0; i < MIN (n, c->calls->len); i++)
+    g_assert_cmpstr (g_ptr_array_index (c->calls, i), ==, expected[i]);
+  g_assert_cmpuint (c->calls->len, ==, n);
+}
+
+static void
+open_library (TesselFixture *fx)
+{
+  g_assert_cmpint (meta_init (), ==, 1);
+  tessel_test_sql (fx->db,
+                   "INSERT INTO Metadata (Filename, Title, Track) VALUES "
+                   "('/a.mp3', NULL, 3), ('/b.mp3', '', NULL)");
+}
+
+/* The text storage_search_async writes for query. */
+static gchar *
+stream_text (const gchar *query, int *result)
+{
+  char *buffer = NULL;
+  size_t size = 0;
+  FILE *out = open_memstream (&buffer, &size);
+  *result = storage_search_async (out, query);
+  fclose (out);
+  return buffer;
+}
+
+static void
+test_null_and_empty_columns (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  const gchar *query
+      = "SELECT Filename, Title, Track FROM Metadata ORDER BY Filename";
+
+  Collector c;
+  collector_init (&c, -1);
+  g_assert_cmpint (meta_search_sync (query, collect, &c), ==, 1);
+  const gchar *rows[] = { "F=/a.mp3 Filename=/a.mp3 Track=3",
+                          "F=/b.mp3 Filename=/b.mp3", "END", NULL };
+  assert_calls (&c, rows);
+  g_assert_false (c.wrong_id);
+  collector_clear (&c);
+
+  /* A row of only NULL and empty columns still gets its call, with a NULL
+   * file name and two empty (not NULL) arrays. */
+  collector_init (&c, -1);
+  g_assert_cmpint (storage_search_sync ("SELECT Title, Track FROM Metadata "
+                                        "WHERE Filename = '/b.mp3'",
+                                        collect, &c),
+                   ==, 1);
+  const gchar *empty[] = { "F=(null)", "END", NULL };
+  assert_calls (&c, empty);
+  collector_clear (&c);
+
+  /* The stream leaves such a row out; NULL columns are absent, not
+   * empty. */
+  int result = 0;
+  gchar *text = stream_text (query, &result);
+  g_assert_cmpint (result, ==, 1);
+  g_assert_cmpstr (text, ==,
+                   "Filename\t/a.mp3\tTrack\t3\t\nFilename\t/b.mp3\t\n");
+  free (text);
+
+  GList *objects = NULL;
+  g_assert_true (storage_search_sync_objects_list (query, &objects));
+  g_assert_cmpuint (g_list_length (objects), ==, 2);
+  MpMediaResource *a = objects->data, *b = objects->next->data;
+  g_assert_cmpstr (mp_media_resource_get_uri (a), ==, "/a.mp3");
+  g_assert_null (mp_media_resource_get_title (a));
+  g_assert_cmpint (mp_media_resource_get_track (a), ==, 3);
+  g_assert_cmpstr (mp_media_resource_get_uri (b), ==, "/b.mp3");
+  g_assert_null (mp_media_resource_get_title (b));
+  g_assert_cmpint (mp_media_resource_get_track (b), ==, -1);
+  g_assert_cmpint (G_OBJECT (a)->ref_count, ==, 1);
+  g_list_free_full (objects, g_object_unref);
+}
+
+/* SELECT 1 AS c1, 2 AS c2, ... n AS cn */
+static gchar *
+wide_query (int n)
+{
+  GString *q = g_string_new ("SELECT ");
+  for (int i = 1; i <= n; i++)
+    g_string_append_printf (q, "%s%d AS c%d", i > 1 ? ", " : "", i, i);
+  return g_string_free (q, FALSE);
+}
+
+static void
+test_seventy_columns (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  gchar *query = wide_query (70);
+
+  Collector c;
+  collector_init (&c, -1);
+  g_assert_cmpint (meta_search_sync (query, collect, &c), ==, 1);
+  g_assert_cmpuint (c.calls->len, ==, 2);
+  gchar **pairs = g_strsplit (g_ptr_array_index (c.calls, 0), " ", -1);
+  g_assert_cmpuint (g_strv_length (pairs), ==, 1 + 64);
+  g_assert_cmpstr (pairs[64], ==, "c64=64");
+  g_strfreev (pairs);
+  collector_clear (&c);
+
+  /* The line carries all seventy. */
+  int result = 0;
+  gchar *text = stream_text (query, &result);
+  g_assert_cmpint (result, ==, 1);
+  gchar **fields = g_strsplit (text, "\t", -1);
+  g_assert_cmpuint (g_strv_length (fields), ==, 2 * 70 + 1);
+  g_assert_cmpstr (fields[138], ==, "c70");
+  g_assert_cmpstr (fields[140], ==, "\n");
+  g_strfreev (fields);
+  free (text);
+
+  /* The reader keeps to 64 pairs as well. */
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async (0, query, collect, &c), ==, 0);
+  g_assert_true (collector_wait (&c, -1));
+  pairs = g_strsplit (g_ptr_array_index (c.calls, 0), " ", -1);
+  g_assert_cmpuint (g_strv_length (pairs), ==, 1 + 64);
+  g_strfreev (pairs);
+  wait_slot_free ();
+  collector_clear (&c);
+  g_free (query);
+}
+
+static void
+test_refused_queries (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  const gchar *bad[] = {
+    "SELECT Filename FROM Metdata",
+    "SELEC Filename FROM Metadata",
+    "",
+    /* A second statement would silently be dropped: refused whole. */
+    "SELECT Filename FROM Metadata; DELETE FROM Metadata",
+  };
+  for (gsize i = 0; i < G_N_ELEMENTS (bad); i++)
+    {
+      Collector c;
+      collector_init (&c, -1);
+      g_assert_cmpint (storage_search_sync (bad[i], collect, &c), ==, 0);
+      g_assert_cmpint (meta_search_sync (bad[i], collect, &c), ==, 0);
+      g_assert_cmpuint (c.calls->len, ==, 0);
+      collector_clear (&c);
+
+      int result = 1;
+      gchar *text = stream_text (bad[i], &result);
+      g_assert_cmpint (result, ==, 0);
+      g_assert_cmpstr (text, ==, "");
+      free (text);
+
+      GList *objects = NULL;
+      g_assert_false (storage_search_sync_objects_list (bad[i], &objects));
+      g_assert_null (objects);
+    }
+  gchar *rows = tessel_test_sql_text (fx->db, "SELECT count(*) FROM Metadata");
+  g_assert_cmpstr (rows, ==, "2");
+  g_free (rows);
+
+  /* A trailing semicolon or comment is no second statement. */
+  Collector c;
+  collector_init (&c, -1);
+  g_assert_cmpint (meta_search_sync ("SELECT 7 AS n;  -- seven", collect, &c),
+                   ==, 1);
+  const gchar *seven[] = { "F=(null) n=7", "END", NULL };
+  assert_calls (&c, seven);
+  collector_clear (&c);
+
+  /* Missing arguments. */
+  g_assert_cmpint (meta_search_sync (NULL, collect, NULL), ==, 0);
+  g_assert_cmpint (meta_search_sync ("SELECT 1", NULL, NULL), ==, 0);
+  g_assert_cmpint (storage_search_sync (NULL, collect, NULL), ==, 0);
+  g_assert_cmpint (storage_search_sync ("SELECT 1", NULL, NULL), ==, 0);
+  g_assert_cmpint (storage_search_async (NULL, "SELECT 1"), ==, 0);
+  g_assert_cmpint (storage_search_async (stdout, NULL), ==, 0);
+}
+
+static void
+test_modifying_query (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+  collector_init (&c, -1);
+  g_assert_cmpint (meta_search_sync ("UPDATE Metadata SET Title = 'x'",
+                                     collect, &c),
+                   ==, 1);
+  const gchar *end_only[] = { "END", NULL };
+  assert_calls (&c, end_only);
+  collector_clear (&c);
+  gchar *title = tessel_test_sql_text (
+      fx->db, "SELECT Title FROM Metadata WHERE Filename = '/b.mp3'");
+  g_assert_cmpstr (title, ==, "x");
+  g_free (title);
+
+  int result = 0;
+  gchar *text = stream_text ("DELETE FROM Metadata WHERE Track = 3", &result);
+  g_assert_cmpint (result, ==, 1);
+  g_assert_cmpstr (text, ==, "");
+  free (text);
+
+  GList *objects = NULL;
+  g_assert_true (storage_search_sync_objects_list (
+      "UPDATE Metadata SET Track = 9", &objects));
+  g_assert_null (objects);
+  gchar *left = tessel_test_sql_text (fx->db, "SELECT group_concat(Filename "
+                                              "|| ':' || Track) FROM Metadata");
+  g_assert_cmpstr (left, ==, "/b.mp3:9");
+  g_free (left);
+}
+
+static void
+test_callbacks_may_use_storage (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+  collector_init (&c, -1);
+  c.nested_sync = TRUE;
+  g_assert_cmpint (meta_search_sync ("SELECT Filename FROM Metadata", collect,
+                                     &c),
+                   ==, 1);
+  g_assert_cmpuint (c.calls->len, ==, 3);
+  g_assert_cmpint (c.nested_result, ==, 1);
+  collector_clear (&c);
+}
+
+static void
+test_stream_escapes_separators (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  (void) fx;
+  g_assert_cmpint (meta_init (), ==, 1);
+  int result = 0;
+  gchar *text = stream_text ("SELECT 'a' || char(9) || 'b' || char(10) || "
+                             "'c\\d' AS Title, 2.5 AS x",
+                             &result);
+  g_assert_cmpint (result, ==, 1);
+  g_assert_cmpstr (text, ==, "Title\ta\\tb\\nc\\\\d\tx\t2.5\t\n");
+  free (text);
+}
+
+/* Rows whose values hold TAB, newline and backslashes, and one longer
+ * than a 1023-byte line, next to ordinary ones. */
+static void
+insert_awkward_rows (TesselFixture *fx)
+{
+  GString *sql = g_string_new (
+      "INSERT INTO Metadata (Filename, Title, Album) VALUES "
+      "('/tab.mp3', 'one' || char(9) || 'two', 'line' || char(10) || 'next'),"
+      "('/dir\\temp\\new.mp3', 'C:\\temp\\new', '\\'),"
+      "('/long.mp3', '");
+  for (int i = 0; i < 3000; i++)
+    g_string_append_c (sql, "abcdefghij"[i % 10]);
+  g_string_append (sql, "', 'Album' || char(9) || 'Filename')");
+  tessel_test_sql (fx->db, sql->str);
+  g_string_free (sql, TRUE);
+}
+
+static void
+test_async_same_rows_as_sync (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  insert_awkward_rows (fx);
+  const gchar *query = "SELECT Filename, Title, Album, Track, 0.25 AS q "
+                       "FROM Metadata ORDER BY Filename";
+
+  Collector sync;
+  collector_init (&sync, -1);
+  g_assert_cmpint (meta_search_sync (query, collect, &sync), ==, 1);
+  g_assert_cmpuint (sync.calls->len, ==, 6);
+
+  Collector async;
+  collector_init (&async, 0);
+  g_assert_cmpint (meta_search_async (5, query, collect, &async), ==, 0);
+  g_assert_true (collector_wait (&async, -1));
+  g_assert_false (async.wrong_id);
+  g_assert_cmpuint (async.calls->len, ==, sync.calls->len);
+  for (guint i = 0; i < sync.calls->len; i++)
+    g_assert_cmpstr (g_ptr_array_index (async.calls, i), ==,
+                     g_ptr_array_index (sync.calls, i));
+  /* The long value arrived whole, in one call. */
+  const gchar *long_row = g_ptr_array_index (async.calls, 3);
+  g_assert_true (g_str_has_prefix (long_row, "F=/long.mp3 "));
+  g_assert_cmpuint (strlen (long_row), >, 3000);
+
+  wait_slot_free ();
+  assert_no_child_left ();
+  collector_clear (&sync);
+  collector_clear (&async);
+
+  /* The library's own connection is untouched by the search process. */
+  Collector after;
+  collector_init (&after, -1);
+  g_assert_cmpint (meta_search_sync ("SELECT count(*) AS n FROM Metadata",
+                                     collect, &after),
+                   ==, 1);
+  const gchar *count[] = { "F=(null) n=5", "END", NULL };
+  assert_calls (&after, count);
+  collector_clear (&after);
+}
+
+static void
+test_async_failed_query_ends (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+  collector_init (&c, 0);
+  /* The failure happens in the search process: the caller only sees a
+   * search without rows. */
+  g_assert_cmpint (meta_search_async (0, "SELECT x FROM Nowhere", collect, &c),
+                   ==, 0);
+  g_assert_true (collector_wait (&c, -1));
+  const gchar *end_only[] = { "END", NULL };
+  assert_calls (&c, end_only);
+  wait_slot_free ();
+  assert_no_child_left ();
+  collector_clear (&c);
+
+  g_assert_cmpint (meta_search_async (0, NULL, collect, NULL), ==, -1);
+  g_assert_cmpint (meta_search_async (0, "SELECT 1", NULL, NULL), ==, -1);
+  g_assert_cmpint (slot_state (), ==, -1);
+}
+
+static const gchar endless[]
+    = "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+      "SELECT x AS n FROM c";
+
+static void
+test_async_second_search_refused (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async (0, endless, collect, &c), ==, 0);
+  g_assert_true (collector_wait (&c, 1));
+  g_assert_cmpint (meta_search_async (0, "SELECT 1", nested_callback, NULL),
+                   ==, -1);
+  g_assert_cmpint (meta_search_cancel (0), ==, 0);
+  collector_clear (&c);
+
+  /* From inside the end call the slot is still taken. */
+  collector_init (&c, 0);
+  c.search_on_end = TRUE;
+  c.search_on_end_result = 99;
+  g_assert_cmpint (meta_search_async (0, "SELECT 1 AS one", collect, &c), ==,
+                   0);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
+  g_assert_cmpint (c.search_on_end_result, ==, -1);
+  const gchar *one[] = { "F=(null) one=1", "END", NULL };
+  assert_calls (&c, one);
+  assert_no_child_left ();
+  collector_clear (&c);
+}
+
+static void
+test_async_cancel_long_search (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async (0, endless, collect, &c), ==, 0);
+  g_assert_true (collector_wait (&c, 100));
+
+  g_assert_cmpint (meta_search_cancel (0), ==, 0);
+  /* Everything is over when the call returns. */
+  g_assert_cmpint (slot_state (), ==, -1);
+  assert_no_child_left ();
+  guint delivered = collector_count (&c);
+  g_usleep (50 * 1000);
+  g_assert_cmpuint (collector_count (&c), ==, delivered);
+  g_assert_cmpint (c.ends, ==, 0);
+  g_assert_cmpstr (g_ptr_array_index (c.calls, 0), ==, "F=(null) n=1");
+  collector_clear (&c);
+
+  /* Nothing left to cancel. */
+  g_assert_cmpint (meta_search_cancel (0), ==, 0);
+  /* The slot serves the next search. */
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async (0, "SELECT 2 AS two", collect, &c), ==,
+                   0);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
+  collector_clear (&c);
+}
+
+static void
+test_async_cancel_inside_callback (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+  collector_init (&c, 0);
+  c.cancel_on_row = 2;
+  c.cancel_result = 99;
+  g_assert_cmpint (meta_search_async (0, endless, collect, &c), ==, 0);
+  g_assert_true (collector_wait (&c, 3));
+  wait_slot_free ();
+  assert_no_child_left ();
+  g_assert_cmpint (c.cancel_result, ==, 0);
+  /* The row that cancelled was the last one. */
+  g_assert_cmpuint (collector_count (&c), ==, 3);
+  g_assert_cmpint (c.ends, ==, 0);
+  collector_clear (&c);
+}
+
+static void
+test_async_cancel_while_callback_runs (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+  collector_init (&c, 0);
+  c.sleep_ms = 100;
+  g_assert_cmpint (meta_search_async (0, endless, collect, &c), ==, 0);
+  g_assert_true (collector_wait (&c, 1));
+  /* The first callback is asleep now. */
+  g_assert_cmpint (meta_search_cancel (0), ==, 0);
+  g_mutex_lock (&c.lock);
+  gboolean busy = c.in_callback;
+  guint delivered = c.calls->len;
+  g_mutex_unlock (&c.lock);
+  g_assert_false (busy);
+  g_usleep (250 * 1000);
+  g_assert_cmpuint (collector_count (&c), ==, delivered);
+  g_assert_cmpint (c.ends, ==, 0);
+  g_assert_cmpint (slot_state (), ==, -1);
+  assert_no_child_left ();
+  collector_clear (&c);
+}
+
+static void
+test_cancel_ids (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (meta_init (), ==, 1);
+  g_assert_cmpint (meta_search_cancel (5), ==, 5);
+  g_assert_cmpint (meta_search_cancel (-1), ==, -1);
+  g_assert_cmpint (meta_search_cancel (0), ==, 0);
+  g_assert_cmpint (slot_state (), ==, -1);
+  (void) fx;
+}
+
+static void
+test_async_before_init (void)
+{
+  if (g_test_subprocess ())
+    {
+      /* A fresh process: meta_init has never run. */
+      g_assert_cmpint (slot_state (), ==, 0);
+      g_assert_cmpint (meta_search_async (0, "SELECT 1", nested_callback,
+                                          NULL),
+                       ==, -1);
+      g_assert_cmpint (slot_state (), ==, 0);
+      return;
+    }
+  g_test_trap_subprocess (NULL, 0, G_TEST_SUBPROCESS_DEFAULT);
+  g_test_trap_assert_passed ();
+}
+
+static void
+test_objects_from_columns (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  tessel_test_sql (fx->db,
+                   "UPDATE Metadata SET Title = 'Song', Length = 61, MIME = "
+                   "'audio/mpeg', Year = 1999 WHERE Filename = '/a.mp3'");
+  GList *objects = NULL;
+  g_assert_true (storage_search_sync_objects_list (
+      "SELECT Filename, Title, Length, MIME, CAST (Year AS INTEGER) AS Year, "
+      "Track, 2.75 AS Bitrate, "
+      "count(*) AS Count FROM Metadata GROUP BY Filename ORDER BY Filename",
+      &objects));
+  g_assert_cmpuint (g_list_length (objects), ==, 2);
+  MpMediaResource *a = objects->data;
+  g_assert_cmpstr (mp_media_resource_get_uri (a), ==, "/a.mp3");
+  g_assert_cmpstr (mp_media_resource_get_title (a), ==, "Song");
+  g_assert_cmpint (mp_media_resource_get_length (a), ==, 61);
+  g_assert_cmpstr (mp_media_resource_get_mime (a), ==, "audio/mpeg");
+  /* An integer into a string property is its decimal text; a float into
+   * an integer property is cut as GLib converts it. */
+  g_assert_cmpstr (mp_media_resource_get_year (a), ==, "1999");
+  g_assert_cmpint (mp_media_resource_get_track (a), ==, 3);
+  g_assert_cmpint (mp_media_resource_get_bitrate (a), ==, 2);
+  g_assert_cmpint (mp_media_resource_get_count (a), ==, 1);
+  MpMediaResource *b = objects->next->data;
+  g_assert_cmpstr (mp_media_resource_get_uri (b), ==, "/b.mp3");
+  g_assert_cmpint (mp_media_resource_get_length (b), ==, -1);
+  g_list_free_full (objects, g_object_unref);
+
+  /* No rows: TRUE with the empty list. */
+  objects = NULL;
+  g_assert_true (storage_search_sync_objects_list (
+      "SELECT Filename FROM Metadata WHERE Track = 77", &objects));
+  g_assert_null (objects);
+}
+
+static void
+test_objects_glib_warnings (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  GList *objects = NULL;
+  /* Every row reports the unknown name and the values GLib cannot take;
+   * the rest of the row still applies. */
+  for (int row = 0; row < 2; row++)
+    {
+      g_test_expect_message ("GLib-GObject", G_LOG_LEVEL_WARNING,
+                             "*no property named 'Bogus'*");
+      g_test_expect_message ("GLib-GObject", G_LOG_LEVEL_WARNING,
+                             "*Length*");
+      g_test_expect_message ("GLib-GObject", G_LOG_LEVEL_WARNING,
+                             "*Track*");
+    }
+  g_assert_true (storage_search_sync_objects_list (
+      "SELECT Filename, 1 AS Bogus, -5 AS Length, 'three' AS Track "
+      "FROM Metadata ORDER BY Filename",
+      &objects));
+  g_test_assert_expected_messages ();
+  g_assert_cmpuint (g_list_length (objects), ==, 2);
+  g_assert_cmpstr (mp_media_resource_get_uri (objects->next->data), ==,
+                   "/b.mp3");
+  g_assert_cmpint (mp_media_resource_get_length (objects->data), ==, -1);
+  g_assert_cmpint (mp_media_resource_get_track (objects->data), ==, -1);
+  g_list_free_full (objects, g_object_unref);
+}
+
+static void
+test_objects_blob_fails (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  GList *objects = NULL;
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                         "*(storage_get_gvalue): should not be reached");
+  g_test_expect_message (
+      "tessel", G_LOG_LEVEL_CRITICAL,
+      "*(storage_search_sync_objects_list): should not be reached");
+  g_assert_false (storage_search_sync_objects_list (
+      "SELECT Filename, CASE WHEN Filename = '/b.mp3' THEN x'41ff' END "
+      "AS Title FROM Metadata ORDER BY Filename",
+      &objects));
+  g_test_assert_expected_messages ();
+  g_assert_null (objects);
+
+  /* The other forms leave a blob column out. */
+  Collector c;
+  collector_init (&c, -1);
+  g_assert_cmpint (meta_search_sync ("SELECT x'4142' AS Title, 1 AS n",
+                                     collect, &c),
+                   ==, 1);
+  const gchar *calls[] = { "F=(null) n=1", "END", NULL };
+  assert_calls (&c, calls);
+  collector_clear (&c);
+}
+
+static void
+test_objects_argument_checks (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  GList *objects = g_list_prepend (NULL, GINT_TO_POINTER (1));
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                         "storage_search_sync_objects_list: assertion "
+                         "'(objects_list != NULL) && (*objects_list == "
+                         "NULL)' failed");
+  g_assert_false (storage_search_sync_objects_list ("SELECT 1", &objects));
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                         "*(objects_list != NULL) && (*objects_list == NULL)*");
+  g_assert_false (storage_search_sync_objects_list ("SELECT 1", NULL));
+  g_list_free (objects);
+  objects = NULL;
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL, "*filter != NULL*");
+  g_assert_false (storage_search_sync_objects_list (NULL, &objects));
+  g_test_assert_expected_messages ();
+  g_assert_null (objects);
+}
+
+#define ADD(path, fn)                                                         \
+  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,           \
+              tessel_fixture_teardown)
+
+int
+main (int argc, char **argv)
+{
+  g_test_init (&argc, &argv, NULL);
+
+  ADD ("/search/forms/null-and-empty-columns", test_null_and_empty_columns);
+  ADD ("/search/forms/seventy-columns", test_seventy_columns);
+  ADD ("/search/forms/refused-queries", test_refused_queries);
+  ADD ("/search/forms/modifying-query", test_modifying_query);
+  ADD ("/search/sync/callbacks-may-use-storage",
+       test_callbacks_may_use_storage);
+  ADD ("/search/stream/escapes-separators", test_stream_escapes_separators);
+  ADD ("/search/objects/columns-to-properties", test_objects_from_columns);
+  ADD ("/search/objects/glib-warnings", test_objects_glib_warnings);
+  ADD ("/search/objects/blob-fails", test_objects_blob_fails);
+  ADD ("/search/objects/argument-checks", test_objects_argument_checks);
+  g_test_add_func ("/search/async/before-init", test_async_before_init);
+  ADD ("/search/async/same-rows-as-sync", test_async_same_rows_as_sync);
+  ADD ("/search/async/failed-query-ends", test_async_failed_query_ends);
+  ADD ("/search/async/second-search-refused",
+       test_async_second_search_refused);
+  ADD ("/search/cancel/ids", test_cancel_ids);
+  ADD ("/search/cancel/long-search", test_async_cancel_long_search);
+  ADD ("/search/cancel/inside-callback", test_async_cancel_inside_callback);
+  ADD ("/search/cancel/while-callback-runs",
+       test_async_cancel_while_callback_runs);
+  return g_test_run ();
+}
