@@ -19,6 +19,7 @@ static const Command commands[] = {
   { "ls", "List the stored rows as a table", tessel_cmd_ls },
   { "extract", "Print the metadata a plug-in extracts from files",
     tessel_cmd_extract },
+  { "search", "Print the rows of an SQL query", tessel_cmd_search },
   { "songs", "List songs, of one artist, album or genre", tessel_cmd_songs },
   { "albums", "List albums with song counts and lengths", tessel_cmd_albums },
   { "artists", "List artists with song counts and lengths",

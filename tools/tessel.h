@@ -44,6 +44,7 @@ int tessel_cmd_init (int argc, char **argv);
 int tessel_cmd_index (int argc, char **argv);
 int tessel_cmd_ls (int argc, char **argv);
 int tessel_cmd_extract (int argc, char **argv);
+int tessel_cmd_search (int argc, char **argv);
 
 /* Browsing the library through the database store (tessel-browse.cpp). */
 int tessel_cmd_songs (int argc, char **argv);

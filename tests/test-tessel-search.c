@@ -1,0 +1,151 @@
+/* tessel search, run as a user would run it: tables, JSON, the
+ * asynchronous form and the failures. */
+#include <string.h>
+#include <sys/wait.h>
+
+#include <json-glib/json-glib.h>
+
+#include "tessel-test.h"
+
+static const char *tool; /* path of the tessel program, from argv */
+
+/* Runs tessel search with args and --database; returns the exit status and
+ * stores stdout and stderr (g_free them). */
+static int
+run_search (TesselFixture *fx, const char *const *args, gchar **out,
+            gchar **err)
+{
+  GPtrArray *argv = g_ptr_array_new ();
+  g_ptr_array_add (argv, (gpointer) tool);
+  g_ptr_array_add (argv, (gpointer) "search");
+  for (const char *const *a = args; *a != NULL; a++)
+    g_ptr_array_add (argv, (gpointer) *a);
+  g_ptr_array_add (argv, (gpointer) "--database");
+  g_ptr_array_add (argv, fx->db);
+  g_ptr_array_add (argv, NULL);
+  int status = 0;
+  GError *error = NULL;
+  g_assert_true (g_spawn_sync (NULL, (gchar **) argv->pdata, NULL,
+                               G_SPAWN_DEFAULT, NULL, NULL, out, err, &status,
+                               &error));
+  g_assert_no_error (error);
+  g_ptr_array_free (argv, TRUE);
+  g_assert_true (WIFEXITED (status));
+  return WEXITSTATUS (status);
+}
+
+static void
+seed (TesselFixture *fx, gconstpointer data)
+{
+  tessel_fixture_setup (fx, data);
+  g_assert_cmpint (storage_init (), ==, 1);
+  storage_close ();
+  tessel_test_sql (fx->db,
+                   "INSERT INTO Metadata (Filename, Title, Track) VALUES "
+                   "('/m/1.mp3', 'First song', 1), ('/m/2.mp3', NULL, 12), "
+                   "('/m/3.mp3', 'a' || char(9) || 'b', NULL)");
+}
+
+static const char table[] = "Filename  Title       Track\n"
+                            "/m/1.mp3  First song  1\n"
+                            "/m/2.mp3              12\n"
+                            "/m/3.mp3  a\\tb        \n";
+
+static void
+test_table (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  const char *sync_args[]
+      = { "SELECT Filename, Title, Track FROM Metadata ORDER BY Filename",
+          NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (run_search (fx, sync_args, &out, &err), ==, 0);
+  g_assert_cmpstr (out, ==, table);
+  g_assert_cmpstr (err, ==, "");
+
+  /* The asynchronous form prints the same. */
+  const char *async_args[]
+      = { "--async", "SELECT Filename, Title, Track FROM Metadata ORDER BY "
+                     "Filename",
+          NULL };
+  g_autofree gchar *async_out = NULL, *async_err = NULL;
+  g_assert_cmpint (run_search (fx, async_args, &async_out, &async_err), ==,
+                   0);
+  g_assert_cmpstr (async_out, ==, table);
+
+  /* No rows: nothing printed. */
+  const char *none[] = { "SELECT Filename FROM Metadata WHERE Track = 99",
+                         NULL };
+  g_autofree gchar *none_out = NULL, *none_err = NULL;
+  g_assert_cmpint (run_search (fx, none, &none_out, &none_err), ==, 0);
+  g_assert_cmpstr (none_out, ==, "");
+}
+
+static void
+test_json (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  const char *args[] = { "--json",
+                         "SELECT Filename, Title FROM Metadata ORDER BY "
+                         "Filename",
+                         NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (run_search (fx, args, &out, &err), ==, 0);
+  g_autoptr (JsonParser) parser = json_parser_new ();
+  GError *error = NULL;
+  g_assert_true (json_parser_load_from_data (parser, out, -1, &error));
+  g_assert_no_error (error);
+  JsonArray *rows = json_node_get_array (json_parser_get_root (parser));
+  g_assert_cmpuint (json_array_get_length (rows), ==, 3);
+  JsonObject *third = json_array_get_object_element (rows, 2);
+  /* JSON carries the value exactly, TAB included. */
+  g_assert_cmpstr (json_object_get_string_member (third, "Title"), ==,
+                   "a\tb");
+  JsonObject *second = json_array_get_object_element (rows, 1);
+  g_assert_false (json_object_has_member (second, "Title"));
+}
+
+static void
+test_failures (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  const char *bad[] = { "SELECT Filename FROM Metdata", NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (run_search (fx, bad, &out, &err), ==, 1);
+  g_assert_cmpstr (out, ==, "");
+  g_assert_cmpstr (err, ==, "tessel: search: the query failed: SELECT "
+                            "Filename FROM Metdata\n");
+
+  const char *missing[] = { NULL };
+  g_autofree gchar *out2 = NULL, *err2 = NULL;
+  g_assert_cmpint (run_search (fx, missing, &out2, &err2), ==, 2);
+  g_assert_true (g_str_has_prefix (err2, "tessel: "));
+
+  /* A modifying statement runs and prints nothing. */
+  const char *update[] = { "UPDATE Metadata SET Title = 'x'", NULL };
+  g_autofree gchar *out3 = NULL, *err3 = NULL;
+  g_assert_cmpint (run_search (fx, update, &out3, &err3), ==, 0);
+  g_assert_cmpstr (out3, ==, "");
+  g_autofree gchar *title = tessel_test_sql_text (
+      fx->db, "SELECT Title FROM Metadata WHERE Filename = '/m/2.mp3'");
+  g_assert_cmpstr (title, ==, "x");
+}
+
+int
+main (int argc, char **argv)
+{
+  g_test_init (&argc, &argv, NULL);
+  if (argc < 2)
+    {
+      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
+      return 2;
+    }
+  tool = argv[1];
+  g_test_add ("/tessel/search/table", TesselFixture, NULL, seed, test_table,
+              tessel_fixture_teardown);
+  g_test_add ("/tessel/search/json", TesselFixture, NULL, seed, test_json,
+              tessel_fixture_teardown);
+  g_test_add ("/tessel/search/failures", TesselFixture, NULL, seed,
+              test_failures, tessel_fixture_teardown);
+  return g_test_run ();
+}
