@@ -85,6 +85,8 @@ struct PendingRequest
   gchar *name;
   GSList *channels;
   CallbackData *callback_data;
+  /* Set while the store is finalized: nothing may wait any more. */
+  gboolean closed;
 };
 
 /* A connection event on its way to the idle handler. */
@@ -321,7 +323,9 @@ _pending_request_flush (PendingRequest *slot, IsdsBrowser *browser,
   /* The slot is cleared before anything is called: a callback may well
    * park a new request in it. */
   PendingRequest taken = *slot;
+  gboolean closed = slot->closed;
   memset (slot, 0, sizeof *slot);
+  slot->closed = closed;
   if (action == FLUSH_CANCEL)
     {
       if (taken.callback_data != NULL)
@@ -336,6 +340,28 @@ _pending_request_flush (PendingRequest *slot, IsdsBrowser *browser,
   else if (taken.request != NULL)
     _issue_request (browser, taken.request, taken.name, taken.channels,
                     taken.callback_data);
+}
+
+/* Parks a request (name and channels go with it) in place of the one
+ * waiting, whose callback then hears code 5.  The new request is in place
+ * before that callback runs, so a request the callback parks in turn
+ * replaces it instead of being overwritten and lost.  A closed slot takes
+ * nothing: the request is cancelled at once. */
+static void
+_pending_request_park (PendingRequest *slot, IsdsBrowser *browser,
+                       const RequestKind *kind, gchar *name, GSList *channels,
+                       CallbackData *callback_data)
+{
+  PendingRequest parked = { kind, name, channels, callback_data, FALSE };
+  if (slot->closed)
+    {
+      _pending_request_flush (&parked, browser, FLUSH_CANCEL, NULL);
+      return;
+    }
+  PendingRequest replaced = *slot;
+  replaced.closed = FALSE;
+  *slot = parked;
+  _pending_request_flush (&replaced, browser, FLUSH_CANCEL, NULL);
 }
 
 static RequestMode
@@ -374,13 +400,8 @@ _request_listing (IsdsBrowser *browser, const RequestKind *kind,
                     ? kind->cached_named (browser, name, &cache_error)
                     : kind->cached (browser, &cache_error);
   if (mode == MODE_DEFER)
-    {
-      _pending_request_flush (pending, browser, FLUSH_CANCEL, NULL);
-      pending->request = kind;
-      pending->name = g_strdup (name);
-      pending->channels = NULL;
-      pending->callback_data = callback_data;
-    }
+    _pending_request_park (pending, browser, kind, g_strdup (name), NULL,
+                           callback_data);
   else
     _issue_request (browser, kind, g_strdup (name), NULL, callback_data);
 
@@ -537,13 +558,9 @@ _request_preset (IsdsBrowser *browser, const gchar *category,
   GSList *presets = isds_browser_get_cached_preset (browser, channels,
                                                     &preset_error);
   if (mode == MODE_DEFER)
-    {
-      _pending_request_flush (pending, browser, FLUSH_CANCEL, NULL);
-      pending->request = &request_preset;
-      pending->name = NULL;
-      pending->channels = isds_browser_copy_nodes_tree_slist (channels);
-      pending->callback_data = callback_data;
-    }
+    _pending_request_park (pending, browser, &request_preset, NULL,
+                           isds_browser_copy_nodes_tree_slist (channels),
+                           callback_data);
   else
     _issue_request (browser, &request_preset, NULL,
                     isds_browser_copy_nodes_tree_slist (channels),
@@ -684,6 +701,9 @@ _mp_library_store_isds_finalize (GObject *object)
     }
   g_list_free (priv->events);
 
+  /* A callback that asks again from its cancellation is cancelled too,
+   * rather than left in a slot about to be freed. */
+  priv->pending->closed = TRUE;
   _pending_request_flush (priv->pending, priv->browser, FLUSH_CANCEL, NULL);
   g_free (priv->pending);
   g_object_unref (priv->connection);

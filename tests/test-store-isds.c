@@ -1099,6 +1099,57 @@ test_path_unrecognised_while_connecting (Fixture *fx, gconstpointer data)
   heard_clear (&h);
 }
 
+/* A callback that asks again when its request is cancelled. */
+typedef struct
+{
+  Heard heard;
+  MpLibraryStoreIsds *store;
+  Heard *next; /* what the request made from the callback hears */
+} Retry;
+
+static void
+retry_cb (GList *resources, gboolean completed, GError *error,
+          gpointer user_data)
+{
+  Retry *retry = user_data;
+  heard_cb (resources, completed, error, &retry->heard);
+  if (retry->heard.calls == 1)
+    free_resources (mp_library_store_isds_get_genres (retry->store, heard_cb,
+                                                      retry->next, NULL));
+}
+
+/* The replaced request's callback parks a request of its own: that one
+ * waits, and the request that was being parked is the one cancelled. */
+static void
+test_callback_parks_during_replacement (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  Heard replacing = { 0 }, from_callback = { 0 };
+  Retry retry = { { 0 }, fx->store, &from_callback };
+  GError *error = NULL;
+  mp_library_store_isds_get_root (fx->store, retry_cb, &retry, NULL);
+  mp_library_store_isds_get_hotpicks (fx->store, heard_cb, &replacing,
+                                      &error);
+  g_clear_error (&error);
+  assert_heard_once (&retry.heard, FALSE, META_ERROR_NO_UPDATED_DATA,
+                     MSG_NO_UPDATE);
+  assert_heard_once (&replacing, FALSE, META_ERROR_NO_UPDATED_DATA,
+                     MSG_NO_UPDATE);
+  g_assert_cmpint (from_callback.calls, ==, 0);
+  assert_log (fx, "cached_root;cached_hotpicks;cached_genres");
+
+  con_ic_connection_testing_emit (fx->connection, CON_IC_STATUS_CONNECTED);
+  run_loop ();
+  assert_log (fx, BROWSER_CONNECT ";list_genres");
+  g_assert_cmpint (from_callback.calls, ==, 1);
+  g_assert_true (from_callback.completed);
+  g_assert_cmpint (retry.heard.calls, ==, 1);
+  g_assert_cmpint (replacing.calls, ==, 1);
+  heard_clear (&retry.heard);
+  heard_clear (&replacing);
+  heard_clear (&from_callback);
+}
+
 /* Finalization */
 
 static void
@@ -1114,6 +1165,24 @@ test_finalize_cancels_waiting (Fixture *fx, gconstpointer data)
   run_loop ();
   g_assert_cmpint (h.calls, ==, 1);
   heard_clear (&h);
+}
+
+/* A callback asking again from its cancellation at finalization is
+ * cancelled in turn instead of being left in the freed slot. */
+static void
+test_finalize_with_callback_asking_again (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  Heard from_callback = { 0 };
+  Retry retry = { { 0 }, fx->store, &from_callback };
+  mp_library_store_isds_get_root (fx->store, retry_cb, &retry, NULL);
+  g_clear_object (&fx->store);
+  assert_heard_once (&retry.heard, FALSE, META_ERROR_NO_UPDATED_DATA,
+                     MSG_NO_UPDATE);
+  assert_heard_once (&from_callback, FALSE, META_ERROR_NO_UPDATED_DATA,
+                     MSG_NO_UPDATE);
+  heard_clear (&retry.heard);
+  heard_clear (&from_callback);
 }
 
 /* A completion arriving after the store is gone is still delivered, once,
@@ -1230,7 +1299,12 @@ main (int argc, char **argv)
   add ("/isds/path/unrecognised-while-connecting",
        test_path_unrecognised_while_connecting);
 
+  add ("/isds/waiting/callback-parks-during-replacement",
+       test_callback_parks_during_replacement);
+
   add ("/isds/finalize/cancels-waiting", test_finalize_cancels_waiting);
+  add ("/isds/finalize/callback-asking-again",
+       test_finalize_with_callback_asking_again);
   add ("/isds/finalize/completion-after-finalize",
        test_completion_after_finalize);
   add ("/isds/finalize/event-after-finalize", test_event_after_finalize);
