@@ -636,7 +636,9 @@ static gboolean
 _on_connection_event_idle (gpointer user_data) noexcept
 {
   ConnectionEventData *data = static_cast<ConnectionEventData *> (user_data);
-  MpLibraryStoreIsds *store = data->store;
+  /* A cancelled callback may drop what may be the last reference. */
+  MpLibraryStoreIsds *store = MP_LIBRARY_STORE_ISDS (
+      g_object_ref (data->store));
   MpLibraryStoreIsdsPrivate *priv = store->priv;
   priv->events = g_list_remove (priv->events, data);
 
@@ -662,6 +664,7 @@ _on_connection_event_idle (gpointer user_data) noexcept
     }
   priv->connecting = FALSE;
   g_free (data);
+  g_object_unref (store);
   return FALSE;
 }
 

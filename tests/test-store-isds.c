@@ -1185,6 +1185,30 @@ test_finalize_with_callback_asking_again (Fixture *fx, gconstpointer data)
   heard_clear (&from_callback);
 }
 
+static void
+drop_store_cb (GList *resources, gboolean completed, GError *error,
+               gpointer user_data)
+{
+  Fixture *fx = user_data;
+  (void) resources;
+  (void) completed;
+  g_assert_true (g_error_matches (error, META_ERROR,
+                                  META_ERROR_NO_UPDATED_DATA));
+  g_clear_object (&fx->store);
+}
+
+/* A waiting request's callback, cancelled by a lost connection, drops the
+ * last reference to the store: the event is applied to the end first. */
+static void
+test_callback_drops_store_on_event (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  mp_library_store_isds_get_root (fx->store, drop_store_cb, fx, NULL);
+  con_ic_connection_testing_emit (fx->connection, CON_IC_STATUS_DISCONNECTED);
+  run_loop ();
+  g_assert_null (fx->store);
+}
+
 /* A completion arriving after the store is gone is still delivered, once,
  * and touches nothing of the store. */
 static void
@@ -1305,6 +1329,8 @@ main (int argc, char **argv)
   add ("/isds/finalize/cancels-waiting", test_finalize_cancels_waiting);
   add ("/isds/finalize/callback-asking-again",
        test_finalize_with_callback_asking_again);
+  add ("/isds/finalize/callback-drops-store-on-event",
+       test_callback_drops_store_on_event);
   add ("/isds/finalize/completion-after-finalize",
        test_completion_after_finalize);
   add ("/isds/finalize/event-after-finalize", test_event_after_finalize);
