@@ -222,10 +222,18 @@ struct GenreCase
   const char *genre;  /* the expected "Genre", or NULL for none */
 };
 
+/* 148 names a genre in the tag library's extended list, but lies outside
+ * the ID3v1 list a reference may select. */
 static const GenreCase genre_cases[] = {
-  { "(17)", "Rock" },     { "(0)", "Blues" },   { "(17)Rock", "Rock" },
-  { "(200)", NULL },      { "(148)", NULL },    { "(-1)", NULL },
-  { "Eurodance", "Eurodance" }, { "", NULL },
+  { "(17)", "Rock" },
+  { "(0)", "Blues" },
+  { "(17)Rock", "Rock" },
+  { "(147)", "Synthpop" },
+  { "(148)", NULL },
+  { "(200)", NULL },
+  { "(-1)", NULL },
+  { "Eurodance", "Eurodance" },
+  { "", NULL },
 };
 
 static std::vector<std::string>
