@@ -565,6 +565,16 @@ browse (Browse what, int argc, char **argv, const char *summary)
   entries.push_back ({ NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL });
 
   TesselCommonOptions common;
+  /* The option parser hands over the two paths; nothing else frees them. */
+  struct FreeCommon
+  {
+    TesselCommonOptions &c;
+    ~FreeCommon ()
+    {
+      g_free (c.database);
+      g_free (c.config);
+    }
+  } free_common{ common };
   if (!tessel_parse (&argc, &argv, entries.data (), "", summary, &common))
     return 2;
   if (argc > 1)
