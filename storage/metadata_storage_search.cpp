@@ -333,6 +333,13 @@ plan_columns (sqlite3_stmt *stmt, int columns, ColumnPlan *plan)
 static void
 apply_column (GObject *object, const ColumnPlan *column, const GValue *value)
 {
+  if (column->pspec != NULL && G_VALUE_TYPE (value) == column->pspec->value_type
+      && g_param_value_is_valid (column->pspec, value))
+    {
+      column->set_property (object, column->pspec->param_id, value,
+                            column->pspec);
+      return;
+    }
   if (column->pspec != NULL)
     {
       GValue converted = G_VALUE_INIT;

@@ -27,8 +27,10 @@ typedef struct
   gboolean in_callback;
   gboolean search_on_end;  /* start a search from inside the end call */
   gint search_on_end_result;
-  gboolean nested_sync;    /* run a synchronous search inside each row */
+  gboolean nested_write;   /* write a new key of the row inside its call */
   gint nested_result;
+  gboolean reopen;         /* close and reopen the database in each call */
+  gint reopen_failures;
 } Collector;
 
 static void
@@ -40,7 +42,6 @@ collector_init (Collector *c, gint expected_id)
   c->calls = g_ptr_array_new_with_free_func (g_free);
   c->expected_id = expected_id;
   c->cancel_on_row = -1;
-  c->nested_result = -1;
 }
 
 static void
@@ -96,9 +97,13 @@ collect (const gchar *filename, gchar **keys, gchar **values,
     g_usleep (c->sleep_ms * 1000);
   if (!end && row == c->cancel_on_row)
     c->cancel_result = meta_search_cancel (search_id);
-  if (!end && c->nested_sync)
-    c->nested_result = storage_search_sync ("SELECT count(*) FROM Metadata",
-                                            nested_callback, NULL);
+  /* Adding a column fails while any statement of the connection is
+   * still open. */
+  if (!end && c->nested_write)
+    c->nested_result += meta_write_string (filename, "Seen", "yes");
+  /* Closing fails while the search still holds a statement. */
+  if (!end && c->reopen && (storage_close () != 0 || storage_init () != 1))
+    c->reopen_failures++;
   if (end && c->search_on_end)
     c->search_on_end_result
         = meta_search_async (0, "SELECT 1", nested_callback, NULL);
@@ -385,12 +390,25 @@ test_callbacks_may_use_storage (TesselFixture *fx, gconstpointer data)
   open_library (fx);
   Collector c;
   collector_init (&c, -1);
-  c.nested_sync = TRUE;
+  c.nested_write = TRUE;
   g_assert_cmpint (meta_search_sync ("SELECT Filename FROM Metadata", collect,
                                      &c),
                    ==, 1);
   g_assert_cmpuint (c.calls->len, ==, 3);
-  g_assert_cmpint (c.nested_result, ==, 1);
+  g_assert_cmpint (c.nested_result, ==, 2);
+  collector_clear (&c);
+  gchar *seen = tessel_test_sql_text (
+      fx->db, "SELECT count(*) FROM Metadata WHERE Seen = 'yes'");
+  g_assert_cmpstr (seen, ==, "2");
+  g_free (seen);
+
+  collector_init (&c, -1);
+  c.reopen = TRUE;
+  g_assert_cmpint (meta_search_sync ("SELECT Filename FROM Metadata", collect,
+                                     &c),
+                   ==, 1);
+  g_assert_cmpuint (c.calls->len, ==, 3);
+  g_assert_cmpint (c.reopen_failures, ==, 0);
   collector_clear (&c);
 }
 
