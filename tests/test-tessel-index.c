@@ -52,6 +52,8 @@ tessel (TesselFixture *fx, const gchar *first, ...)
   g_assert_no_error (error);
   if (WIFEXITED (wait_status))
     r.status = WEXITSTATUS (wait_status);
+  g_test_message ("tessel %s: exit status %d; stderr: %s", first, r.status,
+                  r.err);
   return r;
 }
 

@@ -13,11 +13,25 @@
 namespace
 {
 
+/* Releases the strings option parsing put into the common options. */
+struct CommonOptionsGuard
+{
+  TesselCommonOptions *options;
+  explicit CommonOptionsGuard (TesselCommonOptions *o) : options (o) {}
+  ~CommonOptionsGuard ()
+  {
+    g_free (options->database);
+    g_free (options->config);
+  }
+};
+
+
 const char *const header[] = { "FILE", "TITLE", "ARTIST", "ALBUM", "LENGTH" };
 const char *const text_keys[] = { "Title", "Artist", "Album" };
 constexpr guint columns = G_N_ELEMENTS (header);
 
-/* One row's cells, NULL-terminated, for tessel_print_table. */
+/* One row's cells, NULL-terminated, for tessel_print_table; g_strfreev
+ * it. */
 gchar **
 read_row (const gchar *name, gboolean present)
 {
@@ -26,8 +40,10 @@ read_row (const gchar *name, gboolean present)
   for (guint k = 0; k < G_N_ELEMENTS (text_keys); k++)
     {
       gchar *value = NULL;
-      if (meta_read_string (name, text_keys[k], &value))
-        cells[k + 1] = value;
+      if (!meta_read_string (name, text_keys[k], &value))
+        value = NULL;
+      /* No NULL cells: the row is freed as a string vector. */
+      cells[k + 1] = value != NULL ? value : g_strdup ("");
     }
   gint32 length = -1;
   if (!meta_read_integer (name, "Length", &length))
@@ -48,6 +64,7 @@ tessel_cmd_ls (int argc, char **argv)
     { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL }
   };
   TesselCommonOptions common;
+  CommonOptionsGuard free_common (&common);
   if (!tessel_parse (&argc, &argv, entries, "",
                      "List the stored rows: file, title, artist, album and "
                      "length (h:mm:ss),\nsorted by file name.  Rows of "
