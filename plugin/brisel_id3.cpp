@@ -176,6 +176,11 @@ read_id3v1 (Extraction *ex, TagLib::ID3v1::Tag *tag)
 void
 read_file (Extraction *ex, const char *filename)
 {
+  /* The tag library opens with blocking reads: a FIFO would hold the
+   * caller until a writer comes, a device could be read without end. */
+  if (!g_file_test (filename, G_FILE_TEST_IS_REGULAR))
+    return;
+
   TagLib::MPEG::File file (filename, true,
                            TagLib::AudioProperties::Average);
   if (!file.isValid ())

@@ -170,7 +170,9 @@ meta_mmap (const gchar *path, guint32 *mapped_length, guint32 *file_size)
   if (path == NULL || mapped_length == NULL)
     return NULL;
 
-  int fd = open (path, O_RDONLY | O_CLOEXEC);
+  /* Non-blocking, so that a FIFO without a writer cannot hold the caller:
+   * it opens at once and is refused below as an empty file. */
+  int fd = open (path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0)
     return NULL;
 

@@ -9,6 +9,7 @@
  * copy compiled into this program. */
 #include <dlfcn.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <stdexcept>
 #include <string>
@@ -399,6 +400,13 @@ test_damaged_files (TesselFixture *fx, gconstpointer data)
    * the title frame after it is lost. */
   g_autofree gchar *cut = g_build_filename (fx->dir, "cut-tag.mp3", NULL);
   assert_items (cut, { "Album='Albu'", "Title='cut-tag.mp3'" });
+  /* A FIFO without a writer is not waited on; a folder is not read. */
+  g_autofree gchar *fifo = g_build_filename (fx->dir, "fifo.mp3", NULL);
+  g_assert_cmpint (mkfifo (fifo, 0600), ==, 0);
+  assert_items (fifo, { "Title='fifo.mp3'" });
+  g_autofree gchar *folder = g_build_filename (fx->dir, "folder.mp3", NULL);
+  g_assert_cmpint (g_mkdir (folder, 0700), ==, 0);
+  assert_items (folder, { "Title='folder.mp3'" });
 }
 
 static void

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "brisel_gst.h"
@@ -309,6 +310,12 @@ test_mmap_unreadable (TesselFixture *fx, gconstpointer data)
   g_autofree gchar *path = make_file (fx, "f.bin", 10);
   g_assert_null (map_file (path, NULL, &size));
   g_assert_cmpuint (size, ==, 77);
+
+  /* A FIFO without a writer: refused at once, as an empty file. */
+  g_autofree gchar *fifo = g_build_filename (fx->dir, "fifo", NULL);
+  g_assert_cmpint (mkfifo (fifo, 0600), ==, 0);
+  g_assert_null (map_file (fifo, &mapped, &size));
+  g_assert_cmpuint (mapped, ==, 0);
 }
 
 /* With no configuration loaded the limit is 0: nothing can be mapped, and
