@@ -31,6 +31,7 @@ typedef struct
   gint nested_result;
   gboolean reopen;         /* close and reopen the database in each call */
   gint reopen_failures;
+  gboolean wrong_thread;   /* the slot did not name the calling thread */
 } Collector;
 
 static void
@@ -84,9 +85,20 @@ collect (const gchar *filename, gchar **keys, gchar **values,
   gboolean end = filename == NULL && keys == NULL && values == NULL;
   gchar *text = format_call (filename, keys, values);
 
+  gboolean wrong_thread = FALSE;
+  if (search_id == 0)
+    {
+      /* The slot holds the reader's whole thread id. */
+      pthread_mutex_lock (&search_lock);
+      wrong_thread = !pthread_equal (search_ids[0].thread, pthread_self ());
+      pthread_mutex_unlock (&search_lock);
+    }
+
   g_mutex_lock (&c->lock);
   if (search_id != c->expected_id)
     c->wrong_id = TRUE;
+  if (wrong_thread)
+    c->wrong_thread = TRUE;
   gint row = (gint) c->calls->len;
   g_ptr_array_add (c->calls, text);
   c->in_callback = TRUE;
@@ -463,6 +475,7 @@ test_async_same_rows_as_sync (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (meta_search_async (5, query, collect, &async), ==, 0);
   g_assert_true (collector_wait (&async, -1));
   g_assert_false (async.wrong_id);
+  g_assert_false (async.wrong_thread);
   g_assert_cmpuint (async.calls->len, ==, sync.calls->len);
   for (guint i = 0; i < sync.calls->len; i++)
     g_assert_cmpstr (g_ptr_array_index (async.calls, i), ==,
@@ -679,6 +692,17 @@ test_objects_from_columns (TesselFixture *fx, gconstpointer data)
   MpMediaResource *b = objects->next->data;
   g_assert_cmpstr (mp_media_resource_get_uri (b), ==, "/b.mp3");
   g_assert_cmpint (mp_media_resource_get_length (b), ==, -1);
+  g_list_free_full (objects, g_object_unref);
+
+  /* An integer beyond an int is clamped, not wrapped around. */
+  objects = NULL;
+  g_test_expect_message ("GLib-GObject", G_LOG_LEVEL_WARNING,
+                         "*-2147483648*Track*");
+  g_assert_true (storage_search_sync_objects_list (
+      "SELECT 4294967297 AS Count, -4294967297 AS Track", &objects));
+  g_test_assert_expected_messages ();
+  g_assert_cmpint (mp_media_resource_get_count (objects->data), ==, G_MAXINT);
+  g_assert_cmpint (mp_media_resource_get_track (objects->data), ==, -1);
   g_list_free_full (objects, g_object_unref);
 
   /* No rows: TRUE with the empty list. */
