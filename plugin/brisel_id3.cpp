@@ -79,8 +79,9 @@ add_text (Extraction *ex, Key key, const std::string &text)
   ex->have[key] = true;
 }
 
-/* Reads a decimal number at the start of text; false when there is none
- * or it does not fit a long (an out-of-range reference either way). */
+/* Reads a decimal number at the start of text (blanks and a sign allowed,
+ * as a "%d" scan reads it); false when there is none.  A number too large
+ * for a long reads as -1: out of range, like any negative one. */
 bool
 leading_number (const char *text, long *number, const char **end)
 {
