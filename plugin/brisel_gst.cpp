@@ -7,9 +7,12 @@
 #include "brisel_gst.h"
 #include "metadata_conf.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <initializer_list>
 
@@ -409,11 +412,17 @@ sniff_mime_type (const gchar *filename)
 
   guchar head[BRISEL_SNIFF_SIZE];
   gsize length = 0;
-  FILE *file = fopen (filename, "rb");
-  if (file != NULL)
+  /* Never blocks on a FIFO; only a regular file's bytes are read. */
+  int fd = open (filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0)
     {
-      length = fread (head, 1, limit, file);
-      fclose (file);
+      struct stat st;
+      if (fstat (fd, &st) == 0 && S_ISREG (st.st_mode))
+        {
+          ssize_t got = read (fd, head, limit);
+          length = got > 0 ? static_cast<gsize> (got) : 0;
+        }
+      close (fd);
     }
   g_autofree gchar *type = g_content_type_guess (
       filename, length > 0 ? head : NULL, length, NULL);
@@ -434,8 +443,14 @@ get_metadata (const gchar *filename)
   if (filename == NULL)
     return NULL;
 
+  /* Only regular files go through the pipeline: opening a FIFO would
+   * block past any timeout, and folders or devices hold no media.  The
+   * arguments are not handed to GStreamer, so that no file name can be
+   * taken for one of its options. */
   MetaItem *list = NULL;
-  if (gst_init_check (NULL, NULL, NULL))
+  struct stat st;
+  if (stat (filename, &st) == 0 && S_ISREG (st.st_mode)
+      && gst_init_check (NULL, NULL, NULL))
     extract_stream_info (filename, &list);
 
   /* A relative name has no URI; the row could not be found again by it. */

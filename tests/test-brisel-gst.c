@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <glib/gstdio.h>
 
@@ -121,6 +122,32 @@ test_missing_file (void)
   meta_free_list (&list);
 }
 
+/* A FIFO is never opened (that would block with no writer), nor is a
+ * folder decoded: both get only their common keys, typed by name. */
+static void
+test_not_regular_files (void)
+{
+  g_autofree gchar *fifo = g_build_filename (media_dir, "pipe.ogg", NULL);
+  g_autofree gchar *folder = g_build_filename (media_dir, "folder.mp3", NULL);
+  g_assert_cmpint (mkfifo (fifo, 0600), ==, 0);
+  g_assert_cmpint (g_mkdir (folder, 0700), ==, 0);
+  const gchar *names[] = { fifo, folder };
+  const gchar *titles[] = { "pipe.ogg", "folder.mp3" };
+  for (guint i = 0; i < G_N_ELEMENTS (names); i++)
+    {
+      MetaItem *list = extract (names[i]);
+      g_assert_nonnull (list);
+      g_assert_cmpstr (list->value, ==, names[i]);
+      g_assert_cmpstr (find (list, "Title")->value, ==, titles[i]);
+      g_assert_nonnull (find (list, "MIME"));
+      g_assert_null (find (list, "Length"));
+      g_assert_null (find (list, "Codec"));
+      meta_free_list (&list);
+    }
+  g_unlink (fifo);
+  g_rmdir (folder);
+}
+
 /* Every file of the media folder through meta_add_files_with_check and the
  * real plug-in: the rows hold what the files carry. */
 static void
@@ -233,6 +260,8 @@ main (int argc, char **argv)
       g_test_add_data_func (path, m, test_extract_file);
     }
   g_test_add_func ("/brisel/extract/missing-file", test_missing_file);
+  g_test_add_func ("/brisel/extract/not-regular-files",
+                   test_not_regular_files);
   g_test_add ("/brisel/index/rows-for-media", TesselFixture, NULL,
               tessel_fixture_setup, test_index_media,
               tessel_fixture_teardown);
