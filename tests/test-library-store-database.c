@@ -850,6 +850,28 @@ test_search_failure (TesselFixture *fx, gconstpointer data)
 #undef EXPECT_FAILED
 }
 
+/* A value the object search cannot convert (a blob) in a later row fails
+ * the whole call; the resources made for the rows before it are released
+ * (LeakSanitizer checks that in the sanitizer build). */
+static void
+test_failure_after_rows (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  add_song (fx, "/m/1.mp3", "A", "B", "G", 10);
+  add_song (fx, "/m/2.mp3", "A", "B", "G", 10);
+  add_song (fx, "/m/3.mp3", "A", "B", "G", 10);
+  tessel_test_sql (fx->db, "UPDATE Metadata SET Title = X'41ff' WHERE "
+                           "Filename = '/m/3.mp3'");
+  GError *error = NULL;
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                         "*should not be reached*");
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                         "*should not be reached*");
+  g_assert_null (mp_library_store_database_get_songs (STORE, &error));
+  g_test_assert_expected_messages ();
+  assert_connect_error (&error);
+}
+
 /* Another connection holding the database locked: the search gives up
  * after its retries and the error is reported. */
 static void
@@ -894,6 +916,8 @@ main (int argc, char **argv)
   ADD ("/store/database/aggregates/totals", test_totals);
   ADD ("/store/database/aggregates/empty-table", test_empty_table);
   ADD ("/store/database/failure/error-set-once", test_search_failure);
+  ADD ("/store/database/failure/rows-before-failure-released",
+       test_failure_after_rows);
   ADD ("/store/database/failure/locked-database", test_locked_database);
 #undef ADD
   return g_test_run ();
