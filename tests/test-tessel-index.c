@@ -258,6 +258,18 @@ test_errors (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (extra.status, ==, 2);
   run_clear (&extra);
 
+  /* Nothing could be stored: a plug-in that is nowhere to be found. */
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf",
+                                "ogg libnosuchplugin\n"));
+  g_free (tessel_fixture_write (fx, "song.ogg", "not really ogg"));
+  Run no_plugin = tessel (fx, "index", fx->dir, NULL);
+  g_assert_cmpint (no_plugin.status, ==, 1);
+  g_assert_nonnull (strstr (no_plugin.err, "1 of 1 files could not be stored"));
+  Summary s = summary_of (&no_plugin);
+  g_assert_cmpuint (s.indexed, ==, 0);
+  g_assert_cmpuint (s.skipped, >=, 1);
+  run_clear (&no_plugin);
+
   /* A file that is no database. */
   g_assert_true (g_file_set_contents (fx->db, "this is not a database", -1,
                                       NULL));

@@ -309,6 +309,16 @@ tessel_cmd_index (int argc, char **argv)
       else
         w.counts.skipped++;
     }
+  /* The library reports nothing per file.  Even an undecodable file gets
+   * a row, so files without one point at the plug-in or the database. */
+  guint not_stored = to_index.size () - w.counts.indexed;
+  if (not_stored > 0)
+    tessel_error ("%u of %zu files could not be stored (is the plug-in the "
+                  "configuration names on the loader's path, and the "
+                  "database writable?)",
+                  not_stored, to_index.size ());
+  if (!to_index.empty () && w.counts.indexed == 0)
+    w.failed = TRUE;
   w.counts.absent = mark_vanished (roots);
 
   double elapsed = (g_get_monotonic_time () - start) / 1e6;
