@@ -539,6 +539,11 @@ test_async_second_search_refused (TesselFixture *fx, gconstpointer data)
   g_assert_true (collector_wait (&c, 1));
   g_assert_cmpint (meta_search_async (0, "SELECT 1", nested_callback, NULL),
                    ==, -1);
+  /* Initialising again does not hand out the slot of a running search. */
+  g_assert_cmpint (meta_init (), ==, 1);
+  g_assert_cmpint (slot_state (), ==, -2);
+  g_assert_cmpint (meta_search_async (0, "SELECT 1", nested_callback, NULL),
+                   ==, -1);
   g_assert_cmpint (meta_search_cancel (0), ==, 0);
   collector_clear (&c);
 
