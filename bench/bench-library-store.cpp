@@ -93,8 +93,16 @@ generate (const char *db_path, int rows)
       = { "video/mp4", "video/x-msvideo", "video/3gpp", "video/mpeg" };
   static const char *playlist_mimes[]
       = { "audio/x-mpegurl", "audio/x-scpls", "application/vnd.ms-wpl" };
+  /* Rows arrive in no particular order, as a library grows over time:
+   * rowid order says nothing about artist, album or genre. */
+  std::vector<int> order (rows);
   for (int i = 0; i < rows; i++)
+    order[i] = i;
+  for (int i = rows - 1; i > 0; i--)
+    std::swap (order[i], order[g_rand_int_range (rand, 0, i + 1)]);
+  for (int n = 0; n < rows; n++)
     {
+      int i = order[n];
       int kind = g_rand_int_range (rand, 0, 1000);
       int song = i;
       int album = song / 12, artist = album / 4;
