@@ -124,7 +124,7 @@ tag_value_text (const GstTagList *tags, const gchar *tag, guint index)
 /* Visits one tag of the collected list and prepends the key it maps to.
  * Only a tag's first, non-empty value is used. */
 static void
-print_tag (const GstTagList *tags, const gchar *tag, gpointer user_data)
+print_tag (const GstTagList *tags, const gchar *tag, gpointer user_data) noexcept
 {
   MetaItem **list = static_cast<MetaItem **> (user_data);
   if (tags == NULL)
@@ -236,7 +236,7 @@ message_loop (GstElement *pipeline, GstTagList **collected)
  * 1.x a pipeline only reaches PAUSED once its streams are consumed, and
  * only then are tags and duration known. */
 static void
-on_pad_added (GstElement *decodebin, GstPad *pad, gpointer user_data)
+on_pad_added (GstElement *decodebin, GstPad *pad, gpointer user_data) noexcept
 {
   (void) decodebin;
   GstElement *pipeline = GST_ELEMENT (user_data);
