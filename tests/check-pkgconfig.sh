@@ -17,6 +17,11 @@ for pc in $(find "$tmp/root" -name '*.pc'); do
 done
 export PKG_CONFIG_PATH="$tmp/pc"
 flags=$(pkg-config --cflags --libs libtessel)
+# A sanitizer build of the library needs its runtime in the application.
+lib=$(find "$tmp/root" -name 'libtessel.so.0' | head -n 1)
+if ldd "$lib" | grep -q libasan; then
+  flags="$flags -fsanitize=address,undefined"
+fi
 cc -std=c99 -Wall -Wextra -Werror -o "$tmp/consumer" "$srcdir/c-consumer.c" $flags
 
 libdir=$(dirname "$(find "$tmp/root" -name 'libtessel.so.0' | head -n 1)")
