@@ -11,7 +11,7 @@
 #include "tessel-private.h"
 
 /* The directory service the browser is pointed at after every connect. */
-#define DIRECTORY_HOST "directory.tessel.invalid"
+#define DIRECTORY_HOST "all.api.radio-browser.info"
 
 /* The caller's callback, travelling as user data of a client request. */
 struct CallbackData

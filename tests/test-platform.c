@@ -350,6 +350,8 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
+  /* The client's listings are scripted in memory here, never fetched. */
+  isds_browser_testing_set_scripted (TRUE);
   g_test_add_func ("/gisds/tree/copy-find-free", test_tree_copy_find_free);
   g_test_add_func ("/gisds/cache/by-kind-and-name",
                    test_cache_by_kind_and_name);

@@ -20,6 +20,31 @@ typedef enum
   ISDS_TESTING_COUNTRY_CHANNELS
 } IsdsTestingListing;
 
+/* Browsers made from now on keep their listings in memory, complete their
+ * requests from the main loop and obey the hooks below, instead of asking
+ * the directory service over HTTP and caching on disk.  Call it before the
+ * first isds_browser_new of a test program that scripts the client. */
+void isds_browser_testing_set_scripted (gboolean scripted);
+
+/* Codes of the client's errors besides those of gisds.h. */
+enum
+{
+  ISDS_ERROR_FAILED = 1,     /* network failure, or request refused */
+  ISDS_ERROR_HTTP = 2,       /* an HTTP status other than 200 or 304 */
+  ISDS_ERROR_MALFORMED = 3,  /* a body or cache file that is not the JSON expected */
+  ISDS_ERROR_TOO_LARGE = 5,  /* a body over the size cap */
+  ISDS_ERROR_TIMED_OUT = 6   /* no complete answer within the timeout */
+};
+
+/* HTTP browsers: send requests to base_url (such as "http://127.0.0.1:PORT",
+ * no trailing path) instead of https://HOST; NULL returns to the host. */
+void isds_browser_testing_set_base_url (IsdsBrowser *b, const gchar *base_url);
+/* HTTP browsers: the time a request may take, and the largest body taken. */
+void isds_browser_testing_set_limits (IsdsBrowser *b, guint timeout_ms,
+                                      gsize max_body);
+/* HTTP browsers: the folder of the on-disk cache (borrowed). */
+const gchar *isds_browser_testing_get_cache_dir (IsdsBrowser *b);
+
 /* The browser most recently made by isds_browser_new (borrowed), or NULL
  * once it has been finalized. */
 IsdsBrowser *isds_browser_testing_last_created (void);

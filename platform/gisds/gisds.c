@@ -1,13 +1,18 @@
-/* Station directory client: listings cached in memory, fresh listings
- * delivered from the main loop. */
+/* Station directory client: the browser object, its tree helpers, and the
+ * scripted mode for tests (listings cached in memory, fresh listings
+ * delivered from the main loop).  Browsers that are not scripted hand
+ * their work to the HTTP backend of gisds-http.c. */
 #include "gisds.h"
-#include "gisds-testing.h"
+#include "gisds-private.h"
 
 #include <string.h>
 
 struct _IsdsBrowser
 {
   GObject parent_instance;
+
+  gboolean scripted;
+  IsdsHttp *http; /* the backend of a browser that is not scripted */
 
   gboolean connected;
   gchar *host;
@@ -35,6 +40,7 @@ G_DEFINE_TYPE (IsdsBrowser, isds_browser, G_TYPE_OBJECT)
 #define ISDS_IS_BROWSER(obj) (G_TYPE_CHECK_INSTANCE_TYPE ((obj), ISDS_TYPE_BROWSER))
 
 static IsdsBrowser *last_created;
+static gboolean scripted_mode;
 static gint live_nodes;
 static gint outstanding;
 
@@ -46,8 +52,8 @@ isds_error_quark (void)
 
 /* Node records */
 
-static IsdsNode *
-node_record_new (void)
+IsdsNode *
+isds_node_record_new (void)
 {
   g_atomic_int_inc (&live_nodes);
   return g_new0 (IsdsNode, 1);
@@ -95,7 +101,7 @@ node_record_copy (gconstpointer src, gpointer unused)
   (void) unused;
   if (from == NULL)
     return NULL;
-  IsdsNode *to = node_record_new ();
+  IsdsNode *to = isds_node_record_new ();
   to->type = from->type;
   to->name = g_strdup (from->name);
   to->id = g_strdup (from->id);
@@ -224,6 +230,7 @@ isds_browser_finalize (GObject *object)
   g_hash_table_destroy (b->presets);
   g_string_free (b->log, TRUE);
   g_free (b->host);
+  g_clear_pointer (&b->http, isds_http_free);
   G_OBJECT_CLASS (isds_browser_parent_class)->finalize (object);
 }
 
@@ -247,6 +254,9 @@ isds_browser_init (IsdsBrowser *b)
   b->cache_error = -1;
   b->completion_error = -1;
   b->completion_with_data = TRUE;
+  b->scripted = scripted_mode;
+  if (!b->scripted)
+    b->http = isds_http_new ();
   last_created = b;
 }
 
@@ -273,6 +283,8 @@ gboolean
 isds_browser_connect (IsdsBrowser *b, GError **error)
 {
   g_return_val_if_fail (ISDS_IS_BROWSER (b), FALSE);
+  if (!b->scripted)
+    return isds_http_connect (b->http, error);
   log_call (b, "connect", NULL);
   if (b->connect_refused)
     {
@@ -290,6 +302,11 @@ void
 isds_browser_set_host (IsdsBrowser *b, const gchar *host)
 {
   g_return_if_fail (ISDS_IS_BROWSER (b));
+  if (!b->scripted)
+    {
+      isds_http_set_host (b->http, host);
+      return;
+    }
   log_call (b, "set_host", host);
   gchar *copy = g_strdup (host);
   g_free (b->host);
@@ -319,6 +336,8 @@ static GNode *
 list_cached (IsdsBrowser *b, IsdsTestingListing kind, const gchar *name,
              GError **error)
 {
+  if (!b->scripted)
+    return isds_http_list_cached (b->http, kind, name, error);
   g_autofree gchar *what = g_strconcat ("cached_", listing_names[kind], NULL);
   log_call (b, what, listing_has_name (kind) ? (name != NULL ? name : "") : NULL);
   g_autofree gchar *key = listing_key (kind, name);
@@ -427,6 +446,8 @@ isds_browser_get_cached_preset (IsdsBrowser *b, GSList *channels,
                                 GError **error)
 {
   g_return_val_if_fail (ISDS_IS_BROWSER (b), NULL);
+  if (!b->scripted)
+    return isds_http_cached_preset (b->http, channels, error);
   g_autofree gchar *ids = channel_ids (channels);
   log_call (b, "cached_preset", ids);
   GSList *presets = presets_of (b, channels);
@@ -438,12 +459,10 @@ isds_browser_get_cached_preset (IsdsBrowser *b, GSList *channels,
 
 /* Asynchronous requests */
 
-typedef enum
-{
-  REQUEST_LISTING,
-  REQUEST_PRESET,
-  REQUEST_IR_ID
-} RequestType;
+typedef IsdsRequestType RequestType;
+#define REQUEST_LISTING ISDS_REQUEST_LISTING
+#define REQUEST_PRESET ISDS_REQUEST_PRESET
+#define REQUEST_IR_ID ISDS_REQUEST_IR_ID
 
 typedef struct
 {
@@ -517,7 +536,7 @@ request_complete (gpointer data)
   isds_browser_free_nodes_tree_slist (presets);
   g_clear_error (&error);
   request_free (r);
-  g_atomic_int_add (&outstanding, -1);
+  isds_outstanding_add (-1);
   return G_SOURCE_REMOVE;
 }
 
@@ -535,6 +554,10 @@ request_start (IsdsBrowser *b, RequestType type, IsdsTestingListing kind,
       g_return_val_if_fail (cb != NULL, FALSE);
       return FALSE;
     }
+
+  if (!b->scripted)
+    return isds_http_request (b, b->http, type, kind, name, channels, cb,
+                              user_data);
 
   if (type == REQUEST_IR_ID)
     log_call (b, "get_ir_id", NULL);
@@ -565,7 +588,7 @@ request_start (IsdsBrowser *b, RequestType type, IsdsTestingListing kind,
   r->channels = channels;
   r->cb = cb;
   r->user_data = user_data;
-  g_atomic_int_inc (&outstanding);
+  isds_outstanding_add (1);
 
   GSource *source = g_idle_source_new ();
   g_source_set_priority (source, G_PRIORITY_DEFAULT);
@@ -619,6 +642,40 @@ isds_browser_async_get_preset (IsdsBrowser *b, IsdsBrowserCallback cb,
 
 /* Testing hooks */
 
+void
+isds_outstanding_add (gint delta)
+{
+  g_atomic_int_add (&outstanding, delta);
+}
+
+void
+isds_browser_testing_set_scripted (gboolean scripted)
+{
+  scripted_mode = scripted;
+}
+
+void
+isds_browser_testing_set_base_url (IsdsBrowser *b, const gchar *base_url)
+{
+  g_return_if_fail (ISDS_IS_BROWSER (b) && !b->scripted);
+  isds_http_set_base_url (b->http, base_url);
+}
+
+void
+isds_browser_testing_set_limits (IsdsBrowser *b, guint timeout_ms,
+                                 gsize max_body)
+{
+  g_return_if_fail (ISDS_IS_BROWSER (b) && !b->scripted);
+  isds_http_set_limits (b->http, timeout_ms, max_body);
+}
+
+const gchar *
+isds_browser_testing_get_cache_dir (IsdsBrowser *b)
+{
+  g_return_val_if_fail (ISDS_IS_BROWSER (b) && !b->scripted, NULL);
+  return isds_http_cache_dir (b->http);
+}
+
 IsdsBrowser *
 isds_browser_testing_last_created (void)
 {
@@ -642,7 +699,7 @@ isds_browser_testing_node_new (gint type, const gchar *name, const gchar *id,
                                gint count, const gchar *description,
                                const gchar *genre)
 {
-  IsdsNode *record = node_record_new ();
+  IsdsNode *record = isds_node_record_new ();
   record->type = type;
   record->name = g_strdup (name);
   record->id = g_strdup (id);
