@@ -141,19 +141,22 @@ read_results (SearchRun *run)
         continue;
       if (n <= 0)
         return;
+      /* Only the new bytes can hold the end of the pending line, so a long
+       * line is not scanned again for every chunk. */
+      gsize scan = pending->len;
       g_string_append_len (pending, chunk, n);
 
       gsize start = 0;
       char *newline;
       while ((newline = static_cast<char *> (
-                  memchr (pending->str + start, '\n', pending->len - start)))
+                  memchr (pending->str + scan, '\n', pending->len - scan)))
              != NULL)
         {
           *newline = '\0';
           if (run_cancelled (run))
             return;
           deliver_line (run, pending->str + start);
-          start = newline - pending->str + 1;
+          start = scan = newline - pending->str + 1;
         }
       g_string_erase (pending, 0, start);
     }
