@@ -213,6 +213,11 @@ storage_store (MetaItem *list, const gchar *filename, gchar present)
 {
   if (!list_keys_usable (list))
     return 0;
+  /* A list node holds at most 255 bytes of a name: a longer one would be
+   * stored cut short, under a name that is not the file's and may be
+   * another file's, and never found again by its own.  Refuse it. */
+  if (filename != NULL && strlen (filename) >= META_VALUE_SIZE)
+    return 0;
 
   /* A NULL name matches no row, so the list goes in as a new row. */
   RowLookup found = RowLookup::MISSING;
