@@ -3,6 +3,7 @@
  * their cancellation. */
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -503,6 +504,42 @@ test_async_same_rows_as_sync (TesselFixture *fx, gconstpointer data)
   collector_clear (&after);
 }
 
+static pid_t test_pid;
+static gchar *child_exit_mark;
+
+/* Runs at exit of any process that ends through exit (): marks it when it
+ * is not the test process itself. */
+static void
+mark_child_exit (void)
+{
+  if (getpid () != test_pid && child_exit_mark != NULL)
+    g_file_set_contents (child_exit_mark, "exit handlers ran", -1, NULL);
+}
+
+static void
+test_async_child_skips_exit_handlers (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  test_pid = getpid ();
+  child_exit_mark = g_build_filename (fx->dir, "child-exit", NULL);
+  static gboolean registered;
+  if (!registered)
+    registered = atexit (mark_child_exit) == 0;
+  g_assert_true (registered);
+
+  Collector c;
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async (0, "SELECT Filename FROM Metadata",
+                                      collect, &c),
+                   ==, 0);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
+  g_assert_false (g_file_test (child_exit_mark, G_FILE_TEST_EXISTS));
+  g_clear_pointer (&child_exit_mark, g_free);
+  collector_clear (&c);
+}
+
 static void
 test_async_failed_query_ends (TesselFixture *fx, gconstpointer data)
 {
@@ -837,6 +874,8 @@ main (int argc, char **argv)
   g_test_add_func ("/search/async/before-init", test_async_before_init);
   ADD ("/search/async/same-rows-as-sync", test_async_same_rows_as_sync);
   ADD ("/search/async/failed-query-ends", test_async_failed_query_ends);
+  ADD ("/search/async/child-skips-exit-handlers",
+       test_async_child_skips_exit_handlers);
   ADD ("/search/async/second-search-refused",
        test_async_second_search_refused);
   ADD ("/search/cancel/ids", test_cancel_ids);
