@@ -101,16 +101,6 @@ int
 tessel_cmd_extract (int argc, char **argv)
 {
   TesselCommonOptions common;
-  /* The option parser hands over copies of the file names. */
-  struct CommonFree
-  {
-    TesselCommonOptions *o;
-    ~CommonFree ()
-    {
-      g_free (o->database);
-      g_free (o->config);
-    }
-  } common_free{ &common };
   gboolean id3 = FALSE;
   const GOptionEntry entries[] = {
     { "id3", 0, 0, G_OPTION_ARG_NONE, &id3,

@@ -13,6 +13,15 @@ struct TesselCommonOptions
 {
   gchar *database = nullptr;
   gchar *config = nullptr;
+
+  TesselCommonOptions () = default;
+  TesselCommonOptions (const TesselCommonOptions &) = delete;
+  TesselCommonOptions &operator= (const TesselCommonOptions &) = delete;
+  ~TesselCommonOptions ()
+  {
+    g_free (database);
+    g_free (config);
+  }
 };
 
 /* Parses argv with the given entries plus --database and --config, with
@@ -57,5 +66,9 @@ int tessel_cmd_unplayed (int argc, char **argv);
 int tessel_cmd_played (int argc, char **argv);
 int tessel_cmd_added (int argc, char **argv);
 int tessel_cmd_stats (int argc, char **argv);
+
+/* Browsing the radio directory through the directory store
+ * (tessel-radio.cpp). */
+int tessel_cmd_radio (int argc, char **argv);
 
 #endif /* TESSEL_TOOL_H */
