@@ -32,6 +32,7 @@ static const Command commands[] = {
   { "added", "List items added recently", tessel_cmd_added },
   { "stats", "Count songs, videos, artists, albums, genres",
     tessel_cmd_stats },
+  { "radio", "Browse the internet radio directory", tessel_cmd_radio },
 };
 
 static void
