@@ -364,6 +364,47 @@ test_refused_queries (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (storage_search_async (stdout, NULL), ==, 0);
 }
 
+/* A query whose second row fails while stepping (integer overflow). */
+static const gchar fails_midway[]
+    = "SELECT Filename, CASE WHEN Filename = '/b.mp3' "
+      "THEN abs (-9223372036854775807 - 1) END AS Track "
+      "FROM Metadata ORDER BY Filename";
+
+static void
+test_failure_midway (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+
+  /* The synchronous form makes no call at all, not even for the row it
+   * had already read. */
+  Collector c;
+  collector_init (&c, -1);
+  g_assert_cmpint (meta_search_sync (fails_midway, collect, &c), ==, 0);
+  g_assert_cmpuint (c.calls->len, ==, 0);
+  collector_clear (&c);
+
+  /* The stream keeps what it had written. */
+  int result = 1;
+  gchar *text = stream_text (fails_midway, &result);
+  g_assert_cmpint (result, ==, 0);
+  g_assert_cmpstr (text, ==, "Filename\t/a.mp3\t\n");
+  free (text);
+
+  GList *objects = NULL;
+  g_assert_false (storage_search_sync_objects_list (fails_midway, &objects));
+  g_assert_null (objects);
+
+  /* Asynchronously the rows before the failure arrive, then the end. */
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async (0, fails_midway, collect, &c), ==, 0);
+  g_assert_true (collector_wait (&c, -1));
+  const gchar *partial[] = { "F=/a.mp3 Filename=/a.mp3", "END", NULL };
+  assert_calls (&c, partial);
+  wait_slot_free ();
+  collector_clear (&c);
+}
+
 static void
 test_modifying_query (TesselFixture *fx, gconstpointer data)
 {
@@ -864,6 +905,7 @@ main (int argc, char **argv)
   ADD ("/search/forms/seventy-columns", test_seventy_columns);
   ADD ("/search/forms/refused-queries", test_refused_queries);
   ADD ("/search/forms/modifying-query", test_modifying_query);
+  ADD ("/search/forms/failure-midway", test_failure_midway);
   ADD ("/search/sync/callbacks-may-use-storage",
        test_callbacks_may_use_storage);
   ADD ("/search/stream/escapes-separators", test_stream_escapes_separators);
