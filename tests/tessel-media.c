@@ -19,35 +19,37 @@ const TesselMedia tessel_media[] = {
   { "tagged.ogg", "audiotestsrc taginject vorbisenc oggmux",
     TONE OGG_TAGS "vorbisenc ! oggmux ! filesink location=%s",
     "audio/x-vorbis+ogg", "Ogg Song", "Ogg Artist", "Ogg Album", "Rock", 7,
-    "2004", "Vorbis", 3, TRUE },
+    "2004", "Vorbis", 3, TRUE, FALSE },
   { "plain.ogg", "audiotestsrc vorbisenc oggmux",
     TONE "vorbisenc ! oggmux ! filesink location=%s", "audio/x-vorbis+ogg",
-    "plain.ogg", NULL, NULL, NULL, 0, NULL, "Vorbis", 3, TRUE },
+    "plain.ogg", NULL, NULL, NULL, 0, NULL, "Vorbis", 3, TRUE, FALSE },
   { "tagged.mp3", "audiotestsrc taginject lamemp3enc id3v2mux",
     TONE "lamemp3enc target=bitrate cbr=true bitrate=64 ! " MP3_TAGS
          "id3v2mux ! filesink location=%s",
     "audio/mpeg", "Mp3 Song", "Mp3 Artist", "Mp3 Album", "Jazz", 3, "1999",
-    "MPEG-1 Layer 3 (MP3)", 3, TRUE },
+    "MPEG-1 Layer 3 (MP3)", 3, TRUE, FALSE },
   { "tagged.flac", "audiotestsrc taginject flacenc",
     TONE "taginject tags=\"title=\\\"Flac Song\\\",artist=\\\"Flac "
          "Artist\\\"\" ! flacenc ! filesink location=%s",
     "audio/flac", "Flac Song", "Flac Artist", NULL, NULL, 0, NULL,
-    "Free Lossless Audio Codec (FLAC)", 3, FALSE },
+    "Free Lossless Audio Codec (FLAC)", 3, FALSE, FALSE },
   /* 2.5 seconds: the length is truncated to whole seconds. */
   { "plain.wav", "audiotestsrc wavenc",
     "audiotestsrc num-buffers=25 samplesperbuffer=800 ! "
     "audio/x-raw,rate=8000,channels=1 ! wavenc ! filesink location=%s",
     "audio/x-wav", "plain.wav", NULL, NULL, NULL, 0, NULL,
-    "Uncompressed 16-bit PCM audio", 2, TRUE },
+    "Uncompressed 16-bit PCM audio", 2, TRUE, TRUE },
   { "clip.ogv", "videotestsrc theoraenc oggmux",
     "videotestsrc num-buffers=50 ! video/x-raw,width=64,height=48,"
     "framerate=25/1 ! theoraenc ! oggmux ! filesink location=%s",
-    "video/ogg", "clip.ogv", NULL, NULL, NULL, 0, NULL, "Theora", 2, FALSE },
+    "video/ogg", "clip.ogv", NULL, NULL, NULL, 0, NULL, "Theora", 2, FALSE,
+    FALSE },
   { "list.m3u", "", NULL, "audio/x-mpegurl", "list.m3u", NULL, NULL, NULL, 0,
-    NULL, NULL, -1, FALSE },
+    NULL, NULL, -1, FALSE, FALSE },
   { "corrupt.mp3", "", NULL, "audio/mpeg", "corrupt.mp3", NULL, NULL, NULL,
-    0, NULL, NULL, -1, FALSE },
-  { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL, NULL, 0, FALSE },
+    0, NULL, NULL, -1, FALSE, FALSE },
+  { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL, NULL, 0, FALSE,
+    FALSE },
 };
 
 void

@@ -22,6 +22,7 @@ typedef struct
   const gchar *codec;    /* expected "Codec", or NULL for none */
   gint length;           /* expected "Length" in seconds, or -1 for none */
   gboolean bitrate;      /* a "Bitrate" is expected */
+  gboolean exact_length; /* "Length" is exactly length, not just near */
 } TesselMedia;
 
 /* The media every end-to-end test uses, ended by an entry without name. */

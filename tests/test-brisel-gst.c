@@ -96,6 +96,8 @@ test_extract_file (gconstpointer data)
     {
       g_assert_nonnull (length);
       g_assert_cmpint (abs (int_value (length) - m->length), <=, 1);
+      if (m->exact_length)
+        g_assert_cmpint (int_value (length), ==, m->length);
     }
   MetaItem *bitrate = find (list, "Bitrate");
   if (m->bitrate)

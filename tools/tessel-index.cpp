@@ -19,19 +19,6 @@
 namespace
 {
 
-/* Releases the strings option parsing put into the common options. */
-struct CommonOptionsGuard
-{
-  TesselCommonOptions *options;
-  explicit CommonOptionsGuard (TesselCommonOptions *o) : options (o) {}
-  ~CommonOptionsGuard ()
-  {
-    g_free (options->database);
-    g_free (options->config);
-  }
-};
-
-
 struct Counts
 {
   guint seen = 0;
@@ -227,7 +214,6 @@ tessel_cmd_index (int argc, char **argv)
     { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL }
   };
   TesselCommonOptions common;
-  CommonOptionsGuard free_common (&common);
   if (!tessel_parse (
           &argc, &argv, entries, "PATH...",
           "Index the media files in the given folders and files.\n\n"

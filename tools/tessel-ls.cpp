@@ -15,18 +15,6 @@
 namespace
 {
 
-/* Releases the strings option parsing put into the common options. */
-struct CommonOptionsGuard
-{
-  TesselCommonOptions *options;
-  explicit CommonOptionsGuard (TesselCommonOptions *o) : options (o) {}
-  ~CommonOptionsGuard ()
-  {
-    g_free (options->database);
-    g_free (options->config);
-  }
-};
-
 /* What ls shows of one row; empty texts for missing values. */
 struct Row
 {
@@ -144,7 +132,6 @@ tessel_cmd_ls (int argc, char **argv)
     { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL }
   };
   TesselCommonOptions common;
-  CommonOptionsGuard free_common (&common);
   if (!tessel_parse (&argc, &argv, entries, "",
                      "List the stored rows: file, title, artist, album and "
                      "length (h:mm:ss),\nsorted by file name.  Rows of "
