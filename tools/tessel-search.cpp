@@ -167,9 +167,6 @@ tessel_cmd_search (int argc, char **argv)
                      "empty values are left empty.",
                      &common))
     return 2;
-  /* The option parser allocated these; they are ours to release. */
-  g_autofree gchar *database = common.database;
-  g_autofree gchar *config = common.config;
   if (argc != 2)
     {
       tessel_error (argc < 2 ? "search: a query is needed"
