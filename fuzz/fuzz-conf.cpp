@@ -1,0 +1,93 @@
+/* libFuzzer target: the configuration parser on a file holding the
+ * fuzzer's bytes.
+ *
+ * Beyond "no crash, no bad memory access, no leak" it checks what every
+ * load promises: the table is there and terminated, both limits are
+ * non-zero afterwards (a limit read as 0 takes its default), and lookups
+ * answer consistently with the table. */
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include "metadata_conf.h"
+
+static gchar *conf_file;
+
+static void
+remove_conf (void)
+{
+  g_unlink (conf_file);
+  g_free (conf_file);
+}
+
+static void
+write_all (const char *path, const uint8_t *data, size_t size)
+{
+  int fd = open (path, O_WRONLY | O_TRUNC);
+  if (fd < 0)
+    abort ();
+  for (size_t done = 0; done < size;)
+    {
+      ssize_t n = write (fd, data + done, size - done);
+      if (n <= 0)
+        abort ();
+      done += n;
+    }
+  close (fd);
+}
+
+extern "C" int
+LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
+{
+  if (conf_file == NULL)
+    {
+      int fd = g_file_open_tmp ("fuzz-conf-XXXXXX.conf", &conf_file, NULL);
+      if (fd < 0)
+        abort ();
+      close (fd);
+      atexit (remove_conf);
+      meta_conf_set_path (conf_file);
+    }
+  write_all (conf_file, data, size);
+
+  config.max_file_sz = 0;
+  config.max_storage_limit = 0;
+  meta_load_lib_conf ();
+  if (config.libconf == NULL || config.max_file_sz == 0
+      || config.max_storage_limit == 0)
+    abort ();
+
+  /* Every entry with a printable one-line extension must be found again
+   * through a file name carrying it, and give the first such entry's
+   * library name. */
+  for (MetaLibEntry **e = config.libconf; *e != NULL; e++)
+    {
+      const gchar *ext = (*e)->ext;
+      if (ext == NULL || *ext == '\0' || strpbrk (ext, ".\n") != NULL)
+        continue;
+      g_autofree gchar *name = g_strconcat ("/media/file.", ext, NULL);
+      if (!meta_conf_has_recognized_extension (name))
+        abort ();
+      g_autofree gchar *libname = meta_get_libname (name);
+      const MetaLibEntry *first = NULL;
+      for (MetaLibEntry **f = config.libconf; *f != NULL && first == NULL; f++)
+        if ((*f)->ext != NULL && g_ascii_strcasecmp ((*f)->ext, ext) == 0)
+          first = *f;
+      if (g_strcmp0 (libname, first->libname) != 0)
+        abort ();
+    }
+  g_autofree gchar *lib = meta_get_libname ("/media/no-dot");
+  if (lib != NULL)
+    abort ();
+
+  meta_reload_lib_conf ();
+  meta_free_lib_conf ();
+  if (config.libconf != NULL)
+    abort ();
+  return 0;
+}
