@@ -100,6 +100,13 @@ struct PluginCache
 };
 } // namespace
 
+/* Sorts the first count names of files in place by extension, then hands
+ * every name up to the NULL entry to the plug-in configured for its
+ * extension and stores the list it returns, with the file's size and
+ * modification time, as a present row.  Files without a plug-in, or whose
+ * plug-in cannot be loaded or returns nothing, are skipped silently.
+ * progress (may be NULL) runs after every 25th entry that reached a
+ * plug-in.  0 for a NULL batch or a count below 1, else 1. */
 extern "C" int
 meta_add_files_with_check (gchar **files, gint count,
                            MetaProgressFunc progress, gint user_data)
@@ -171,6 +178,11 @@ meta_add_url_with_title_and_mime (const gchar *url, const gchar *title,
   return store_url (url, title, mime);
 }
 
+/* Compares a file's size and modification time with its row.  No row:
+ * *modified 1, *present 0.  Otherwise *present is the row's flag and
+ * *modified says whether the file differs; 0 (with *modified untouched)
+ * when the file is missing, empty or not a regular file, or an argument
+ * is NULL. */
 extern "C" int
 meta_is_modified_or_new (const gchar *filename, gchar *modified,
                          gchar *present)

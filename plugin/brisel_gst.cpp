@@ -431,6 +431,12 @@ sniff_mime_type (const gchar *filename)
   return g_content_type_get_mime_type (type);
 }
 
+/* The metadata list of one media file, head first "Filename", "Title"
+ * (the base name when the file has no title tag), "MIME", "Bitrate",
+ * "Length", then the mapped tags.  A file that cannot be decoded still
+ * gets "Filename", "Title" and "MIME"; a relative name gets none of them.
+ * NULL for a NULL name, or when nothing at all was found.  The caller
+ * releases the list with meta_free_list ().  Not reentrant. */
 extern "C" MetaItem *
 get_metadata (const gchar *filename)
 {
