@@ -374,7 +374,7 @@ tessel_cmd_radio (int argc, char **argv)
                       timeout);
       else if (w.completed && w.code == META_ERROR_NO_UPDATED_DATA)
         ; /* the cache is up to date */
-      else if (!w.completed)
+      else if (!w.completed && w.code == META_ERROR_NO_UPDATED_DATA)
         tessel_error ("no network connection; showing the cache");
       else
         tessel_error ("the radio directory did not answer (%s); showing the "

@@ -6,7 +6,12 @@
  * Every asynchronous request that the browser accepts ends in exactly one
  * call of its completion function, made from the main loop of the thread
  * that made the request; the tree, preset list and error given to that
- * call are lent for the duration of the call only. */
+ * call are lent for the duration of the call only.
+ *
+ * The browser asks the directory service named by isds_browser_set_host at
+ * https://HOST/json/..., or the server of the same API that the environment
+ * variable GISDS_SERVICE_URL names (such as "http://127.0.0.1:8080").  Its
+ * cache is kept in g_get_user_cache_dir ()/tessel/radio. */
 #ifndef GISDS_H
 #define GISDS_H
 
