@@ -143,6 +143,52 @@ test_windows (TesselFixture *fx, gconstpointer data)
     }
 }
 
+/* The file column of a --json listing, one per line. */
+static gchar *
+json_files (TesselFixture *fx, const char *const *args)
+{
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 0);
+  g_autoptr (JsonParser) parser = json_parser_new ();
+  g_assert_true (json_parser_load_from_data (parser, out, -1, NULL));
+  JsonArray *rows = json_node_get_array (json_parser_get_root (parser));
+  GString *files = g_string_new (NULL);
+  for (guint r = 0; r < json_array_get_length (rows); r++)
+    g_string_append_printf (
+        files, "%s\n",
+        json_object_get_string_member (json_array_get_object_element (rows, r),
+                                       "file"));
+  return g_string_free (files, FALSE);
+}
+
+/* The song filters choose the store call that answers them. */
+static void
+test_song_filters (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  static const struct
+  {
+    const char *args[7];
+    const char *files;
+  } cases[] = {
+    { { "songs", "--json", "--artist", "O'Brien", NULL }, "/m/1.mp3\n/m/2.mp3\n" },
+    { { "songs", "--json", "--artist", "O'Brien", "--album", "", NULL },
+      "/m/2.mp3\n" },
+    { { "songs", "--json", "--artist", "O'Brien", "--album", "Zeta", NULL },
+      "/m/1.mp3\n" },
+    { { "songs", "--json", "--artist", "", NULL }, "" },
+    { { "songs", "--json", "--genre", "", NULL }, "/m/2.mp3\n" },
+    { { "songs", "--json", "--album", "Alpha", NULL }, "/m/3.mp3\n" },
+    { { "songs", "--json", "--artist", "bach", "--genre", "classical", NULL },
+      "/m/3.mp3\n" },
+  };
+  for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      g_autofree gchar *files = json_files (fx, cases[i].args);
+      g_assert_cmpstr (files, ==, cases[i].files);
+    }
+}
+
 static void
 test_json (TesselFixture *fx, gconstpointer data)
 {
@@ -186,6 +232,8 @@ test_failures (TesselFixture *fx, gconstpointer data)
       "tessel: --by takes album, artist or genre\n" },
     { { "songs", "--album", "x", "--genre", "y", NULL }, 2,
       "tessel: --album cannot be combined with --genre\n" },
+    { { "songs", "--artist", "", "--album", "", NULL }, 2,
+      "tessel: --album needs a named --artist\n" },
   };
   for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
     {
@@ -237,6 +285,7 @@ main (int argc, char **argv)
   ADD ("/tool/browse/aligned-tables", test_tables);
   ADD ("/tool/browse/time-windows", test_windows);
   ADD ("/tool/browse/json-rows", test_json);
+  ADD ("/tool/browse/song-filters", test_song_filters);
   ADD ("/tool/browse/failures-one-line", test_failures);
 #undef ADD
   return g_test_run ();

@@ -357,14 +357,17 @@ query_songs (MpLibraryStoreDatabase *store, const Options &o,
     }
   if (o.artist != NULL && o.album != NULL)
     {
-      if (album == NULL)
-        return mp_library_store_database_get_unknown_album_songs_by_artist (
-            store, artist, error);
+      /* The store's listing of songs without album for the songs without
+       * artist does not look at the album, so only a named artist is
+       * offered here. */
       if (artist == NULL)
         {
           *usage = "--album needs a named --artist";
           return NULL;
         }
+      if (album == NULL)
+        return mp_library_store_database_get_unknown_album_songs_by_artist (
+            store, artist, error);
       return mp_library_store_database_get_songs_by_artist_album (
           store, artist, album, error);
     }
@@ -565,16 +568,6 @@ browse (Browse what, int argc, char **argv, const char *summary)
   entries.push_back ({ NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL });
 
   TesselCommonOptions common;
-  /* The option parser hands over the two paths; nothing else frees them. */
-  struct FreeCommon
-  {
-    TesselCommonOptions &c;
-    ~FreeCommon ()
-    {
-      g_free (c.database);
-      g_free (c.config);
-    }
-  } free_common{ common };
   if (!tessel_parse (&argc, &argv, entries.data (), "", summary, &common))
     return 2;
   if (argc > 1)
