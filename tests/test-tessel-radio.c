@@ -259,8 +259,18 @@ test_unreachable_service_shows_cache (Fixture *fx, gconstpointer data)
   g_assert_cmpint (strchr (run.err, '\n') - run.err + 1, ==, strlen (run.err));
   run_clear (&run);
 
+  /* A server that takes the connection and never answers: the wait ends
+   * after --timeout, with the cache. */
+  g_assert_true (g_socket_listen (socket, NULL));
+  run = radio (fx, closed, "genres", "jazz", "--urls", "--timeout", "1",
+               NULL);
+  g_assert_cmpint (run.status, ==, 0);
+  g_assert_cmpstr (run.out, ==, "http://one/live\nhttp://two/live\n");
+  g_assert_nonnull (strstr (run.err, "within 1 s"));
+  run_clear (&run);
+
   /* Nothing cached either: a failure. */
-  run = radio (fx, closed, "hotpicks", "--json", NULL);
+  run = radio (fx, closed, "hotpicks", "--json", "--timeout", "1", NULL);
   g_assert_cmpint (run.status, ==, 1);
   g_assert_cmpstr (run.out, ==, "[]\n");
   g_assert_true (g_str_has_prefix (run.err, "tessel: "));
