@@ -3,7 +3,9 @@
 # given number of seconds each, starting from the committed seed corpora
 # (new inputs collect in BUILDDIR/fuzz-corpus/NAME).  One line per target:
 #   NAME: N runs in S s, 0 crashes
-# Exits 1 when a target found a crash (its input is left in BUILDDIR/fuzz-crashes).
+# and a last line "fuzz targets: N run, M failed".  Exits 1 when a target
+# found a crash (its input is left in BUILDDIR/fuzz-crashes) or did not
+# finish its run.
 #   fuzz/run-fuzzers.sh BUILDDIR [SECONDS [TARGET...]]
 set -u
 cd "$(dirname "$0")/.."
@@ -13,6 +15,8 @@ seconds=${2:-30}
 targets=${*:-"fuzz-conf fuzz-array fuzz-search-lines fuzz-gst fuzz-id3"}
 
 status=0
+ran=0
+failed=0
 mkdir -p "$builddir/fuzz-crashes"
 for t in $targets; do
   exe="$builddir/fuzz/$t"
@@ -37,12 +41,15 @@ for t in $targets; do
     -artifact_prefix="$builddir/fuzz-crashes/$t-" $extra \
     "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) >"$log" 2>&1
   rc=$?
+  ran=$((ran + 1))
   runs=$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 runs in \2 s/p' "$log" | tail -n 1)
   crashes=$(ls "$builddir/fuzz-crashes" | grep -c "^$t-" || true)
   echo "$t: ${runs:-no summary (exit $rc)}, $crashes crashes"
   if [ "$rc" -ne 0 ] || [ "$crashes" -ne 0 ]; then
     status=1
+    failed=$((failed + 1))
     tail -n 30 "$log"
   fi
 done
+echo "fuzz targets: $ran run, $failed failed"
 exit $status
