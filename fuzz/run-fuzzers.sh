@@ -25,11 +25,13 @@ for t in $targets; do
   corpus="$builddir/fuzz-corpus/$t"
   mkdir -p "$corpus"
   extra=""
+  asan_options=${ASAN_OPTIONS:-}
   case $t in
-    # GStreamer and GLib keep one-time allocations of their own that leak
-    # detection would stop at; memory errors are still caught.  A run may
-    # wait for the pre-roll timeout.
+    # GStreamer, its decoders and GLib keep allocations of their own that
+    # leak detection (in the loop and at exit) would stop at; memory errors
+    # are still caught.  A run may wait for the pre-roll timeout.
     fuzz-gst) extra="-detect_leaks=0 -timeout=30"
+              asan_options="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
               GST_REGISTRY="$builddir/fuzz-gst-registry.bin"
               export GST_REGISTRY ;;
     fuzz-search-lines) extra="-max_len=4096" ;;
@@ -37,7 +39,7 @@ for t in $targets; do
   esac
   log="$builddir/fuzz-$t.log"
   # shellcheck disable=SC2086
-  timeout -s KILL $((seconds + 120)) "$exe" -max_total_time="$seconds" \
+  ASAN_OPTIONS=$asan_options timeout -s KILL $((seconds + 120)) "$exe" -max_total_time="$seconds" \
     -artifact_prefix="$builddir/fuzz-crashes/$t-" $extra \
     "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) >"$log" 2>&1
   rc=$?
