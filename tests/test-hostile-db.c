@@ -192,6 +192,27 @@ test_random_bytes (TesselFixture *fx, gconstpointer data)
   assert_file_unchanged (fx->db, before);
 }
 
+/* A folder or a named pipe where the database should be: opening fails
+ * at once (a pipe must not block the caller), the tool says so. */
+static void
+test_not_a_file (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (g_mkdir (fx->db, 0700), ==, 0);
+  g_assert_cmpint (storage_init (), ==, 0);
+  assert_everything_fails ();
+  g_assert_true (g_file_test (fx->db, G_FILE_TEST_IS_DIR));
+
+  g_autofree gchar *pipe = g_build_filename (fx->dir, "pipe", NULL);
+  g_assert_cmpint (mkfifo (pipe, 0600), ==, 0);
+  storage_set_path (pipe);
+  g_assert_cmpint (storage_init (), ==, 0);
+  assert_everything_fails ();
+  g_autofree gchar *err = NULL;
+  g_assert_cmpint (run_tessel (&err, "ls", "--database", pipe, NULL), ==, 1);
+  assert_one_line_about (err, pipe);
+}
+
 /* A file cut short: in its header, inside the first page, and after the
  * schema page with the rows' pages gone.  Nothing crashes; what can still
  * be read is read, and nothing claims success that did not happen. */
@@ -546,6 +567,7 @@ main (int argc, char **argv)
               tessel_fixture_teardown)
   ADD ("/hostile/db/empty-file", test_empty_file);
   ADD ("/hostile/db/random-bytes", test_random_bytes);
+  ADD ("/hostile/db/not-a-file", test_not_a_file);
   ADD ("/hostile/db/truncated", test_truncated);
   ADD ("/hostile/db/without-table", test_without_table);
   ADD ("/hostile/db/other-shape", test_other_shape);
