@@ -51,9 +51,10 @@ meta_list_append_float (const gchar *key, gfloat value, MetaItem *list)
 }
 
 /* Text enters a list as UTF-8 (Latin-1 is converted), cut to 255 bytes and
- * without double quotes, so that it can always be stored as it stands.
- * File names are the exception to the conversion: they must name the file
- * byte for byte. */
+ * with double quotes turned into single ones.  File names are the
+ * exception to both: a row must name its file byte for byte, or the file
+ * is never found again under its real name (and a"b and a'b would share
+ * one row).  Storage escapes every value, so a quote is safe there. */
 extern "C" MetaItem *
 meta_list_append_text (const gchar *key, const gchar *value, MetaItem *list)
 {
@@ -73,7 +74,8 @@ meta_list_append_text (const gchar *key, const gchar *value, MetaItem *list)
         chosen = converted;
     }
   g_strlcpy (item->value, chosen, sizeof item->value);
-  meta_replace (item->value, '"', '\'');
+  if (strcmp (key, "Filename") != 0)
+    meta_replace (item->value, '"', '\'');
   return item;
 }
 

@@ -280,13 +280,13 @@ test_add_url (TesselFixture *fx, gconstpointer data)
                        "http://radio.example/b?\"q\"", "Radio 'B' 100%",
                        "audio/mpeg"),
                    ==, 1);
-  /* Double quotes in the url become single quotes. */
+  /* The url keeps its double quotes: it is the row's name. */
   g_autofree gchar *title = tessel_test_sql_text (
       fx->db, "SELECT Title FROM Metadata WHERE "
-              "Filename = 'http://radio.example/b?''q'''");
+              "Filename = 'http://radio.example/b?\"q\"'");
   g_autofree gchar *mime = tessel_test_sql_text (
       fx->db, "SELECT MIME FROM Metadata WHERE "
-              "Filename = 'http://radio.example/b?''q'''");
+              "Filename = 'http://radio.example/b?\"q\"'");
   g_assert_cmpstr (title, ==, "Radio 'B' 100%");
   g_assert_cmpstr (mime, ==, "audio/mpeg");
 

@@ -64,8 +64,9 @@ test_text_rules (void)
 
   list = meta_list_append_text ("Title", "say \"hi\"", list);
   g_assert_cmpstr (list->value, ==, "say 'hi'");
+  /* A file name keeps its quotes: it must name the file exactly. */
   list = meta_list_append_text ("Filename", "/m/\"q\".mp3", list);
-  g_assert_cmpstr (list->value, ==, "/m/'q'.mp3");
+  g_assert_cmpstr (list->value, ==, "/m/\"q\".mp3");
 
   /* Latin-1 is converted everywhere but in file names. */
   list = meta_list_append_text ("Title", "caf\xe9", list);

@@ -185,6 +185,30 @@ test_vacuum_threshold (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (row_count (fx), ==, 0);
 }
 
+/* A double quote in a file name is kept: a"b and a'b are two files, and
+ * storing a"b again updates its own row instead of failing. */
+static void
+test_quoted_names_distinct (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  const gchar *names[] = { "/m/a\"b.mp3", "/m/a'b.mp3" };
+  for (int round = 0; round < 2; round++)
+    for (guint i = 0; i < G_N_ELEMENTS (names); i++)
+      {
+        MetaItem *list = meta_list_append_text ("Filename", names[i], NULL);
+        list = meta_list_append_int ("Track", round * 10 + (int) i, list);
+        g_assert_cmpint (storage_store (list, names[i], 1), ==, 1);
+        meta_free_list (&list);
+      }
+  g_assert_cmpint (row_count (fx), ==, 2);
+  gint32 track = -1;
+  g_assert_cmpint (storage_read_int (names[0], "Track", &track), ==, 1);
+  g_assert_cmpint (track, ==, 10);
+  g_assert_cmpint (storage_read_int (names[1], "Track", &track), ==, 1);
+  g_assert_cmpint (track, ==, 11);
+}
+
 static void
 test_close_when_closed (TesselFixture *fx, gconstpointer data)
 {
@@ -210,6 +234,7 @@ main (int argc, char **argv)
   ADD ("/storage/exists/overlong-statement",
        test_file_exists_refuses_overlong);
   ADD ("/storage/vacuum/threshold", test_vacuum_threshold);
+  ADD ("/storage/store/quoted-names-distinct", test_quoted_names_distinct);
   ADD ("/storage/close/when-closed", test_close_when_closed);
   return g_test_run ();
 }
