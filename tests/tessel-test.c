@@ -1,5 +1,7 @@
 #include "tessel-test.h"
 
+#include <string.h>
+
 #include <sqlite3.h>
 
 static void
@@ -92,4 +94,34 @@ tessel_test_sql_text (const gchar *db, const gchar *sql)
   sqlite3_finalize (stmt);
   sqlite3_close (conn);
   return result;
+}
+
+MetaValue
+tessel_test_int_value (gint32 number)
+{
+  MetaValue v;
+  memset (&v, 0, sizeof v);
+  memcpy (v.value, &number, sizeof number);
+  v.type = META_TYPE_INTEGER;
+  return v;
+}
+
+MetaValue
+tessel_test_float_value (gfloat number)
+{
+  MetaValue v;
+  memset (&v, 0, sizeof v);
+  memcpy (v.value, &number, sizeof number);
+  v.type = META_TYPE_FLOAT;
+  return v;
+}
+
+MetaValue
+tessel_test_text_value (const gchar *text)
+{
+  MetaValue v;
+  memset (&v, 0, sizeof v);
+  g_strlcpy (v.value, text, sizeof v.value);
+  v.type = META_TYPE_TEXT;
+  return v;
 }

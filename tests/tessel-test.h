@@ -25,6 +25,16 @@ void tessel_fixture_setup (TesselFixture *fx, gconstpointer data);
 /* Closes the database and configuration and removes the directory. */
 void tessel_fixture_teardown (TesselFixture *fx, gconstpointer data);
 
+/* Registers a test that runs in a fresh fixture. */
+#define TESSEL_TEST_ADD(path, fn)                                            \
+  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,           \
+              tessel_fixture_teardown)
+
+/* Typed values as the array writer and the deletion by key take them. */
+MetaValue tessel_test_int_value (gint32 number);
+MetaValue tessel_test_float_value (gfloat number);
+MetaValue tessel_test_text_value (const gchar *text);
+
 /* Writes text to dir/name and returns the full path (g_free it). */
 gchar *tessel_fixture_write (TesselFixture *fx, const gchar *name,
                              const gchar *text);

@@ -147,9 +147,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-#define ADD(path, fn)                                                         \
-  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,           \
-              tessel_fixture_teardown)
+#define ADD TESSEL_TEST_ADD
   ADD ("/config/grammar/comments-blank-indented", test_comments_only);
   ADD ("/config/grammar/limits", test_limits);
   ADD ("/config/grammar/long-line-pieces", test_long_line_pieces);

@@ -562,9 +562,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-#define ADD(path, fn)                                                         \
-  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,            \
-              tessel_fixture_teardown)
+#define ADD TESSEL_TEST_ADD
   ADD ("/hostile/db/empty-file", test_empty_file);
   ADD ("/hostile/db/random-bytes", test_random_bytes);
   ADD ("/hostile/db/not-a-file", test_not_a_file);

@@ -386,9 +386,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-#define ADD(path, fn)                                                         \
-  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,            \
-              tessel_fixture_teardown)
+#define ADD TESSEL_TEST_ADD
   ADD ("/hostile/conf/empty-and-odd-lines", test_conf_empty_and_odd_lines);
   ADD ("/hostile/conf/long-lines-and-repeats",
        test_conf_long_lines_and_repeats);

@@ -367,9 +367,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-#define ADD(path, fn)                                                         \
-  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,            \
-              tessel_fixture_teardown)
+#define ADD TESSEL_TEST_ADD
   ADD ("/index/batch/refuses-empty", test_refuses_empty_batch);
   ADD ("/index/batch/sorted-by-extension", test_sorts_by_extension);
   ADD ("/index/batch/row-with-file-attributes",

@@ -892,9 +892,7 @@ test_objects_argument_checks (TesselFixture *fx, gconstpointer data)
   g_assert_null (objects);
 }
 
-#define ADD(path, fn)                                                         \
-  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,           \
-              tessel_fixture_teardown)
+#define ADD TESSEL_TEST_ADD
 
 int
 main (int argc, char **argv)

@@ -222,9 +222,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-#define ADD(path, fn)                                                         \
-  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,           \
-              tessel_fixture_teardown)
+#define ADD TESSEL_TEST_ADD
   ADD ("/storage/init/creates-table", test_init_creates_table);
   ADD ("/storage/init/existing-table-fewer-columns",
        test_init_existing_table_fewer_columns);

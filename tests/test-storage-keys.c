@@ -61,36 +61,6 @@ schema (TesselFixture *fx)
       fx->db, "SELECT sql FROM sqlite_master WHERE name = 'Metadata'");
 }
 
-static MetaValue
-int_value (gint32 number)
-{
-  MetaValue v;
-  memset (&v, 0, sizeof v);
-  memcpy (v.value, &number, sizeof number);
-  v.type = META_TYPE_INTEGER;
-  return v;
-}
-
-static MetaValue
-float_value (gfloat number)
-{
-  MetaValue v;
-  memset (&v, 0, sizeof v);
-  memcpy (v.value, &number, sizeof number);
-  v.type = META_TYPE_FLOAT;
-  return v;
-}
-
-static MetaValue
-text_value (const gchar *text)
-{
-  MetaValue v;
-  memset (&v, 0, sizeof v);
-  g_strlcpy (v.value, text, sizeof v.value);
-  v.type = META_TYPE_TEXT;
-  return v;
-}
-
 static void
 test_read_typed (TesselFixture *fx, gconstpointer data)
 {
@@ -306,7 +276,7 @@ test_refused_keys (TesselFixture *fx, gconstpointer data)
       g_assert_cmpint (storage_write_int (row, bad[i], 1), ==, 0);
       g_assert_cmpint (storage_write_double (row, bad[i], 1.5), ==, 0);
       g_assert_cmpint (storage_write_text (row, bad[i], "x"), ==, 0);
-      g_assert_cmpint (storage_write_array (row, bad[i], 0, int_value (1)),
+      g_assert_cmpint (storage_write_array (row, bad[i], 0, tessel_test_int_value (1)),
                        ==, 0);
       g_assert_cmpint (storage_read_array (row, bad[i], &index, area, &type),
                        ==, 0);
@@ -322,18 +292,18 @@ test_array_insert_sequence (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_row (fx);
-  g_assert_cmpint (storage_write_array (row, "Ratings", 0, int_value (5)), ==,
+  g_assert_cmpint (storage_write_array (row, "Ratings", 0, tessel_test_int_value (5)), ==,
                    1);
   assert_row_text (fx, "Ratings", "MT_ARRAY|1|5|");
   g_autofree gchar *declared = declared_type (fx, "Ratings");
   g_assert_cmpstr (declared, ==, "varchar(256)");
-  g_assert_cmpint (storage_write_array (row, "Ratings", 9, int_value (6)), ==,
+  g_assert_cmpint (storage_write_array (row, "Ratings", 9, tessel_test_int_value (6)), ==,
                    1);
   assert_row_text (fx, "Ratings", "MT_ARRAY|1|5|6|");
-  g_assert_cmpint (storage_write_array (row, "Ratings", 0, int_value (4)), ==,
+  g_assert_cmpint (storage_write_array (row, "Ratings", 0, tessel_test_int_value (4)), ==,
                    1);
   assert_row_text (fx, "Ratings", "MT_ARRAY|1|4|5|6|");
-  g_assert_cmpint (storage_write_array (row, "Ratings", 1, int_value (9)), ==,
+  g_assert_cmpint (storage_write_array (row, "Ratings", 1, tessel_test_int_value (9)), ==,
                    1);
   assert_row_text (fx, "Ratings", "MT_ARRAY|1|4|9|5|6|");
   g_assert_cmpint (storage_get_key_type (row, "Ratings"), ==,
@@ -366,7 +336,7 @@ test_array_insert_sequence (TesselFixture *fx, gconstpointer data)
     }
 
   /* A negative index appends. */
-  g_assert_cmpint (storage_write_array (row, "Ratings", -1, int_value (-7)),
+  g_assert_cmpint (storage_write_array (row, "Ratings", -1, tessel_test_int_value (-7)),
                    ==, 1);
   assert_row_text (fx, "Ratings", "MT_ARRAY|1|4|9|5|6|-7|");
 }
@@ -377,9 +347,9 @@ test_array_element_types (TesselFixture *fx, gconstpointer data)
   (void) data;
   open_with_row (fx);
   /* Floats: six decimals in storage, 32-bit floats in memory. */
-  g_assert_cmpint (storage_write_array (row, "Gains", 0, float_value (1.5f)),
+  g_assert_cmpint (storage_write_array (row, "Gains", 0, tessel_test_float_value (1.5f)),
                    ==, 1);
-  g_assert_cmpint (storage_write_array (row, "Gains", 0, float_value (-0.25f)),
+  g_assert_cmpint (storage_write_array (row, "Gains", 0, tessel_test_float_value (-0.25f)),
                    ==, 1);
   assert_row_text (fx, "Gains", "MT_ARRAY|2|-0.250000|1.500000|");
   gchar area[META_VALUE_SIZE];
@@ -394,21 +364,21 @@ test_array_element_types (TesselFixture *fx, gconstpointer data)
 
   /* Another element type, or a float without a literal, is refused and
    * leaves the array as it was. */
-  g_assert_cmpint (storage_write_array (row, "Gains", 0, int_value (1)), ==,
+  g_assert_cmpint (storage_write_array (row, "Gains", 0, tessel_test_int_value (1)), ==,
                    0);
-  g_assert_cmpint (storage_write_array (row, "Gains", 0, float_value (NAN)),
+  g_assert_cmpint (storage_write_array (row, "Gains", 0, tessel_test_float_value (NAN)),
                    ==, 0);
-  MetaValue odd = int_value (1);
+  MetaValue odd = tessel_test_int_value (1);
   odd.type = (MetaType) 7;
   g_assert_cmpint (storage_write_array (row, "Gains", 0, odd), ==, 0);
   g_assert_cmpint (storage_write_array (row, "Fresh", 0, odd), ==, 0);
   assert_row_text (fx, "Gains", "MT_ARRAY|2|-0.250000|1.500000|");
 
   /* Text: bars become blanks, everything else stays. */
-  g_assert_cmpint (storage_write_array (row, "Tags", 0, text_value ("a|b")),
+  g_assert_cmpint (storage_write_array (row, "Tags", 0, tessel_test_text_value ("a|b")),
                    ==, 1);
   g_assert_cmpint (
-      storage_write_array (row, "Tags", 5, text_value ("50% \"q\" 'x' %s")),
+      storage_write_array (row, "Tags", 5, tessel_test_text_value ("50% \"q\" 'x' %s")),
       ==, 1);
   assert_row_text (fx, "Tags", "MT_ARRAY|3|a b|50% \"q\" 'x' %s|");
   index = 1;
@@ -431,19 +401,19 @@ test_array_element_types (TesselFixture *fx, gconstpointer data)
   g_assert_true (area[0] == 'L' && area[254] == 'L');
 
   /* A text that is not an array is neither extended nor read. */
-  g_assert_cmpint (storage_write_array (row, "Title", 0, text_value ("x")),
+  g_assert_cmpint (storage_write_array (row, "Title", 0, tessel_test_text_value ("x")),
                    ==, 0);
   assert_row_text (fx, "Title", "A song");
   g_assert_cmpint (storage_read_array (row, "Title", &index, NULL, &type), ==,
                    0);
   /* A number reads as no text, so a new array replaces it. */
-  g_assert_cmpint (storage_write_array (row, "Track", 3, int_value (2)), ==,
+  g_assert_cmpint (storage_write_array (row, "Track", 3, tessel_test_int_value (2)), ==,
                    1);
   assert_row_text (fx, "Track", "MT_ARRAY|1|2|");
   /* Missing rows and NULL arguments. */
-  g_assert_cmpint (storage_write_array ("/missing", "Tags", 0, int_value (1)),
+  g_assert_cmpint (storage_write_array ("/missing", "Tags", 0, tessel_test_int_value (1)),
                    ==, 0);
-  g_assert_cmpint (storage_write_array (NULL, "Tags", 0, int_value (1)), ==,
+  g_assert_cmpint (storage_write_array (NULL, "Tags", 0, tessel_test_int_value (1)), ==,
                    0);
   g_assert_cmpint (storage_read_array (row, "Tags", NULL, area, &type), ==, 0);
   g_assert_cmpint (storage_read_array (row, "Tags", &index, area, NULL), ==,
@@ -468,7 +438,7 @@ test_array_without_elements (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (storage_read_array (row, "Tags", &index, area, &type), ==,
                    0);
   g_assert_cmpstr (area, ==, "kept");
-  g_assert_cmpint (storage_write_array (row, "Tags", 0, int_value (7)), ==, 1);
+  g_assert_cmpint (storage_write_array (row, "Tags", 0, tessel_test_int_value (7)), ==, 1);
   assert_row_text (fx, "Tags", "MT_ARRAY|1|7|");
 
   /* A head without its second bar holds nothing and takes no element. */
@@ -478,7 +448,7 @@ test_array_without_elements (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (index, ==, 0);
   g_assert_cmpint (storage_read_array (row, "Tags", &index, area, &type), ==,
                    0);
-  g_assert_cmpint (storage_write_array (row, "Tags", 0, int_value (7)), ==, 0);
+  g_assert_cmpint (storage_write_array (row, "Tags", 0, tessel_test_int_value (7)), ==, 0);
   assert_row_text (fx, "Tags", "MT_ARRAY|1");
 }
 
@@ -487,7 +457,7 @@ test_array_overlong (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_row (fx);
-  MetaValue element = text_value ("");
+  MetaValue element = tessel_test_text_value ("");
   memset (element.value, 'e', 200);
   int written = 0;
   while (storage_write_array (row, "Tags", -1, element) == 1)
@@ -532,8 +502,8 @@ test_meta_wrappers (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (meta_write_integer (row, NULL, 1), ==, 0);
   g_assert_cmpint (meta_write_double (NULL, "Gain", 1.0), ==, 0);
   g_assert_cmpint (meta_write_string (row, NULL, "x"), ==, 0);
-  g_assert_cmpint (meta_write_array (row, NULL, 0, int_value (1)), ==, 0);
-  g_assert_cmpint (meta_delete_by_key (NULL, int_value (1)), ==, 0);
+  g_assert_cmpint (meta_write_array (row, NULL, 0, tessel_test_int_value (1)), ==, 0);
+  g_assert_cmpint (meta_delete_by_key (NULL, tessel_test_int_value (1)), ==, 0);
   g_assert_cmpint (meta_get_file_list (NULL), ==, 0);
   g_assert_cmpint (meta_file_absent (NULL), ==, 0);
   g_assert_cmpint (meta_path_absent (NULL), ==, 0);
@@ -552,7 +522,7 @@ test_meta_wrappers (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (text, ==, "");
   g_free (text);
   g_assert_cmpint (meta_get_key_type (row, "Comment"), ==, META_TYPE_TEXT);
-  g_assert_cmpint (meta_write_array (row, "Gains", 0, float_value (0.75f)),
+  g_assert_cmpint (meta_write_array (row, "Gains", 0, tessel_test_float_value (0.75f)),
                    ==, 1);
   g_assert_cmpint (meta_read_array (row, "Gains", &index, NULL, &type), ==, 1);
   g_assert_cmpint (index, ==, 1);
@@ -577,7 +547,7 @@ test_meta_wrappers (TesselFixture *fx, gconstpointer data)
   for (gchar **p = files; *p != NULL; p++)
     g_free (*p);
   free (files);
-  g_assert_cmpint (meta_delete_by_key ("isStream", int_value (1)), ==, 1);
+  g_assert_cmpint (meta_delete_by_key ("isStream", tessel_test_int_value (1)), ==, 1);
   g_assert_cmpint (meta_get_key_type ("http://s", "isStream"), ==, 0);
   g_assert_cmpint (meta_get_key_type (row, "isStream"), ==, 1);
 
@@ -592,9 +562,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-#define ADD(path, fn)                                                         \
-  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,           \
-              tessel_fixture_teardown)
+#define ADD TESSEL_TEST_ADD
   ADD ("/storage/keys/read-typed", test_read_typed);
   ADD ("/storage/keys/key-type", test_key_type);
   ADD ("/storage/keys/write-affinity", test_write_affinity);

@@ -51,36 +51,6 @@ raw_text_item (const gchar *key, const gchar *value, MetaItem *list)
   return list;
 }
 
-static MetaValue
-int_value (gint32 number)
-{
-  MetaValue v;
-  memset (&v, 0, sizeof v);
-  memcpy (v.value, &number, sizeof number);
-  v.type = META_TYPE_INTEGER;
-  return v;
-}
-
-static MetaValue
-float_value (gfloat number)
-{
-  MetaValue v;
-  memset (&v, 0, sizeof v);
-  memcpy (v.value, &number, sizeof number);
-  v.type = META_TYPE_FLOAT;
-  return v;
-}
-
-static MetaValue
-text_value (const gchar *text)
-{
-  MetaValue v;
-  memset (&v, 0, sizeof v);
-  g_strlcpy (v.value, text, sizeof v.value);
-  v.type = META_TYPE_TEXT;
-  return v;
-}
-
 static void
 open_db (void)
 {
@@ -467,39 +437,39 @@ test_delete_by_key (TesselFixture *fx, gconstpointer data)
       "('/c', 0, 0.5, 'Title'), ('/d', NULL, 0.25, 'it''s \"q\" %'),"
       " ('/e', NULL, 0.1, NULL)");
 
-  g_assert_cmpint (storage_delete_by_key ("isStream", int_value (1)), ==, 1);
+  g_assert_cmpint (storage_delete_by_key ("isStream", tessel_test_int_value (1)), ==, 1);
   g_assert_cmpint (row_count (fx), ==, 3);
   g_assert_cmpint (query_int (fx, "SELECT count(*) FROM Metadata WHERE "
                                   "Filename LIKE 'http%'"),
                    ==, 0);
 
   /* Text is compared as text, even when it is a column's name. */
-  g_assert_cmpint (storage_delete_by_key ("Title", text_value ("Title")), ==,
+  g_assert_cmpint (storage_delete_by_key ("Title", tessel_test_text_value ("Title")), ==,
                    1);
   g_assert_cmpint (row_count (fx), ==, 2);
   g_assert_cmpint (
-      storage_delete_by_key ("Title", text_value ("it's \"q\" %")), ==, 1);
+      storage_delete_by_key ("Title", tessel_test_text_value ("it's \"q\" %")), ==, 1);
   g_assert_cmpint (row_count (fx), ==, 1);
 
   /* A float matches only values equal to its six-decimal rendering: 0.1f
    * is 0.100000, which the stored 0.1 equals. */
   g_assert_cmpint (storage_delete_by_key ("PixelAspectRatio",
-                                          float_value (0.1000001f)),
+                                          tessel_test_float_value (0.1000001f)),
                    ==, 1);
   g_assert_cmpint (row_count (fx), ==, 0);
 
   tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename) VALUES ('/z')");
   /* An unknown tag runs an empty statement: 1, nothing deleted. */
-  MetaValue odd = int_value (1);
+  MetaValue odd = tessel_test_int_value (1);
   odd.type = (MetaType) 0;
   g_assert_cmpint (storage_delete_by_key ("Filename", odd), ==, 1);
   /* Refused keys delete nothing. */
-  g_assert_cmpint (storage_delete_by_key (NULL, int_value (1)), ==, 0);
-  g_assert_cmpint (storage_delete_by_key ("1 OR 1", int_value (1)), ==, 0);
+  g_assert_cmpint (storage_delete_by_key (NULL, tessel_test_int_value (1)), ==, 0);
+  g_assert_cmpint (storage_delete_by_key ("1 OR 1", tessel_test_int_value (1)), ==, 0);
   g_assert_cmpint (
-      storage_delete_by_key ("Filename OR 1=1 OR Filename", text_value ("/z")),
+      storage_delete_by_key ("Filename OR 1=1 OR Filename", tessel_test_text_value ("/z")),
       ==, 0);
-  g_assert_cmpint (storage_delete_by_key ("NoSuchColumn", int_value (1)), ==,
+  g_assert_cmpint (storage_delete_by_key ("NoSuchColumn", tessel_test_int_value (1)), ==,
                    0);
   g_assert_cmpint (row_count (fx), ==, 1);
 }
@@ -508,9 +478,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-#define ADD(path, fn)                                                         \
-  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,           \
-              tessel_fixture_teardown)
+#define ADD TESSEL_TEST_ADD
   ADD ("/storage/store/insert-then-update", test_store_insert_then_update);
   ADD ("/storage/store/empty-list", test_store_empty_list);
   ADD ("/storage/store/other-card-renames-keeping-added-time",

@@ -320,9 +320,7 @@ main (int argc, char **argv)
 {
   tessel_media_use_own_registry ("test-tessel-index");
   g_test_init (&argc, &argv, NULL);
-#define ADD(path, fn)                                                         \
-  g_test_add (path, TesselFixture, NULL, tessel_fixture_setup, fn,            \
-              tessel_fixture_teardown)
+#define ADD TESSEL_TEST_ADD
   ADD ("/tessel/index/rerun-and-removal", test_index_rerun_and_removal);
   ADD ("/tessel/ls/aligned-table", test_ls_table);
   ADD ("/tessel/errors", test_errors);
