@@ -70,9 +70,7 @@ length_cell (gint64 seconds)
 {
   if (seconds < 0)
     return Cell{ Cell::NONE, "", 0 };
-  g_autofree gchar *text = g_strdup_printf (
-      "%" G_GINT64_FORMAT ":%02d:%02d", seconds / 3600,
-      static_cast<int> (seconds / 60 % 60), static_cast<int> (seconds % 60));
+  g_autofree gchar *text = tessel_format_duration (seconds);
   return Cell{ Cell::NUMBER, text, seconds };
 }
 
@@ -90,41 +88,28 @@ title_cell (MpMediaResource *res)
   return text_cell (base);
 }
 
-/* Characters a cell takes on a terminal; bytes for text that is not
- * UTF-8. */
-gsize
-cell_width (const std::string &text)
-{
-  if (g_utf8_validate (text.c_str (), -1, NULL))
-    return g_utf8_strlen (text.c_str (), -1);
-  return text.size ();
-}
-
 void
 print_table (const std::vector<Column> &columns,
              const std::vector<Row> &rows)
 {
-  std::vector<gsize> widths;
+  std::vector<const char *> header;
+  std::vector<gboolean> right;
   for (const Column &c : columns)
-    widths.push_back (strlen (c.title));
+    {
+      header.push_back (c.title);
+      right.push_back (c.numeric);
+    }
+  /* The cells point into rows, which outlive the table. */
+  g_autoptr (GPtrArray) cells = g_ptr_array_new_with_free_func (g_free);
   for (const Row &row : rows)
-    for (gsize c = 0; c < columns.size (); c++)
-      widths[c] = MAX (widths[c], cell_width (row[c].text));
-
-  auto print_cell = [&] (gsize c, const std::string &text) {
-    gsize pad = widths[c] - cell_width (text);
-    bool last = c + 1 == columns.size ();
-    if (columns[c].numeric)
-      printf ("%*s%s", static_cast<int> (pad), "", text.c_str ());
-    else
-      printf ("%s%*s", text.c_str (), last ? 0 : static_cast<int> (pad), "");
-    fputs (last ? "\n" : "  ", stdout);
-  };
-  for (gsize c = 0; c < columns.size (); c++)
-    print_cell (c, columns[c].title);
-  for (const Row &row : rows)
-    for (gsize c = 0; c < columns.size (); c++)
-      print_cell (c, row[c].text);
+    {
+      auto line = g_new (const char *, row.size ());
+      for (gsize c = 0; c < row.size (); c++)
+        line[c] = row[c].text.c_str ();
+      g_ptr_array_add (cells, line);
+    }
+  tessel_print_table_aligned (stdout, header.data (), columns.size (), cells,
+                              right.data ());
 }
 
 void

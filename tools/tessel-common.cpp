@@ -95,6 +95,14 @@ void
 tessel_print_table (FILE *out, const char *const *header, guint columns,
                     GPtrArray *rows)
 {
+  tessel_print_table_aligned (out, header, columns, rows, NULL);
+}
+
+void
+tessel_print_table_aligned (FILE *out, const char *const *header,
+                            guint columns, GPtrArray *rows,
+                            const gboolean *right)
+{
   g_autofree gsize *widths = g_new0 (gsize, columns);
   for (guint c = 0; c < columns; c++)
     widths[c] = cell_width (header[c]);
@@ -104,14 +112,22 @@ tessel_print_table (FILE *out, const char *const *header, guint columns,
       for (guint c = 0; c < columns; c++)
         widths[c] = MAX (widths[c], cell_width (cells[c]));
     }
+  auto pad = [&] (gsize from, gsize to) {
+    for (; from < to; from++)
+      fputc (' ', out);
+  };
   auto print_row = [&] (const gchar *const *cells) {
     for (guint c = 0; c < columns; c++)
       {
         const gchar *text = cells[c] != NULL ? cells[c] : "";
+        gboolean last = c + 1 == columns;
+        if (right != NULL && right[c])
+          pad (cell_width (text), widths[c]);
         fputs (text, out);
-        if (c + 1 < columns)
-          for (gsize pad = cell_width (text); pad < widths[c] + 2; pad++)
-            fputc (' ', out);
+        if (right != NULL && right[c])
+          pad (0, last ? 0 : 2);
+        else if (!last)
+          pad (cell_width (text), widths[c] + 2);
       }
     fputc ('\n', out);
   };

@@ -47,6 +47,11 @@ gchar *tessel_format_duration (gint64 seconds);
  * printed empty) with every column padded to its widest cell. */
 void tessel_print_table (FILE *out, const char *const *header,
                          guint columns, GPtrArray *rows);
+/* The same, with the columns whose right[c] is TRUE aligned to the right
+ * (numbers); right may be NULL. */
+void tessel_print_table_aligned (FILE *out, const char *const *header,
+                                 guint columns, GPtrArray *rows,
+                                 const gboolean *right);
 
 /* Subcommands: argv[0] is the subcommand's name. */
 int tessel_cmd_init (int argc, char **argv);
