@@ -1,6 +1,7 @@
 #include "tessel-test.h"
 
 #include <string.h>
+#include <sys/wait.h>
 
 #include <sqlite3.h>
 
@@ -124,4 +125,18 @@ tessel_test_text_value (const gchar *text)
   g_strlcpy (v.value, text, sizeof v.value);
   v.type = META_TYPE_TEXT;
   return v;
+}
+
+gint
+tessel_test_spawn (const gchar *const *argv, gchar **out, gchar **err)
+{
+  g_autofree gchar *own_out = NULL;
+  g_autofree gchar *own_err = NULL;
+  gint wait_status = 0;
+  GError *error = NULL;
+  g_spawn_sync (NULL, (gchar **) argv, NULL, G_SPAWN_DEFAULT, NULL, NULL,
+                out != NULL ? out : &own_out, err != NULL ? err : &own_err,
+                &wait_status, &error);
+  g_assert_no_error (error);
+  return WIFEXITED (wait_status) ? WEXITSTATUS (wait_status) : -1;
 }

@@ -35,6 +35,11 @@ MetaValue tessel_test_int_value (gint32 number);
 MetaValue tessel_test_float_value (gfloat number);
 MetaValue tessel_test_text_value (const gchar *text);
 
+/* Runs a program (argv NULL-terminated) to its end; returns its exit
+ * status, or -1 when it did not exit normally.  Its stdout and stderr are
+ * stored where out and err point (g_free them), or dropped for NULL. */
+gint tessel_test_spawn (const gchar *const *argv, gchar **out, gchar **err);
+
 /* Writes text to dir/name and returns the full path (g_free it). */
 gchar *tessel_fixture_write (TesselFixture *fx, const gchar *name,
                              const gchar *text);

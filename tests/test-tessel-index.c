@@ -46,13 +46,8 @@ tessel (TesselFixture *fx, const gchar *first, ...)
   g_ptr_array_add (argv, NULL);
 
   Run r = { -1, NULL, NULL };
-  gint wait_status = 0;
-  g_autoptr (GError) error = NULL;
-  g_spawn_sync (NULL, (gchar **) argv->pdata, NULL, G_SPAWN_DEFAULT, NULL,
-                NULL, &r.out, &r.err, &wait_status, &error);
-  g_assert_no_error (error);
-  if (WIFEXITED (wait_status))
-    r.status = WEXITSTATUS (wait_status);
+  r.status = tessel_test_spawn ((const gchar *const *) argv->pdata, &r.out,
+                                &r.err);
   g_test_message ("tessel %s: exit status %d; stderr: %s", first, r.status,
                   r.err);
   return r;
