@@ -169,9 +169,13 @@ read_id3v1 (Extraction *ex, TagLib::ID3v1::Tag *tag)
   if (!ex->have[KEY_ARTIST])
     add_text (ex, KEY_ARTIST, tag->artist ().to8Bit (true));
   if (!ex->have[KEY_TRACK] && tag->track () > 0)
-    add_text (ex, KEY_TRACK, std::to_string (tag->track ()));
+    add_text (ex, KEY_TRACK,
+              TagLib::String::number (static_cast<int> (tag->track ()))
+                  .to8Bit ());
   if (!ex->have[KEY_YEAR] && tag->year () > 0)
-    add_text (ex, KEY_YEAR, std::to_string (tag->year ()));
+    add_text (ex, KEY_YEAR,
+              TagLib::String::number (static_cast<int> (tag->year ()))
+                  .to8Bit ());
 }
 
 void
