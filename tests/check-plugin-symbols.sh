@@ -1,9 +1,11 @@
 #!/bin/sh
-# check-plugin-symbols.sh PLUGIN: the plug-in exports its entry points and
-# leaves libtessel's calls to be resolved when it is loaded, without
-# linking libtessel itself.
+# check-plugin-symbols.sh PLUGIN [LIBRARY...]: the plug-in exports its
+# entry points and leaves libtessel's calls to be resolved when it is
+# loaded, without linking libtessel itself; neither it nor the libraries
+# export a C++ name.
 set -eu
 plugin=$1
+shift
 symbols=$(nm -D "$plugin")
 status=0
 for s in get_metadata meta_get_basename; do
@@ -22,5 +24,13 @@ if readelf -d "$plugin" | grep NEEDED | grep -q libtessel; then
   echo "links libtessel"
   status=1
 fi
+# Only C names cross the boundary, here and in libtessel.
+for lib in "$plugin" "$@"; do
+  mangled=$(nm -D --defined-only "$lib" | awk '$3 ~ /^_Z/ { print $3 }')
+  if [ -n "$mangled" ]; then
+    echo "C++ names exported from $lib: $mangled"
+    status=1
+  fi
+done
 [ $status -eq 0 ] && echo "ok: $plugin"
 exit $status
