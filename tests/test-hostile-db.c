@@ -181,6 +181,7 @@ test_random_bytes (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (run_tessel (&err, "ls", "--database", fx->db, NULL), ==,
                    1);
   assert_one_line_about (err, fx->db);
+  g_assert_nonnull (strstr (err, ": file is not a database, or is damaged"));
   g_clear_pointer (&err, g_free);
   g_assert_cmpint (run_tessel (&err, "index", "--database", fx->db, fx->dir,
                                NULL),
@@ -208,6 +209,13 @@ test_not_a_file (TesselFixture *fx, gconstpointer data)
   g_autofree gchar *err = NULL;
   g_assert_cmpint (run_tessel (&err, "ls", "--database", pipe, NULL), ==, 1);
   assert_one_line_about (err, pipe);
+  g_assert_nonnull (strstr (err, ": it is not a regular file"));
+  g_clear_pointer (&err, g_free);
+  g_autofree gchar *nowhere = g_build_filename (fx->dir, "no", "db", NULL);
+  g_assert_cmpint (run_tessel (&err, "ls", "--database", nowhere, NULL), ==,
+                   1);
+  assert_one_line_about (err, nowhere);
+  g_assert_nonnull (strstr (err, ": its folder does not exist"));
 }
 
 /* A file cut short: in its header, inside the first page, and after the

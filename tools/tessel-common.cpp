@@ -1,8 +1,13 @@
 #include "tessel.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <glib/gstdio.h>
 
 #include "metadata.h"
 #include "metadata_conf.h"
@@ -45,6 +50,32 @@ tessel_parse (int *argc, char ***argv, const GOptionEntry *entries,
   return TRUE;
 }
 
+/* Why the database at path could not be opened, told from the file and
+ * its folder: the library reports only that it failed. */
+static const char *
+database_problem (const char *path)
+{
+  GStatBuf st;
+  if (g_stat (path, &st) == 0)
+    {
+      if (S_ISDIR (st.st_mode))
+        return "it is a folder";
+      if (!S_ISREG (st.st_mode))
+        return "it is not a regular file";
+      if (access (path, R_OK | W_OK) != 0)
+        return g_strerror (errno);
+      return "file is not a database, or is damaged";
+    }
+  if (errno != ENOENT)
+    return g_strerror (errno);
+  g_autofree gchar *folder = g_path_get_dirname (path);
+  if (!g_file_test (folder, G_FILE_TEST_IS_DIR))
+    return "its folder does not exist";
+  if (access (folder, W_OK) != 0)
+    return "cannot create it in a read-only folder";
+  return "cannot create it";
+}
+
 gboolean
 tessel_open (const TesselCommonOptions *common)
 {
@@ -61,9 +92,11 @@ tessel_open (const TesselCommonOptions *common)
     }
   if (!meta_init ())
     {
-      tessel_error ("cannot open database '%s'",
-                    common->database != NULL ? common->database
-                                             : "/home/user/.meta_storage");
+      const char *path = common->database != NULL
+                             ? common->database
+                             : "/home/user/.meta_storage";
+      tessel_error ("cannot open database '%s': %s", path,
+                    database_problem (path));
       return FALSE;
     }
   return TRUE;
