@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "metadata_conf.h"
 
 namespace
@@ -25,17 +27,22 @@ read_fits (guint32 length, guint32 offset, guint64 width) noexcept
   return static_cast<guint64> (offset) + width < length;
 }
 
-/* Copies width bytes from src to dst, reversed on a little-endian host, so
- * that a big-endian value lands in host order. */
-void
-copy_be (void *dst, const guchar *src, gsize width) noexcept
+/* Reads a T at offset, stored in host order or, with big_endian, most
+ * significant byte first; *out is untouched when the read is refused. */
+template <typename T>
+int
+read_value (const guchar *buf, guint32 length, guint32 offset, T *out,
+            bool big_endian) noexcept
 {
-  guchar *out = static_cast<guchar *> (dst);
-  if (get_endianness () == 1)
-    memcpy (out, src, width);
-  else
-    for (gsize i = 0; i < width; i++)
-      out[i] = src[width - 1 - i];
+  if (buf == NULL || out == NULL || !read_fits (length, offset, sizeof (T)))
+    return 0;
+  guchar bytes[sizeof (T)];
+  memcpy (bytes, buf + offset, sizeof (T));
+  if (big_endian && get_endianness () == 0)
+    for (gsize i = 0; i < sizeof (T) / 2; i++)
+      std::swap (bytes[i], bytes[sizeof (T) - 1 - i]);
+  memcpy (out, bytes, sizeof (T));
+  return 1;
 }
 
 } // namespace
@@ -54,56 +61,35 @@ extern "C" int
 meta_ext_read_short (const guchar *buf, guint32 length, guint32 offset,
                      guint16 *out)
 {
-  if (buf == NULL || out == NULL || !read_fits (length, offset, 2))
-    return 0;
-  memcpy (out, buf + offset, 2);
-  return 1;
+  return read_value (buf, length, offset, out, false);
 }
 
 extern "C" int
 meta_ext_read_int (const guchar *buf, guint32 length, guint32 offset,
                    guint32 *out)
 {
-  if (buf == NULL || out == NULL || !read_fits (length, offset, 4))
-    return 0;
-  memcpy (out, buf + offset, 4);
-  return 1;
+  return read_value (buf, length, offset, out, false);
 }
 
 extern "C" int
 meta_ext_read_short_be (const guchar *buf, guint32 length, guint32 offset,
                         guint16 *out)
 {
-  if (buf == NULL || out == NULL || !read_fits (length, offset, 2))
-    return 0;
-  guint16 value;
-  copy_be (&value, buf + offset, 2);
-  *out = value;
-  return 1;
+  return read_value (buf, length, offset, out, true);
 }
 
 extern "C" int
 meta_ext_read_int_be (const guchar *buf, guint32 length, guint32 offset,
                       guint32 *out)
 {
-  if (buf == NULL || out == NULL || !read_fits (length, offset, 4))
-    return 0;
-  guint32 value;
-  copy_be (&value, buf + offset, 4);
-  *out = value;
-  return 1;
+  return read_value (buf, length, offset, out, true);
 }
 
 extern "C" int
 meta_ext_read_int64_be (const guchar *buf, guint32 length, guint32 offset,
                         guint64 *out)
 {
-  if (buf == NULL || out == NULL || !read_fits (length, offset, 8))
-    return 0;
-  guint64 value;
-  copy_be (&value, buf + offset, 8);
-  *out = value;
-  return 1;
+  return read_value (buf, length, offset, out, true);
 }
 
 extern "C" int
@@ -138,23 +124,15 @@ get_endianness (void)
 extern "C" void
 be_to_le_short (guint16 *value)
 {
-  if (value == NULL)
-    return;
-  guchar bytes[2];
-  memcpy (bytes, value, 2);
-  const guchar swapped[2] = { bytes[1], bytes[0] };
-  memcpy (value, swapped, 2);
+  if (value != NULL)
+    *value = GUINT16_SWAP_LE_BE (*value);
 }
 
 extern "C" void
 be_to_le_int (guint32 *value)
 {
-  if (value == NULL)
-    return;
-  guchar bytes[4];
-  memcpy (bytes, value, 4);
-  const guchar swapped[4] = { bytes[3], bytes[2], bytes[1], bytes[0] };
-  memcpy (value, swapped, 4);
+  if (value != NULL)
+    *value = GUINT32_SWAP_LE_BE (*value);
 }
 
 /* The limit comes from the libtessel loaded in the process; a negative
