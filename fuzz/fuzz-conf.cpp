@@ -5,55 +5,16 @@
  * load promises: the table is there and terminated, both limits are
  * non-zero afterwards (a limit read as 0 takes its default), and lookups
  * answer consistently with the table. */
-#include <fcntl.h>
-#include <stdint.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
-#include <glib.h>
-#include <glib/gstdio.h>
-
+#include "fuzz-input.h"
 #include "metadata_conf.h"
-
-static gchar *conf_file;
-
-static void
-remove_conf (void)
-{
-  g_unlink (conf_file);
-  g_free (conf_file);
-}
-
-static void
-write_all (const char *path, const uint8_t *data, size_t size)
-{
-  int fd = open (path, O_WRONLY | O_TRUNC);
-  if (fd < 0)
-    abort ();
-  for (size_t done = 0; done < size;)
-    {
-      ssize_t n = write (fd, data + done, size - done);
-      if (n <= 0)
-        abort ();
-      done += n;
-    }
-  close (fd);
-}
 
 extern "C" int
 LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
 {
-  if (conf_file == NULL)
-    {
-      int fd = g_file_open_tmp ("fuzz-conf-XXXXXX.conf", &conf_file, NULL);
-      if (fd < 0)
-        abort ();
-      close (fd);
-      atexit (remove_conf);
-      meta_conf_set_path (conf_file);
-    }
-  write_all (conf_file, data, size);
+  meta_conf_set_path (
+      fuzz_input_write ("fuzz-conf-XXXXXX.conf", data, size));
 
   config.max_file_sz = 0;
   config.max_storage_limit = 0;

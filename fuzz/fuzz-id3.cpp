@@ -4,50 +4,16 @@
  * input goes through a real file, rewritten for every run.  The one
  * promise checked beyond "no crash, no bad memory access, no leak" is that
  * every file yields a list holding a "Title". */
-#include <fcntl.h>
-#include <stdint.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
-
-#include <glib.h>
-#include <glib/gstdio.h>
 
 #include "brisel_gst.h"
-
-static gchar *input_path;
-
-static void
-remove_input (void)
-{
-  g_unlink (input_path);
-  g_free (input_path);
-}
+#include "fuzz-input.h"
 
 extern "C" int
 LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
 {
-  if (input_path == NULL)
-    {
-      int fd = g_file_open_tmp ("fuzz-id3-XXXXXX.mp3", &input_path, NULL);
-      if (fd < 0)
-        abort ();
-      close (fd);
-      atexit (remove_input);
-    }
-
-  int fd = open (input_path, O_WRONLY | O_TRUNC);
-  if (fd < 0)
-    abort ();
-  size_t done = 0;
-  while (done < size)
-    {
-      ssize_t n = write (fd, data + done, size - done);
-      if (n <= 0)
-        abort ();
-      done += n;
-    }
-  close (fd);
+  const gchar *input_path
+      = fuzz_input_write ("fuzz-id3-XXXXXX.mp3", data, size);
 
   MetaItem *list = meta_ext_id3 (input_path);
   bool title = false;
