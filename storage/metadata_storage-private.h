@@ -39,6 +39,11 @@ G_GNUC_INTERNAL StorageSql storage_compose (const char *format, ...);
 G_GNUC_INTERNAL int storage_query_first_row (const char *sql,
                                              sqlite3_stmt **stmt);
 
+/* Prepares sql and takes its first step, retrying while busy.  Returns
+ * the step's result: SQLITE_ROW or SQLITE_DONE with *stmt prepared (the
+ * caller steps on and finalizes it), or the failure with nothing open. */
+G_GNUC_INTERNAL int storage_query_rows (const char *sql, sqlite3_stmt **stmt);
+
 /* 1 when sql yields a row, 0 when it certainly yields none, -1 when it
  * could not be run (refused, or busy on every attempt).  Unlike the
  * first-row query it tells "could not look" from "not there". */

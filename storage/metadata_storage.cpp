@@ -102,22 +102,33 @@ storage_query_first_row (const char *sql, sqlite3_stmt **out)
 }
 
 int
-storage_query_has_row (const char *sql)
+storage_query_rows (const char *sql, sqlite3_stmt **out)
 {
+  *out = NULL;
   for (int attempt = 0; attempt < STORAGE_ATTEMPTS; attempt++)
     {
       StorageStmt stmt (prepare_single (sql));
       int rc = stmt ? sqlite3_step (stmt.get ())
                     : storage_db != NULL ? sqlite3_errcode (storage_db)
                                          : SQLITE_MISUSE;
-      if (rc == SQLITE_ROW)
-        return 1;
-      if (rc == SQLITE_DONE)
-        return 0;
+      if (rc == SQLITE_ROW || rc == SQLITE_DONE)
+        {
+          *out = stmt.release ();
+          return rc;
+        }
       if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
-        return -1;
+        return rc;
     }
-  return -1;
+  return SQLITE_BUSY;
+}
+
+int
+storage_query_has_row (const char *sql)
+{
+  sqlite3_stmt *raw = NULL;
+  int rc = storage_query_rows (sql, &raw);
+  sqlite3_finalize (raw);
+  return rc == SQLITE_ROW ? 1 : rc == SQLITE_DONE ? 0 : -1;
 }
 
 /* Runs sql until it is done; the SQLite result of the last attempt. */
@@ -390,22 +401,27 @@ data_version (void)
   return version;
 }
 
-/* The number of named rows, from the cache when it is still valid; FALSE
- * when the table cannot be counted. */
+/* The number of named rows as the cache knows it, when the cache is still
+ * valid for the connection at this data version. */
 static gboolean
-count_rows (sqlite3_int64 *count)
+cached_row_count (sqlite3_int64 version, sqlite3_int64 *count)
 {
-  sqlite3_int64 version = data_version ();
-  if (version >= 0 && row_count.db == storage_db
-      && row_count.data_version == version
-      && row_count.total_changes == sqlite3_total_changes64 (storage_db))
-    {
-      *count = row_count.count;
-      return TRUE;
-    }
+  if (version < 0 || row_count.db != storage_db
+      || row_count.data_version != version
+      || row_count.total_changes != sqlite3_total_changes64 (storage_db))
+    return FALSE;
+  *count = row_count.count;
+  return TRUE;
+}
+
+/* Counts the named rows and keeps the count for version, read before
+ * counting: a commit in between makes the next call count again, never
+ * keeps a count that misses it.  FALSE when the table cannot be
+ * counted. */
+static gboolean
+recount_rows (sqlite3_int64 version, sqlite3_int64 *count)
+{
   forget_row_count ();
-  /* The version is read before counting: a commit in between makes the
-   * next call count again, never keeps a count that misses it. */
   sqlite3_stmt *raw = NULL;
   if (version < 0
       || !storage_query_first_row ("SELECT count(Filename) FROM Metadata",
@@ -439,21 +455,32 @@ trimmable_rows_may_exist (void)
          != 0;
 }
 
+/* The trim removes exactly the rows its DELETE selects whenever the table
+ * holds more named rows than the limit.  Cheap tests come first: with a
+ * valid cached count nothing more is read while the table is within the
+ * limit, and without one the table is counted only when a trimmable row
+ * exists at all. */
 extern "C" void
 storage_vacuum (int limit)
 {
   if (limit < 0)
     limit = 0;
-  if (storage_db == NULL || !trimmable_rows_may_exist ())
+  if (storage_db == NULL)
     return;
+  sqlite3_int64 version = data_version ();
   sqlite3_int64 count = 0;
-  if (!count_rows (&count))
-    count = 0;
+  if (cached_row_count (version, &count))
+    {
+      if (count <= limit || !trimmable_rows_may_exist ())
+        return;
+    }
+  else if (!trimmable_rows_may_exist () || !recount_rows (version, &count)
+           || count <= limit)
+    return;
   /* The limit is a threshold for cleaning up, not a cap: every absent row
    * without UPnP and every UPnP = 0 row goes at once.  The deleted rows
    * may include nameless ones, so the count is taken again next time. */
-  if (count > limit)
-    storage_exec_retry ("DELETE FROM Metadata WHERE " TRIMMABLE_ROWS);
+  storage_exec_retry ("DELETE FROM Metadata WHERE " TRIMMABLE_ROWS);
 }
 
 int

@@ -37,26 +37,6 @@ enum class RowLookup
   UNKNOWN
 };
 
-/* Looks for a row with exactly this Filename.  Unlike the plain existence
- * test it tells a locked database from a missing row: storing must not
- * take "could not look" for "not there" and insert a second row for a file
- * that is stored under the other card's name. */
-static RowLookup
-lookup_row (const gchar *filename)
-{
-  StorageSql sql = storage_compose (
-      "SELECT Filename FROM Metadata WHERE Filename=%Q", filename);
-  switch (sql ? storage_query_has_row (sql.get ()) : -1)
-    {
-    case 1:
-      return RowLookup::FOUND;
-    case 0:
-      return RowLookup::MISSING;
-    default:
-      return RowLookup::UNKNOWN;
-    }
-}
-
 /* TRUE when something exists at path in the file system.  Only "no such
  * file" counts as missing: a file that cannot be looked at may still be
  * there. */
@@ -70,20 +50,40 @@ file_exists (const gchar *path)
 /* Where the row of filename is: found under that name, or (with *other set
  * to the name) under the other card's name of a file that no longer exists
  * there.  A file on the other card that still exists is a file of its own,
- * with a row of its own. */
+ * with a row of its own.  Both names are looked up by one statement.
+ * UNKNOWN when the database could not be read (kept locked by another
+ * process, or the statement would not fit the buffer): storing must not
+ * take "could not look" for "not there" and insert a second row. */
 static RowLookup
 find_row (const gchar *filename, gchar **other)
 {
-  RowLookup found = lookup_row (filename);
-  if (found != RowLookup::MISSING)
-    return found;
   g_autofree gchar *swapped = storage_card_swapped_name (filename);
-  if (swapped == NULL || file_exists (swapped))
+  StorageSql sql
+      = swapped != NULL
+            ? storage_compose ("SELECT Filename = %Q FROM Metadata WHERE "
+                               "Filename IN (%Q, %Q)",
+                               filename, filename, swapped)
+            : storage_compose ("SELECT 1 FROM Metadata WHERE Filename=%Q",
+                               filename);
+  sqlite3_stmt *raw = NULL;
+  gboolean own = FALSE, swapped_found = FALSE;
+  int rc = sql ? storage_query_rows (sql.get (), &raw) : SQLITE_ERROR;
+  StorageStmt stmt (raw);
+  for (; rc == SQLITE_ROW; rc = sqlite3_step (raw))
+    {
+      if (sqlite3_column_int (raw, 0))
+        own = TRUE;
+      else
+        swapped_found = TRUE;
+    }
+  if (rc != SQLITE_DONE)
+    return RowLookup::UNKNOWN;
+  if (own)
+    return RowLookup::FOUND;
+  if (!swapped_found || file_exists (swapped))
     return RowLookup::MISSING;
-  found = lookup_row (swapped);
-  if (found == RowLookup::FOUND)
-    *other = static_cast<gchar *> (g_steal_pointer (&swapped));
-  return found;
+  *other = static_cast<gchar *> (g_steal_pointer (&swapped));
+  return RowLookup::FOUND;
 }
 
 /* TRUE when the list carries the row's name. */
