@@ -88,7 +88,9 @@ test_file_exists_card_swap (TesselFixture *fx, gconstpointer data)
                    "INSERT INTO Metadata (Filename) VALUES "
                    "('/media/mmc2/a.mp3'), ('/media/mmc1/b.mp3'), "
                    "('/media/mmc3/c.mp3'), ('/x/mmc1/mmc2/d.mp3'), "
-                   "('Title'), ('it''s \"quoted\" %d.mp3')");
+                   "('Title'), ('it''s \"quoted\" %d.mp3'), "
+                   "('/home/u/mmc2-backup/s.mp3'), ('http://r.example/mmc2/s'),"
+                   " ('/media/mmc2')");
 
   gchar *other = NULL;
   g_assert_cmpint (storage_file_exists ("/media/mmc2/a.mp3", 1, &other), ==,
@@ -118,6 +120,15 @@ test_file_exists_card_swap (TesselFixture *fx, gconstpointer data)
                    0);
   g_assert_cmpint (storage_file_exists ("/media/mmc", 1, &other), ==, 0);
   g_assert_null (other);
+  /* Only a whole path component of an absolute path is a card. */
+  g_assert_cmpint (
+      storage_file_exists ("/home/u/mmc1-backup/s.mp3", 1, &other), ==, 0);
+  g_assert_cmpint (storage_file_exists ("http://r.example/mmc1/s", 1, &other),
+                   ==, 0);
+  g_assert_null (other);
+  g_assert_cmpint (storage_file_exists ("/media/mmc1", 1, &other), ==, 1);
+  g_assert_cmpstr (other, ==, "/media/mmc2");
+  g_clear_pointer (&other, g_free);
 
   /* Names are compared as exact text: a column's name, quotes and percent
    * signs are just characters. */
