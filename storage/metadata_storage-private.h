@@ -7,10 +7,9 @@
 #include <sqlite3.h>
 
 #include "metadata_storage.h"
+#include "metadata_storage_stream-private.h"
 
 #define STORAGE_STATEMENT_SIZE 2048
-#define STORAGE_ATTEMPTS 6
-#define STORAGE_BUSY_TIMEOUT_MS 500
 
 /* The one connection of the process; NULL while closed. */
 G_GNUC_INTERNAL extern sqlite3 *storage_db;
