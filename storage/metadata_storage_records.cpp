@@ -322,7 +322,7 @@ storage_get_file_list (gchar ***list)
   if (list == NULL)
     return 0;
   StorageStmt stmt (storage_prepare_query (storage_db,
-                                           "SELECT Filename FROM Metadata"));
+                                           "SELECT * FROM Metadata"));
   if (!stmt)
     return 0;
 
