@@ -26,7 +26,8 @@ enum StorageStep
 G_GNUC_INTERNAL StorageStep storage_step_row (sqlite3_stmt *stmt,
                                               gboolean delivered);
 
-/* Compiles one statement of db.  Text after it, other than blanks and
+/* Compiles one statement of db, again while the database is busy (six
+ * attempts).  Text after it, other than blanks and
  * comments, makes the query refused: it would otherwise be silently
  * dropped.  NULL on any failure. */
 G_GNUC_INTERNAL sqlite3_stmt *storage_prepare_query (sqlite3 *db,

@@ -28,8 +28,14 @@ storage_prepare_query (sqlite3 *db, const char *query)
     return NULL;
   sqlite3_stmt *stmt = NULL;
   const char *tail = NULL;
-  if (sqlite3_prepare_v2 (db, query, -1, &stmt, &tail) != SQLITE_OK
-      || stmt == NULL)
+  int rc = SQLITE_BUSY;
+  /* Compiling reads the schema, so a busy database can refuse already
+   * here; nothing has been delivered yet. */
+  for (int attempt = 0;
+       attempt < STORAGE_ATTEMPTS && (rc == SQLITE_BUSY || rc == SQLITE_LOCKED);
+       attempt++)
+    rc = sqlite3_prepare_v2 (db, query, -1, &stmt, &tail);
+  if (rc != SQLITE_OK || stmt == NULL)
     {
       sqlite3_finalize (stmt);
       return NULL;
