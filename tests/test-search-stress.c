@@ -3,16 +3,19 @@
  * end call within a bound, deliver no row twice and leave no process
  * behind. */
 #include <errno.h>
+#include <pthread.h>
 #include <sys/wait.h>
+#include <time.h>
 
 #include "tessel-test.h"
 
 #define ROWS 20
 
+/* POSIX primitives, which ThreadSanitizer understands. */
 typedef struct
 {
-  GMutex lock;
-  GCond cond;
+  pthread_mutex_t lock;
+  pthread_cond_t cond;
   gint rows;
   gboolean ended;
 } Search;
@@ -23,13 +26,13 @@ on_row (const gchar *filename, gchar **keys, gchar **values,
 {
   (void) filename, (void) values, (void) search_id;
   Search *s = user_data;
-  g_mutex_lock (&s->lock);
+  pthread_mutex_lock (&s->lock);
   if (keys == NULL)
     s->ended = TRUE;
   else
     s->rows++;
-  g_cond_signal (&s->cond);
-  g_mutex_unlock (&s->lock);
+  pthread_cond_signal (&s->cond);
+  pthread_mutex_unlock (&s->lock);
 }
 
 /* Runs one search to its end call; FALSE when no end came within ten
@@ -37,9 +40,12 @@ on_row (const gchar *filename, gchar **keys, gchar **values,
 static gboolean
 search_once (gint *rows)
 {
-  Search s = { 0 };
-  g_mutex_init (&s.lock);
-  g_cond_init (&s.cond);
+  Search s = { PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, 0, FALSE };
+  pthread_condattr_t attr;
+  pthread_condattr_init (&attr);
+  pthread_condattr_setclock (&attr, CLOCK_MONOTONIC);
+  pthread_cond_init (&s.cond, &attr);
+  pthread_condattr_destroy (&attr);
   int id = -1;
   /* The slot is freed just after the previous end call; wait for it. */
   for (int i = 0; i < 10000 && id < 0; i++)
@@ -48,22 +54,23 @@ search_once (gint *rows)
         < 0)
       g_usleep (100);
   g_assert_cmpint (id, ==, 0);
-  gint64 deadline = g_get_monotonic_time () + 10 * G_TIME_SPAN_SECOND;
-  gboolean ended = TRUE;
-  g_mutex_lock (&s.lock);
-  while (ended && !s.ended)
-    ended = g_cond_wait_until (&s.cond, &s.lock, deadline);
+  struct timespec deadline;
+  clock_gettime (CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += 10;
+  pthread_mutex_lock (&s.lock);
+  while (!s.ended
+         && pthread_cond_timedwait (&s.cond, &s.lock, &deadline) == 0)
+    ;
+  gboolean ended = s.ended;
   *rows = s.rows;
-  g_mutex_unlock (&s.lock);
+  pthread_mutex_unlock (&s.lock);
   if (!ended)
     meta_search_cancel (id);
   /* Cancelled or not, the search is over now: the stack frame may go. */
   while (meta_search_cancel (id) != 0)
     ;
-  g_mutex_lock (&s.lock);
-  g_mutex_unlock (&s.lock);
-  g_mutex_clear (&s.lock);
-  g_cond_clear (&s.cond);
+  pthread_mutex_destroy (&s.lock);
+  pthread_cond_destroy (&s.cond);
   return ended;
 }
 
