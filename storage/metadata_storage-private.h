@@ -7,10 +7,9 @@
 #include <sqlite3.h>
 
 #include "metadata_storage.h"
+#include "metadata_storage_stream-private.h"
 
 #define STORAGE_STATEMENT_SIZE 2048
-#define STORAGE_ATTEMPTS 6
-#define STORAGE_BUSY_TIMEOUT_MS 500
 
 /* The one connection of the process; NULL while closed. */
 G_GNUC_INTERNAL extern sqlite3 *storage_db;
@@ -28,6 +27,11 @@ using StorageStmt = std::unique_ptr<sqlite3_stmt, StorageStmtFinalize>;
 
 /* TRUE when key may enter a statement as a bare column name. */
 G_GNUC_INTERNAL gboolean storage_key_is_identifier (const gchar *key);
+
+/* TRUE when key is an identifier naming a column of Metadata.  The rowid
+ * SQLite gives every table is no column of ours: without this test a key
+ * "rowid" would read, write and delete by it. */
+G_GNUC_INTERNAL gboolean storage_column_exists (const gchar *key);
 
 /* Formats a statement with SQLite's printf (use %Q for text values and file
  * names: it writes an escaped single-quoted literal).  Returns NULL when the

@@ -32,6 +32,12 @@ storage_set_path (const gchar *path)
   storage_path = g_strdup (path);
 }
 
+/* Words SQL reads as values where a column name could stand: a key
+ * spelled like one would select, compare or delete by a constant. */
+static const char *const literal_words[] = {
+  "TRUE", "FALSE", "NULL", "CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP",
+};
+
 gboolean
 storage_key_is_identifier (const gchar *key)
 {
@@ -39,6 +45,28 @@ storage_key_is_identifier (const gchar *key)
     return FALSE;
   for (const gchar *p = key + 1; *p != '\0'; p++)
     if (!(g_ascii_isalnum (*p) || *p == '_'))
+      return FALSE;
+  for (const char *word : literal_words)
+    if (g_ascii_strcasecmp (key, word) == 0)
+      return FALSE;
+  return TRUE;
+}
+
+gboolean
+storage_column_exists (const gchar *key)
+{
+  if (storage_db == NULL || !storage_key_is_identifier (key))
+    return FALSE;
+  int primary = 0;
+  if (sqlite3_table_column_metadata (storage_db, "main", "Metadata", key,
+                                     NULL, NULL, NULL, &primary, NULL)
+      != SQLITE_OK)
+    return FALSE;
+  /* SQLite answers for the table's own rowid under its three names as for
+   * a primary-key column; one declared under such a name is not. */
+  static const char *const rowid_names[] = { "rowid", "oid", "_rowid_" };
+  for (const char *name : rowid_names)
+    if (primary && g_ascii_strcasecmp (key, name) == 0)
       return FALSE;
   return TRUE;
 }
@@ -170,12 +198,7 @@ storage_ensure_column (const gchar *key, int kind)
 {
   if (!storage_key_is_identifier (key))
     return 0;
-  StorageSql probe = storage_compose ("SELECT %s FROM Metadata", key);
-  if (!probe)
-    return 0;
-  /* The column exists exactly when the query compiles; stepping to a row
-   * would wrongly add a column to an empty table. */
-  if (StorageStmt (prepare_single (probe.get ())))
+  if (storage_column_exists (key))
     return 1;
 
   const char *type;

@@ -24,7 +24,7 @@ storage_format_real (double value, char buffer[STORAGE_REAL_SIZE])
 gchar *
 storage_value_text (const gchar *value)
 {
-  return g_strndup (value, META_VALUE_SIZE - 1);
+  return g_strndup (value, tessel_text_cut (value, META_VALUE_SIZE - 1));
 }
 
 /* Where a row stands: found, certainly missing, or unknown because the
@@ -340,43 +340,46 @@ storage_read_size_lastmodified_present (const gchar *filename, gint32 *size,
 }
 
 /* Fills *list, reallocated from its start with the C allocator, with a
- * copy of every stored name and a closing NULL.  Rows stored without a
- * name are passed over: a NULL entry would end the array early and hide
- * the names after it.  0 for an empty table or an error; a failure after
- * the first row leaves the grown array with every slot NULL, still the
- * caller's to free. */
+ * copy of every stored name and a closing NULL (an empty table gives just
+ * the NULL).  Rows stored without a name are passed over: a NULL entry
+ * would end the array early and hide the names after it.  0 when the table
+ * could not be read, so that a damaged table is not taken for an empty
+ * one; a failure after the first row leaves the grown array with every
+ * slot NULL, still the caller's to free. */
 extern "C" int
 storage_get_file_list (gchar ***list)
 {
   if (list == NULL)
     return 0;
-  sqlite3_stmt *raw = NULL;
-  if (!storage_query_first_row ("SELECT * FROM Metadata", &raw))
+  StorageStmt stmt (storage_prepare_query (storage_db,
+                                           "SELECT * FROM Metadata"));
+  if (!stmt)
     return 0;
-  StorageStmt stmt (raw);
 
   gchar **names = *list;
   gsize count = 0;
-  int rc = SQLITE_ROW;
+  gboolean delivered = FALSE;
+  StorageStep step;
   gboolean grown = TRUE;
-  while (rc == SQLITE_ROW)
+  while (grown
+         && (step = storage_step_row (stmt.get (), delivered))
+                == STORAGE_STEP_ROW)
     {
-      const unsigned char *name = sqlite3_column_text (raw, 0);
-      if (name != NULL)
+      delivered = TRUE;
+      const unsigned char *name = sqlite3_column_text (stmt.get (), 0);
+      if (name == NULL)
+        continue;
+      gchar **bigger = static_cast<gchar **> (
+          realloc (names, (count + 1) * sizeof *names));
+      if (bigger == NULL)
         {
-          gchar **bigger = static_cast<gchar **> (
-              realloc (names, (count + 1) * sizeof *names));
-          if (bigger == NULL)
-            {
-              grown = FALSE;
-              break;
-            }
-          names = bigger;
-          names[count++] = g_strdup (reinterpret_cast<const gchar *> (name));
+          grown = FALSE;
+          break;
         }
-      rc = sqlite3_step (raw);
+      names = bigger;
+      names[count++] = g_strdup (reinterpret_cast<const gchar *> (name));
     }
-  if (grown && rc == SQLITE_DONE)
+  if (grown && step == STORAGE_STEP_DONE)
     {
       gchar **bigger = static_cast<gchar **> (
           realloc (names, (count + 1) * sizeof *names));
@@ -399,7 +402,7 @@ storage_get_file_list (gchar ***list)
 extern "C" int
 storage_delete_by_key (const gchar *key, MetaValue value)
 {
-  if (!storage_key_is_identifier (key))
+  if (!storage_column_exists (key))
     return 0;
   gint tag = storage_value_tag (&value.type);
   if (tag != META_TYPE_INTEGER && tag != META_TYPE_FLOAT

@@ -150,13 +150,23 @@ tessel_cmd_ls (int argc, char **argv)
 
   gchar **names = NULL;
   std::vector<std::string> sorted;
-  if (meta_get_file_list (&names) && names != NULL)
+  gboolean listed = meta_get_file_list (&names);
+  if (listed)
     for (gchar **n = names; *n != NULL; n++)
       sorted.emplace_back (*n);
   if (names != NULL)
     for (gchar **n = names; *n != NULL; n++)
       g_free (*n);
   free (names);
+  if (!listed)
+    {
+      /* A table that cannot be read is not an empty library. */
+      tessel_error ("ls: cannot read the stored rows of '%s'",
+                    common.database != NULL ? common.database
+                                            : "/home/user/.meta_storage");
+      meta_destruct ();
+      return 1;
+    }
   std::sort (sorted.begin (), sorted.end ());
 
   std::vector<Row> rows;
