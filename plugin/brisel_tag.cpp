@@ -65,6 +65,33 @@ first_value (const TagLib::PropertyMap &properties, const char *name)
   return it->second.front ().to8Bit (true);
 }
 
+/* The first field of an ID3v2 tag's first frame id, or "". */
+std::string
+id3v2_first (TagLib::ID3v2::Tag *tag, const char *id)
+{
+  const TagLib::ID3v2::FrameList &frames = tag->frameListMap ()[id];
+  if (frames.isEmpty ())
+    return std::string ();
+  auto text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame *> (
+      frames.front ());
+  if (text == nullptr)
+    return frames.front ()->toString ().to8Bit (true);
+  if (text->fieldList ().isEmpty ())
+    return std::string ();
+  return text->fieldList ().front ().to8Bit (true);
+}
+
+/* The first value of a key of a tag, or "".  ID3v2 frames are read
+ * field by field: their properties join several values into one. */
+std::string
+tag_value (TagLib::Tag *tag, const TagLib::PropertyMap &properties,
+           const char *name, const char *id3v2_frame)
+{
+  if (auto v2 = dynamic_cast<TagLib::ID3v2::Tag *> (tag))
+    return id3v2_first (v2, id3v2_frame);
+  return first_value (properties, name);
+}
+
 /* The genre of a tag: ID3 tags follow the ID3 extractor's rule (numbers
  * select from the first 148 entries of the ID3v1 list, others nothing);
  * every other tag's first genre is taken as written. */
@@ -73,19 +100,10 @@ tag_genre (TagLib::Tag *tag, const TagLib::PropertyMap &properties)
 {
   if (auto v1 = dynamic_cast<TagLib::ID3v1::Tag *> (tag))
     return brisel_genre_from_number (v1->genreNumber ());
-  if (auto v2 = dynamic_cast<TagLib::ID3v2::Tag *> (tag))
-    {
-      const TagLib::ID3v2::FrameList &frames = v2->frameListMap ()["TCON"];
-      if (frames.isEmpty ())
-        return std::string ();
-      auto text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame *> (
-          frames.front ());
-      if (text == nullptr || text->fieldList ().isEmpty ())
-        return std::string ();
-      std::string first = text->fieldList ().front ().to8Bit (true);
-      return first.empty () ? first : brisel_genre_from_text (first);
-    }
-  return first_value (properties, "GENRE");
+  std::string genre = tag_value (tag, properties, "GENRE", "TCON");
+  if (dynamic_cast<TagLib::ID3v2::Tag *> (tag) != nullptr && !genre.empty ())
+    return brisel_genre_from_text (genre);
+  return genre;
 }
 
 /* The leading decimal number of text ("3/12" gives 3), saturating; 0 when
@@ -123,19 +141,24 @@ read_tag (TagLib::Tag *tag, HeaderInfo *info)
 {
   if (tag == nullptr || tag->isEmpty ())
     return;
-  const TagLib::PropertyMap properties = tag->properties ();
+  /* An ID3v2 tag is read by its frames. */
+  const TagLib::PropertyMap properties
+      = dynamic_cast<TagLib::ID3v2::Tag *> (tag) != nullptr
+            ? TagLib::PropertyMap ()
+            : tag->properties ();
   if (info->title.empty ())
-    info->title = first_value (properties, "TITLE");
+    info->title = tag_value (tag, properties, "TITLE", "TIT2");
   if (info->artist.empty ())
-    info->artist = first_value (properties, "ARTIST");
+    info->artist = tag_value (tag, properties, "ARTIST", "TPE1");
   if (info->album.empty ())
-    info->album = first_value (properties, "ALBUM");
+    info->album = tag_value (tag, properties, "ALBUM", "TALB");
   if (info->genre.empty ())
     info->genre = tag_genre (tag, properties);
   if (info->track <= 0)
-    info->track = leading_number (first_value (properties, "TRACKNUMBER"));
+    info->track = leading_number (
+        tag_value (tag, properties, "TRACKNUMBER", "TRCK"));
   if (info->year.empty ())
-    info->year = year_of (first_value (properties, "DATE"));
+    info->year = year_of (tag_value (tag, properties, "DATE", "TDRC"));
 }
 
 /* The tags of a file, the most complete kind first: later ones only fill
