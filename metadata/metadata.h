@@ -103,6 +103,16 @@ TESSEL_API int meta_add_url_with_title_and_mime (const gchar *url,
                                                  const gchar *mime);
 TESSEL_API int meta_is_modified_or_new (const gchar *filename,
                                         gchar *modified, gchar *present);
+/* Asks the plug-in libname, loaded as the indexer loads it, for the
+ * metadata list of filename through its exported function symbol (NULL:
+ * "get_metadata"), storing nothing.  The list goes to the caller
+ * (meta_free_list).  NULL with error set (META_ERROR_FAILED) when the
+ * plug-in cannot be loaded or lacks symbol; NULL without error for a NULL
+ * libname or filename, or when the plug-in returns no list. */
+TESSEL_API MetaItem *meta_extract_with_plugin (const gchar *libname,
+                                               const gchar *symbol,
+                                               const gchar *filename,
+                                               GError **error);
 
 /* Searching */
 TESSEL_API int meta_search_async (gint priority, const gchar *query,
