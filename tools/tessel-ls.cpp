@@ -134,7 +134,7 @@ tessel_cmd_ls (int argc, char **argv)
   TesselCommonOptions common;
   if (!tessel_parse (&argc, &argv, entries, "",
                      "List the stored rows: file, title, artist, album and "
-                     "length (h:mm:ss),\nsorted by file name.  Rows of "
+                     "length (h:mm:ss),\nsorted by file name ignoring case.  Rows of "
                      "files marked absent are left out unless\n--all is "
                      "given, which shows them with \"(absent)\" after the "
                      "name.",
@@ -142,7 +142,7 @@ tessel_cmd_ls (int argc, char **argv)
     return 2;
   if (argc > 1)
     {
-      tessel_error ("ls: unexpected argument '%s'", argv[1]);
+      tessel_error ("unexpected argument '%s'", argv[1]);
       return 2;
     }
   if (!tessel_open (&common))
@@ -157,7 +157,10 @@ tessel_cmd_ls (int argc, char **argv)
     for (gchar **n = names; *n != NULL; n++)
       g_free (*n);
   free (names);
-  std::sort (sorted.begin (), sorted.end ());
+  std::sort (sorted.begin (), sorted.end (),
+             [] (const std::string &a, const std::string &b) {
+               return tessel_compare_names (a.c_str (), b.c_str ()) < 0;
+             });
 
   std::vector<Row> rows;
   for (const std::string &name : sorted)
