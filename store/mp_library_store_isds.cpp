@@ -161,7 +161,8 @@ _call_callback_with_error (MpLibraryStoreIsdsCallback callback,
 
 /* Records a client error in E as a library error, unless there is no error,
  * no location, or the location already holds one.  Client code 0 means
- * success and records nothing. */
+ * success and records nothing; codes without a meaning of their own here
+ * become META_ERROR_FAILED with the client's message as the detail. */
 static void
 _map_isds_error (const GError *client_error, GError **E)
 {
@@ -185,7 +186,13 @@ _map_isds_error (const GError *client_error, GError **E)
           break;
         }
     }
-  meta_set_error (E, META_ERROR_FAILED, "%s", "Unknown error");
+  /* The client's own message names the reason (no network, a name not
+   * resolved, a refused connection, a timeout, an HTTP status), which is
+   * what a user needs to hear; "Unknown error" only when it gives none. */
+  const gchar *reason = client_error->message;
+  meta_set_error (E, META_ERROR_FAILED, "%s",
+                  reason != NULL && *reason != '\0' ? reason
+                                                    : "Unknown error");
 }
 
 /* Conversions */

@@ -183,8 +183,9 @@ test_random_bytes (TesselFixture *fx, gconstpointer data)
   assert_one_line_about (err, fx->db);
   g_assert_nonnull (strstr (err, ": file is not a database, or is damaged"));
   g_clear_pointer (&err, g_free);
-  g_assert_cmpint (run_tessel (&err, "index", "--database", fx->db, fx->dir,
-                               NULL),
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", "ogg libbrisel_gst\n"));
+  g_assert_cmpint (run_tessel (&err, "index", "--database", fx->db,
+                               "--config", fx->conf, fx->dir, NULL),
                    ==, 1);
   assert_one_line_about (err, fx->db);
   assert_file_unchanged (fx->db, before);
@@ -212,10 +213,16 @@ test_not_a_file (TesselFixture *fx, gconstpointer data)
   g_assert_nonnull (strstr (err, ": it is not a regular file"));
   g_clear_pointer (&err, g_free);
   g_autofree gchar *nowhere = g_build_filename (fx->dir, "no", "db", NULL);
-  g_assert_cmpint (run_tessel (&err, "ls", "--database", nowhere, NULL), ==,
+  g_assert_cmpint (run_tessel (&err, "init", "--database", nowhere, NULL), ==,
                    1);
   assert_one_line_about (err, nowhere);
   g_assert_nonnull (strstr (err, ": its folder does not exist"));
+  /* A reading command does not even try to create it. */
+  g_clear_pointer (&err, g_free);
+  g_assert_cmpint (run_tessel (&err, "ls", "--database", nowhere, NULL), ==,
+                   1);
+  assert_one_line_about (err, nowhere);
+  g_assert_nonnull (strstr (err, ": no database at"));
 }
 
 /* A file cut short: in its header, inside the first page, and after the

@@ -149,6 +149,11 @@ assert_log (Fixture *fx, const gchar *expected)
 #define MSG_NOT_UPDATED "There's no updated data: Not updated data available"
 #define MSG_HTTP "Http environment not set: HTTP environment not set"
 #define MSG_UNKNOWN "Failed: Unknown error"
+/* Client errors without a code of their own reach the caller with the
+ * client's message, which names the reason. */
+#define MSG_NOT_CONNECTED "Failed: Not connected to the directory service"
+#define MSG_SCRIPTED "Failed: Scripted directory error"
+#define MSG_CACHE "Failed: Cannot read the directory cache"
 #define MSG_PATH "Path unknown: Path not recognized"
 
 /* A listing whose top node has one entry per comma-separated title. */
@@ -477,7 +482,7 @@ test_browser_fails_silently (Fixture *fx, gconstpointer data)
   g_clear_error (&error);
   assert_log (fx, "cached_root;connect;connect;cached_root;list_root");
   run_loop ();
-  assert_heard_once (&h2, TRUE, META_ERROR_FAILED, MSG_UNKNOWN);
+  assert_heard_once (&h2, TRUE, META_ERROR_FAILED, MSG_NOT_CONNECTED);
   heard_clear (&h);
   heard_clear (&h2);
 }
@@ -517,9 +522,9 @@ static const CompletionCase completion_cases[] = {
     MSG_NOT_UPDATED, "" },
   { ISDS_ERROR_HTTP_ENV_NOT_SET, FALSE, META_ERROR_HTTP_ENV_NOT_SET, MSG_HTTP,
     "" },
-  { 3, FALSE, META_ERROR_FAILED, MSG_UNKNOWN, "" },
+  { 3, FALSE, META_ERROR_FAILED, MSG_SCRIPTED, "" },
   /* An error with data: the data is delivered with the mapped error. */
-  { 99, TRUE, META_ERROR_FAILED, MSG_UNKNOWN, "x,y" },
+  { 99, TRUE, META_ERROR_FAILED, MSG_SCRIPTED, "x,y" },
 };
 
 static void
@@ -577,7 +582,7 @@ test_cache_error_mapping (Fixture *fx, gconstpointer data)
   isds_browser_testing_set_cache_error (fx->browser, 42);
   free_resources (mp_library_store_isds_get_countries (fx->store, NULL, NULL,
                                                        &error));
-  assert_error (error, META_ERROR_FAILED, MSG_UNKNOWN);
+  assert_error (error, META_ERROR_FAILED, MSG_CACHE);
   g_clear_error (&error);
 
   /* While connecting, E already says so and the cache error is not

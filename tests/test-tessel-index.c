@@ -283,7 +283,7 @@ test_errors (TesselFixture *fx, gconstpointer data)
   Run missing = tessel (fx, "index", "/no/such/folder", NULL);
   g_assert_cmpint (missing.status, ==, 1);
   g_assert_true (g_str_has_prefix (missing.err,
-                                   "tessel: cannot read '/no/such/folder'"));
+                                   "tessel: index: cannot read '/no/such/folder'"));
   run_clear (&missing);
 
   Run no_path = tessel (fx, "index", NULL);
@@ -315,7 +315,7 @@ test_errors (TesselFixture *fx, gconstpointer data)
                                       NULL));
   Run bad_db = tessel (fx, "ls", NULL);
   g_assert_cmpint (bad_db.status, ==, 1);
-  g_assert_true (g_str_has_prefix (bad_db.err, "tessel: cannot open database"));
+  g_assert_true (g_str_has_prefix (bad_db.err, "tessel: ls: cannot open database"));
   g_assert_cmpstr (bad_db.out, ==, "");
   run_clear (&bad_db);
 

@@ -26,6 +26,7 @@ struct Counts
   guint unchanged = 0;
   guint skipped = 0;
   guint absent = 0;
+  guint unmapped = 0; /* skipped: no plug-in for the extension */
 };
 
 /* Progress shown while batches run: a redrawn bar on a terminal, a plain
@@ -153,10 +154,13 @@ walk (const std::string &path, Walk *w, gboolean top)
     return;
   w->counts.seen++;
   /* An empty file has nothing to extract and cannot be judged later. */
-  if (st.st_size > 0 && meta_has_recognized_extension (path.c_str ()))
+  gboolean mapped = meta_has_recognized_extension (path.c_str ());
+  if (st.st_size > 0 && mapped)
     w->candidates.push_back (path);
   else
     w->counts.skipped++;
+  if (!mapped)
+    w->counts.unmapped++;
 }
 
 /* TRUE when the row of name matches the file on disk and is present:
@@ -241,20 +245,23 @@ tessel_cmd_index (int argc, char **argv)
           "progress bar is shown when stderr is a terminal.  The last line\n"
           "sums up: files seen, indexed, unchanged, skipped (unknown\n"
           "extension, empty, or nothing extracted), marked absent, and the\n"
-          "time taken.",
+          "time taken.  Folders are resolved (symbolic links followed), so a\n"
+          "folder reached through a link gives the same rows.  Exits 1 when\n"
+          "a path cannot be read, nothing could be stored, or no file had an\n"
+          "extension the configuration maps to a plug-in.",
           &common))
     return 2;
   if (argc < 2)
     {
-      tessel_error ("index: no PATH given (see 'tessel index --help')");
+      tessel_error ("no PATH given (see 'tessel index --help')");
       return 2;
     }
   if (batch_size < 1)
     {
-      tessel_error ("index: --batch must be at least 1");
+      tessel_error ("--batch must be at least 1");
       return 2;
     }
-  if (!tessel_open (&common))
+  if (!tessel_check_config (&common) || !tessel_open_or_create (&common))
     return 1;
 
   gint64 start = g_get_monotonic_time ();
@@ -262,10 +269,11 @@ tessel_cmd_index (int argc, char **argv)
   std::vector<std::string> roots;
   for (int i = 1; i < argc; i++)
     {
-      /* The plug-in and the rows want absolute names. */
-      g_autofree gchar *absolute = g_canonicalize_filename (argv[i], NULL);
-      roots.emplace_back (absolute);
-      walk (absolute, &w, TRUE);
+      /* The plug-in and the rows want absolute names, and one name per
+       * file whatever link led to its folder. */
+      g_autofree gchar *canonical = tessel_canonical_path (argv[i]);
+      roots.emplace_back (canonical);
+      walk (canonical, &w, TRUE);
     }
 
   std::vector<std::string> to_index;
@@ -323,6 +331,14 @@ tessel_cmd_index (int argc, char **argv)
                   not_stored, to_index.size ());
   if (!to_index.empty () && w.counts.indexed == 0)
     w.failed = TRUE;
+  /* Nothing was even tried: most likely the wrong configuration. */
+  if (w.counts.seen > 0 && w.counts.unmapped == w.counts.seen)
+    {
+      tessel_error ("none of the %u files has an extension that the "
+                    "configuration '%s' maps to a plug-in",
+                    w.counts.seen, tessel_config_path (&common));
+      w.failed = TRUE;
+    }
   w.counts.absent = mark_vanished (roots);
 
   double elapsed = (g_get_monotonic_time () - start) / 1e6;
