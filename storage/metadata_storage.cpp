@@ -1,6 +1,7 @@
 /* The storage connection, the table and its growth, the existence test
  * and the trim; plus the statement routines every storage call shares. */
 #include "metadata_storage-private.h"
+#include "metadata_storage_fts-private.h"
 #include "metadata_conf.h"
 #include "tessel-private.h"
 
@@ -208,7 +209,12 @@ storage_init (void)
    * table from being created (a file that is no database, a read-only
    * folder) leaves the library without a usable table: report it. */
   if (rc == SQLITE_OK || (rc != SQLITE_BUSY && table_exists ()))
-    return 1;
+    {
+      /* Without the word index the database still works; only finding by
+       * words fails. */
+      storage_ensure_search_index ();
+      return 1;
+    }
   sqlite3_close (storage_db);
   storage_db = NULL;
   return 0;
