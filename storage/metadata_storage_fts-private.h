@@ -6,6 +6,8 @@
 
 #include <glib.h>
 
+G_BEGIN_DECLS
+
 /* The index's table; its rowid is the rowid of the row in Metadata. */
 #define STORAGE_SEARCH_TABLE "MetadataSearch"
 
@@ -24,5 +26,7 @@ G_GNUC_INTERNAL gboolean storage_ensure_search_index (void);
  * character has a meaning of its own in the query.  NULL (for g_free) when
  * text is NULL or holds no word. */
 G_GNUC_INTERNAL gchar *storage_search_match_expression (const gchar *text);
+
+G_END_DECLS
 
 #endif /* TESSEL_METADATA_STORAGE_FTS_PRIVATE_H */

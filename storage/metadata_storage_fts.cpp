@@ -34,8 +34,8 @@
 /* Statements creating the index, in order, inside one transaction. */
 static const char *const create_sql[] = {
   "CREATE VIRTUAL TABLE " STORAGE_SEARCH_TABLE " USING fts5 (Title, Artist, "
-  "Album, Genre, Name, content = '', detail = column, tokenize = 'unicode61 "
-  "remove_diacritics 2')",
+  "Album, Genre, Name, content = '', tokenize = 'unicode61 remove_diacritics "
+  "2')",
   "INSERT INTO " STORAGE_SEARCH_TABLE " (rowid, Title, Artist, Album, Genre, "
   "Name) SELECT " INDEXED_VALUES ("Metadata") " FROM Metadata",
   "CREATE TRIGGER " TRIGGER_INSERT " AFTER INSERT ON Metadata BEGIN " ADD_ROW (
