@@ -76,6 +76,20 @@ objects_present (void)
   return count;
 }
 
+/* TRUE when the file lists the index's table, readable or not. */
+static gboolean
+table_listed (void)
+{
+  sqlite3_stmt *raw = NULL;
+  if (!storage_query_first_row ("SELECT name FROM sqlite_master WHERE type = "
+                                "'table' AND name = '" STORAGE_SEARCH_TABLE
+                                "'",
+                                &raw))
+    return FALSE;
+  sqlite3_finalize (raw);
+  return TRUE;
+}
+
 /* TRUE when the index's table exists and this SQLite can read it. */
 static gboolean
 index_readable (void)
@@ -118,7 +132,7 @@ storage_ensure_search_index (void)
   if (present == 4 && readable)
     return TRUE;
 
-  if (present > 0 && !readable)
+  if (!readable && table_listed ())
     {
       /* Made by an SQLite with FTS5, opened by one without: the triggers
        * would make every change of Metadata fail.  They go; the next open
@@ -137,7 +151,13 @@ storage_ensure_search_index (void)
   sql[n++] = "DROP TABLE IF EXISTS " STORAGE_SEARCH_TABLE;
   for (const char *s : create_sql)
     sql[n++] = s;
-  return run_transaction (sql, n);
+  if (run_transaction (sql, n))
+    return TRUE;
+  /* Triggers left without their table (someone dropped it) would make
+   * every change of Metadata fail. */
+  if (present > 0)
+    run_transaction (drop_sql, G_N_ELEMENTS (drop_sql));
+  return FALSE;
 }
 
 /* Letters, digits and private-use characters make words, as they do for

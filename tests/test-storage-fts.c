@@ -169,6 +169,47 @@ test_existing_database (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (after, ==, before);
 }
 
+/* The same file opened read-only: it opens and lists as before, finding
+ * fails with the store's error, and nothing is added to it. */
+static void
+test_read_only_existing (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  storage_close ();
+  /* The table dropped by hand leaves triggers that fail every insertion;
+   * opening again removes them (or builds the index anew). */
+  tessel_test_sql (fx->db, "DROP TABLE MetadataSearch");
+  g_assert_cmpint (storage_init (), ==, 1);
+  store_song ("/m/0.mp3", "Harbour Days");
+  ASSERT_FOUND ("harb", "/m/0.mp3");
+  storage_close ();
+  tessel_test_sql (fx->db, "DROP TRIGGER MetadataSearchInsert; DROP TRIGGER "
+                           "MetadataSearchDelete; DROP TRIGGER "
+                           "MetadataSearchUpdate; DROP TABLE MetadataSearch; "
+                           "INSERT INTO Metadata (Filename, Title, MIME, "
+                           "Present) VALUES ('/m/1.mp3', 'Harbour', "
+                           "'audio/mpeg', 1)");
+  g_autofree gchar *uri = g_strdup_printf ("file:%s?mode=ro", fx->db);
+  storage_set_path (uri);
+  g_assert_cmpint (storage_init (), ==, 1);
+
+  GError *error = NULL;
+  GList *songs = mp_library_store_database_get_songs (STORE, &error);
+  g_assert_no_error (error);
+  g_assert_cmpuint (g_list_length (songs), ==, 2);
+  g_list_free_full (songs, g_object_unref);
+  g_assert_null (mp_library_store_database_find (STORE, "harb", &error));
+  g_assert_error (error, g_quark_from_string ("Could not connect to media "
+                                              "database"),
+                  -1);
+  g_clear_error (&error);
+  g_autofree gchar *objects = tessel_test_sql_text (
+      fx->db, "SELECT count(*) FROM sqlite_master WHERE name LIKE "
+              "'MetadataSearch%'");
+  g_assert_cmpstr (objects, ==, "0");
+}
+
 /* A connection whose SQLite has no FTS5 (its modules dropped): the
  * triggers go, so that the table stays writable; find
  * fails with the store's error; the next open with FTS5 builds the index
@@ -218,6 +259,8 @@ main (int argc, char **argv)
   TESSEL_TEST_ADD ("/storage/fts/in-step-with-every-writer", test_in_step);
   TESSEL_TEST_ADD ("/storage/fts/existing-database-indexed-on-open",
                    test_existing_database);
+  TESSEL_TEST_ADD ("/storage/fts/read-only-existing-database",
+                   test_read_only_existing);
   TESSEL_TEST_ADD ("/storage/fts/without-fts5-table-stays-writable",
                    test_without_fts5);
   return g_test_run ();
