@@ -1,7 +1,8 @@
 /* How long each browse call of the database store takes on a generated
  * library, beside the bare query (the same SQL stepped through with no
  * objects made), what candidate indexes would change, and what they cost
- * the storing of new rows.
+ * the storing of new rows; and how long finding by words takes, and what
+ * the word index costs the storing.
  *
  * Usage: bench-library-store [--rows N]... [--repeat R] [--quick]
  *                            [--only TEXT]
@@ -365,6 +366,113 @@ exec_or_die (sqlite3 *db, const char *sql)
 
 const char *only_calls; /* --only */
 
+/* Wall-clock milliseconds: storing waits for the disk, which CPU time
+ * leaves out. */
+double
+wall_ms ()
+{
+  return g_get_monotonic_time () / 1000.0;
+}
+
+/* Removes the word index and its triggers, as a database that never had
+ * them; the next storage_init builds them again from the rows. */
+void
+drop_word_index (sqlite3 *db)
+{
+  exec_or_die (db, "DROP TRIGGER MetadataSearchInsert");
+  exec_or_die (db, "DROP TRIGGER MetadataSearchDelete");
+  exec_or_die (db, "DROP TRIGGER MetadataSearchUpdate");
+  exec_or_die (db, "DROP TABLE MetadataSearch");
+}
+
+sqlite3_int64
+query_int (sqlite3 *db, const char *sql)
+{
+  sqlite3_stmt *stmt = NULL;
+  sqlite3_int64 value = -1;
+  if (sqlite3_prepare_v2 (db, sql, -1, &stmt, NULL) == SQLITE_OK
+      && sqlite3_step (stmt) == SQLITE_ROW)
+    value = sqlite3_column_int64 (stmt, 0);
+  sqlite3_finalize (stmt);
+  return value;
+}
+
+/* Finding by words: the store's find call for texts from narrow to the
+ * broadest a player meets while the user types (one letter), and then
+ * storing with and without the word index, alternating, in one run. */
+void
+bench_find (sqlite3 *bare_db, int rows, int repeat, int store_count)
+{
+  MpLibraryStoreDatabase *s = mp_library_store_database_get_instance ();
+  static const char *texts[] = { "night 1234",  "Artist 0007", "album 0029 love",
+                                 "blüe 12",     "rain",        "r" };
+  printf ("\n-- find at %d rows (median of %d runs, CPU ms; the list "
+          "released)\n",
+          rows, repeat);
+  printf ("   %-24s %10s %8s\n", "text", "find", "rows");
+  for (const char *text : texts)
+    {
+      Call call{ text,
+                 [s, text] {
+                   return mp_library_store_database_find (s, text, NULL);
+                 },
+                 {} };
+      GList *found = call.store ();
+      guint count = g_list_length (found);
+      release (found);
+      Timing t = measure (call, bare_db, repeat);
+      printf ("   %-24s %10.3f %8u\n", text, t.store, count);
+    }
+  sqlite3_int64 page = query_int (bare_db, "PRAGMA page_size");
+  sqlite3_int64 pages = query_int (bare_db, "PRAGMA page_count");
+  sqlite3_int64 words
+      = query_int (bare_db, "SELECT sum(length(block)) FROM "
+                            "MetadataSearch_data")
+        + query_int (bare_db, "SELECT sum(length(sz)) + 8 * count(*) FROM "
+                              "MetadataSearch_docsize");
+  printf ("   word index: %.1f MB of a %.1f MB file\n", words / 1e6,
+          page * pages / 1e6);
+  fflush (stdout);
+  if (store_count <= 0)
+    return;
+
+  /* Rounds of storing with the index, then without; each round stores new
+   * names, so every store is an insertion. */
+  std::vector<double> cpu_with, cpu_without, wall_with, wall_without;
+  for (int round = 0; round < 3; round++)
+    for (int with = 1; with >= 0; with--)
+      {
+        if (with)
+          {
+            /* Opening builds the index again from the rows. */
+            storage_close ();
+            if (!storage_init ())
+              g_error ("storage_init failed");
+          }
+        else
+          drop_word_index (bare_db);
+        double w0 = wall_ms ();
+        double rate = storing_rate (store_count, 10 + round * 2 + with);
+        double wall_rate = store_count / ((wall_ms () - w0) / 1000.0);
+        (with ? cpu_with : cpu_without).push_back (rate);
+        (with ? wall_with : wall_without).push_back (wall_rate);
+      }
+  double cw = median (cpu_with), co = median (cpu_without);
+  double ww = median (wall_with), wo = median (wall_without);
+  printf ("\nstoring %d new rows into %d rows through storage_store, "
+          "median of 3 rounds (rows/s)\n",
+          store_count, rows);
+  printf ("   %-22s %12s %12s %8s\n", "", "with index", "without",
+          "ratio");
+  printf ("   %-22s %12.0f %12.0f %8.2f\n", "CPU time", cw, co, cw / co);
+  printf ("   %-22s %12.0f %12.0f %8.2f\n", "wall clock", ww, wo, ww / wo);
+  /* Leave the database as storage_init makes it. */
+  storage_close ();
+  if (!storage_init ())
+    g_error ("storage_init failed");
+  fflush (stdout);
+}
+
 void
 bench_library (int rows, int repeat, bool indexes, int store_count)
 {
@@ -421,6 +529,8 @@ bench_library (int rows, int repeat, bool indexes, int store_count)
               t.release);
     }
   fflush (stdout);
+  if (only_calls == NULL || strstr ("find", only_calls) != NULL)
+    bench_find (bare_db, rows, repeat, store_count);
 
   /* Each candidate index alone: the calls whose text names the column are
    * measured without it and with it, back to back. */

@@ -1,6 +1,7 @@
 /* The storage connection, the table and its growth, the existence test
  * and the trim; plus the statement routines every storage call shares. */
 #include "metadata_storage-private.h"
+#include "metadata_storage_fts-private.h"
 #include "metadata_conf.h"
 #include "tessel-private.h"
 
@@ -320,6 +321,9 @@ storage_init (void)
     {
       for (const char *addition : schema_additions)
         storage_exec_retry (addition);
+      /* Without the word index the database still works; only finding by
+       * words fails. */
+      storage_ensure_search_index ();
       return 1;
     }
   sqlite3_close (storage_db);

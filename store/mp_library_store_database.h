@@ -124,6 +124,40 @@ TESSEL_API GList *
 mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
                                      long period, GError **error);
 
+/**
+ * mp_library_store_database_find:
+ * @mp_library_store: the store
+ * @text: (nullable): what the user typed, UTF-8
+ * @error: (optional): the place for the error of a failed search
+ *
+ * Finds the present rows (songs, videos, streams and playlists alike)
+ * whose title, artist, album, genre or file name (the last component of
+ * the path or URL) hold every word of @text, so that a player can search
+ * as the user types.  A word is a run of letters and digits; each word of
+ * @text matches the words of a row that begin with it, without regard to
+ * case or accents: "cafe" finds "Café", "harb lig" finds "Harbour
+ * Lights".  Every other character only separates words and has no
+ * meaning of its own: quotes, operators and the like are never a query
+ * syntax.  Best matches come first: a word found in the title counts most,
+ * then in the artist, album, genre and file name, and in a short field more
+ * than in a long one; equal matches come in title and file name order.
+ * The resources carry the same properties as those of
+ * mp_library_store_database_get_media_by_uri().
+ *
+ * @text that holds no word (%NULL, empty, blanks or only punctuation)
+ * finds nothing: %NULL without an error.  When the search cannot run (the
+ * database lacks the word index: it is read-only and was made before the
+ * index existed, or this SQLite has no FTS5; or it stays locked), the
+ * result is %NULL and @error, if given and still empty, receives "Could
+ * not connect to media database", code -1, as for the other listings.
+ *
+ * Returns: (transfer full) (element-type MpMediaResource) (nullable): the
+ *   rows found, best first, each a new resource; %NULL for none.
+ */
+TESSEL_API GList *
+mp_library_store_database_find (MpLibraryStoreDatabase *mp_library_store,
+                                const gchar *text, GError **error);
+
 /* Aggregates: one resource per genre, artist or album with Count (songs)
  * and Length (their total seconds, -1 when none is known).  A non-zero
  * unknown_entry appends one resource for the songs without that value. */

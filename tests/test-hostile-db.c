@@ -18,6 +18,7 @@
 
 #include <glib/gstdio.h>
 
+#include "mp_library_store_database.h"
 #include "tessel-test.h"
 
 #define NOBODY 65534
@@ -516,6 +517,14 @@ test_read_only_file (TesselFixture *fx, gconstpointer data)
   MetaValue v = { .type = META_TYPE_INTEGER };
   g_assert_cmpint (storage_delete_by_key ("Track", v), ==, 0);
   storage_vacuum (0);
+  /* No word index could be added: finding fails, as the store fails. */
+  GError *error = NULL;
+  g_assert_null (mp_library_store_database_find (
+      mp_library_store_database_get_instance (), "title", &error));
+  g_assert_error (error, g_quark_from_string ("Could not connect to media "
+                                              "database"),
+                  -1);
+  g_clear_error (&error);
   meta_destruct ();
   assert_file_unchanged (fx->db, before);
   g_autofree gchar *count = tessel_test_sql_text (

@@ -1,6 +1,6 @@
 /* Browsing the library the way a media player sees it: songs, albums,
- * artists, genres, videos, playlists and the played/added windows, all
- * through the database store's calls. */
+ * artists, genres, videos, playlists, the played/added windows and finding
+ * by words, all through the database store's calls. */
 #include "tessel.h"
 
 #include <stdio.h>
@@ -180,7 +180,8 @@ enum class Browse
   UNPLAYED,
   PLAYED,
   ADDED,
-  STATS
+  STATS,
+  FIND
 };
 
 struct Options
@@ -190,6 +191,7 @@ struct Options
   gchar *genre = nullptr;
   gchar *by = nullptr;
   gchar *since = nullptr;
+  gchar *text = nullptr; /* find: the words given, joined by blanks */
   gboolean json = FALSE;
   ~Options ()
   {
@@ -198,6 +200,7 @@ struct Options
     g_free (genre);
     g_free (by);
     g_free (since);
+    g_free (text);
   }
 };
 
@@ -434,6 +437,10 @@ run_listing (Browse what, const Options &o, Listing &out)
           }
         break;
       }
+    case Browse::FIND:
+      list = mp_library_store_database_find (store, o.text, &error);
+      add_songs (out, list);
+      break;
     case Browse::UNPLAYED:
       list = mp_library_store_database_get_unplayed (store, &error);
       add_items (out, list, true);
@@ -521,9 +528,19 @@ browse (Browse what, int argc, char **argv, const char *summary)
   entries.push_back ({ NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL });
 
   TesselCommonOptions common;
-  if (!tessel_parse (&argc, &argv, entries.data (), "", summary, &common))
+  if (!tessel_parse (&argc, &argv, entries.data (),
+                     what == Browse::FIND ? "TEXT..." : "", summary, &common))
     return 2;
-  if (argc > 1)
+  if (what == Browse::FIND)
+    {
+      if (argc < 2)
+        {
+          tessel_error ("find needs the TEXT to look for");
+          return 2;
+        }
+      o.text = g_strjoinv (" ", argv + 1);
+    }
+  else if (argc > 1)
     {
       tessel_error ("unexpected argument '%s'", argv[1]);
       return 2;
@@ -608,6 +625,16 @@ tessel_cmd_added (int argc, char **argv)
 {
   return browse (Browse::ADDED, argc, argv,
                  "List items added recently, most recent first.");
+}
+
+int
+tessel_cmd_find (int argc, char **argv)
+{
+  return browse (Browse::FIND, argc, argv,
+                 "List the present items whose title, artist, album, genre "
+                 "or file name\nhold every word of TEXT, best matches first. "
+                 "Each word matches the\nwords that begin with it, without "
+                 "regard to case or accents.");
 }
 
 int

@@ -24,6 +24,8 @@ static const Command commands[] = {
   { "extract", "Print the metadata a plug-in extracts from files",
     tessel_cmd_extract },
   { "search", "Print the rows of an SQL query", tessel_cmd_search },
+  { "find", "Find items by words of title, artist, album, genre, file",
+    tessel_cmd_find },
   { "songs", "List songs, of one artist, album or genre", tessel_cmd_songs },
   { "albums", "List albums with song counts and lengths", tessel_cmd_albums },
   { "artists", "List artists with song counts and lengths",

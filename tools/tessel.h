@@ -111,6 +111,7 @@ int tessel_cmd_unplayed (int argc, char **argv);
 int tessel_cmd_played (int argc, char **argv);
 int tessel_cmd_added (int argc, char **argv);
 int tessel_cmd_stats (int argc, char **argv);
+int tessel_cmd_find (int argc, char **argv);
 
 /* Browsing the radio directory through the directory store
  * (tessel-radio.cpp). */
