@@ -1,0 +1,177 @@
+#include "tessel-scan.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "tessel.h"
+
+std::string
+tessel_scan_root (const char *arg)
+{
+  char resolved[PATH_MAX];
+  if (realpath (arg, resolved) != NULL)
+    return resolved;
+  g_autofree gchar *absolute = g_canonicalize_filename (arg, NULL);
+  return absolute;
+}
+
+gboolean
+tessel_scan_is_below (const std::string &name, const std::string &root)
+{
+  return name.compare (0, root.size (), root) == 0
+         && (name.size () == root.size () || root == "/"
+             || name[root.size ()] == '/');
+}
+
+/* One line on stderr, naming the command when the scan has one. */
+static void
+scan_error (const TesselScan *scan, const char *what, const std::string &path,
+            const char *why)
+{
+  if (scan->command != nullptr)
+    tessel_error ("%s: %s '%s': %s", scan->command, what, path.c_str (), why);
+  else
+    tessel_error ("%s '%s': %s", what, path.c_str (), why);
+}
+
+void
+tessel_scan_walk (const std::string &path, TesselScan *scan, gboolean top)
+{
+  struct stat st;
+  if ((top ? stat (path.c_str (), &st) : lstat (path.c_str (), &st)) != 0)
+    {
+      if (top)
+        {
+          scan_error (scan, "cannot read", path, g_strerror (errno));
+          scan->failed = TRUE;
+        }
+      return;
+    }
+  if (S_ISLNK (st.st_mode))
+    {
+      /* A link to a file counts as the file. */
+      if (stat (path.c_str (), &st) != 0 || !S_ISREG (st.st_mode))
+        return;
+    }
+  if (S_ISDIR (st.st_mode))
+    {
+      g_autoptr (GError) error = NULL;
+      g_autoptr (GDir) dir = g_dir_open (path.c_str (), 0, &error);
+      if (dir == NULL)
+        {
+          scan_error (scan, "cannot read folder", path, error->message);
+          scan->failed = TRUE;
+          return;
+        }
+      scan->folders.push_back (path);
+      std::vector<std::string> names;
+      const gchar *name;
+      while ((name = g_dir_read_name (dir)) != NULL)
+        names.emplace_back (name);
+      std::sort (names.begin (), names.end ());
+      for (const std::string &n : names)
+        tessel_scan_walk (path == "/" ? "/" + n : path + "/" + n, scan, FALSE);
+      return;
+    }
+  if (!S_ISREG (st.st_mode))
+    return;
+  scan->counts.seen++;
+  /* An empty file has nothing to extract and cannot be judged later. */
+  if (st.st_size > 0 && meta_has_recognized_extension (path.c_str ()))
+    scan->candidates.push_back (path);
+  else
+    scan->counts.skipped++;
+}
+
+gboolean
+tessel_scan_judge (const std::string &name, TesselScan *scan)
+{
+  gchar modified = 1, present = 0;
+  if (!meta_is_modified_or_new (name.c_str (), &modified, &present))
+    {
+      scan->counts.skipped++; /* empty, or not a regular file any more */
+      return FALSE;
+    }
+  if (modified)
+    return TRUE;
+  /* Back after having been marked absent, unchanged. */
+  if (!present)
+    meta_set_present (name.c_str ());
+  scan->counts.unchanged++;
+  return FALSE;
+}
+
+std::vector<std::string>
+tessel_scan_judge_all (TesselScan *scan)
+{
+  std::vector<std::string> to_index;
+  for (const std::string &name : scan->candidates)
+    if (tessel_scan_judge (name, scan))
+      to_index.push_back (name);
+  return to_index;
+}
+
+void
+tessel_scan_hand_over (const std::vector<std::string> &names, gsize first,
+                       gsize n, MetaProgressFunc progress)
+{
+  std::vector<gchar *> batch;
+  for (gsize i = 0; i < n; i++)
+    batch.push_back (const_cast<gchar *> (names[first + i].c_str ()));
+  batch.push_back (NULL);
+  meta_add_files_with_check (batch.data (), static_cast<gint> (n), progress,
+                             0);
+}
+
+gboolean
+tessel_scan_row_is_current (const std::string &name)
+{
+  gchar modified = 1, present = 0;
+  return meta_is_modified_or_new (name.c_str (), &modified, &present)
+         && !modified && present;
+}
+
+guint
+tessel_scan_mark_vanished (const std::vector<std::string> &roots)
+{
+  gchar **names = NULL;
+  if (!meta_get_file_list (&names) || names == NULL)
+    {
+      free (names);
+      return 0;
+    }
+  guint marked = 0;
+  for (gchar **n = names; *n != NULL; n++)
+    {
+      const gchar *name = *n;
+      gboolean below = FALSE;
+      for (const std::string &root : roots)
+        if (tessel_scan_is_below (name, root))
+          below = TRUE;
+      gint32 present = 0;
+      if (below && !g_file_test (name, G_FILE_TEST_EXISTS)
+          && meta_read_integer (name, "Present", &present) && present
+          && meta_file_absent (name))
+        marked++;
+    }
+  for (gchar **n = names; *n != NULL; n++)
+    g_free (*n);
+  free (names);
+  return marked;
+}
+
+void
+tessel_scan_print_summary (FILE *out, const TesselScanCounts &counts,
+                           double seconds)
+{
+  fprintf (out,
+           "%u seen, %u indexed, %u unchanged, %u skipped, %u marked absent, "
+           "%.1fs\n",
+           counts.seen, counts.indexed, counts.unchanged, counts.skipped,
+           counts.absent, seconds);
+  fflush (out);
+}
