@@ -255,7 +255,7 @@ refuse_watch (Watcher *w, const std::string &folder)
       tessel_error ("watch: the kernel refuses more inotify watches; "
                     "folders beyond the limit are rescanned every %d "
                     "seconds instead (raise fs.inotify.max_user_watches, "
-                    "e.g. sysctl fs.inotify.max_user_watches=524288)",
+                    "e.g. to 524288 with sysctl)",
                     w->rescan_seconds);
       w->limit_reported = TRUE;
     }
@@ -301,10 +301,25 @@ watch_folder (Watcher *w, const std::string &folder)
 void
 drop_folders_below (Watcher *w, const std::string &path)
 {
-  each_below (w->folders, path,
-              [w] (const std::string &k) { w->folders.erase (k); });
+  std::set<std::pair<dev_t, ino_t>> dropped;
+  each_below (w->folders, path, [w, &dropped] (const std::string &k) {
+    dropped.emplace (w->folders[k].dev, w->folders[k].ino);
+    w->folders.erase (k);
+  });
   each_below (w->unwatched, path,
               [w] (const std::string &k) { w->unwatched.erase (k); });
+  /* A folder moved away may already be followed under its new name: the
+   * kernel keeps one watch per folder, and dropping the old name's
+   * monitor took it from the new one too.  Set those up again. */
+  std::vector<std::string> shared;
+  for (const auto &f : w->folders)
+    if (dropped.count ({ f.second.dev, f.second.ino }) > 0)
+      shared.push_back (f.first);
+  for (const std::string &folder : shared)
+    {
+      w->folders.erase (folder);
+      watch_folder (w, folder);
+    }
 }
 
 void
