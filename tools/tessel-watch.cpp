@@ -624,11 +624,21 @@ unmounted (Watcher *w, const std::string &path)
 {
   drop_folders_below (w, path);
   mark_below_absent (w, path);
+  /* Events from before the unmount would find the mount point's own
+   * folder, or nothing. */
   for (auto it = w->queue.begin (); it != w->queue.end ();)
     if (tessel_scan_is_below (*it, path))
       {
         w->queued.erase (*it);
         it = w->queue.erase (it);
+      }
+    else
+      ++it;
+  for (auto it = w->pending_order.begin (); it != w->pending_order.end ();)
+    if (tessel_scan_is_below (it->first, path))
+      {
+        w->pending.erase (it->first);
+        it = w->pending_order.erase (it);
       }
     else
       ++it;
