@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -135,32 +134,52 @@ tessel_scan_row_is_current (const std::string &name)
          && !modified && present;
 }
 
+/* text as an SQL string literal. */
+static std::string
+sql_literal (const std::string &text)
+{
+  std::string literal = "'";
+  for (char c : text)
+    literal += c == '\'' ? std::string ("''") : std::string (1, c);
+  return literal + "'";
+}
+
+static void
+collect_name (const gchar *filename, gchar **keys, gchar **values,
+              gpointer user_data, gint search_id) noexcept
+{
+  (void) keys, (void) values, (void) search_id;
+  if (filename != NULL)
+    static_cast<std::vector<std::string> *> (user_data)->emplace_back (
+        filename);
+}
+
+/* Only the rows below the roots are read: a range of the name index ("/"
+ * is followed by "0" in byte order), so that the cost follows the folders
+ * looked at, not the size of the library. */
 guint
 tessel_scan_mark_vanished (const std::vector<std::string> &roots)
 {
-  gchar **names = NULL;
-  if (!meta_get_file_list (&names) || names == NULL)
-    {
-      free (names);
-      return 0;
-    }
   guint marked = 0;
-  for (gchar **n = names; *n != NULL; n++)
+  for (const std::string &root : roots)
     {
-      const gchar *name = *n;
-      gboolean below = FALSE;
-      for (const std::string &root : roots)
-        if (tessel_scan_is_below (name, root))
-          below = TRUE;
-      gint32 present = 0;
-      if (below && !g_file_test (name, G_FILE_TEST_EXISTS)
-          && meta_read_integer (name, "Present", &present) && present
-          && meta_file_absent (name))
-        marked++;
+      std::string below = root == "/" ? "/" : root + "/";
+      std::string after = below.substr (0, below.size () - 1) + "0";
+      std::string query = "SELECT Filename FROM Metadata WHERE Filename = "
+                          + sql_literal (root) + " OR (Filename >= "
+                          + sql_literal (below) + " AND Filename < "
+                          + sql_literal (after) + ")";
+      std::vector<std::string> names;
+      meta_search_sync (query.c_str (), collect_name, &names);
+      for (const std::string &name : names)
+        {
+          gint32 present = 0;
+          if (!g_file_test (name.c_str (), G_FILE_TEST_EXISTS)
+              && meta_read_integer (name.c_str (), "Present", &present)
+              && present && meta_file_absent (name.c_str ()))
+            marked++;
+        }
     }
-  for (gchar **n = names; *n != NULL; n++)
-    g_free (*n);
-  free (names);
   return marked;
 }
 
