@@ -41,7 +41,7 @@ start_watcher() {
   watcher=$!
   i=0
   until grep -q ' seen, ' "$log"; do
-    i=$((i + 1)); [ "$i" -lt 6000 ] || { echo "bench-watch: no start" >&2; exit 1; }
+    i=$((i + 1)); [ "$i" -lt 24000 ] || { echo "bench-watch: no start" >&2; exit 1; }
     sleep 0.05
   done
 }
@@ -124,8 +124,8 @@ if [ ! -d "$lib" ]; then
   mv "$lib.part" "$lib"
 fi
 echo "mp3 libfakeok" >"$work/fake.conf"
-rm -f "$work/idle.db"
-start_watcher "$work/idle.log" --database "$work/idle.db" --config "$work/fake.conf" "$lib"
+rm -f "$dbdir/bench-watch-idle.db"
+start_watcher "$work/idle.log" --database "$dbdir/bench-watch-idle.db" --config "$work/fake.conf" "$lib"
 ticks() { awk '{ print $14 + $15 }' "/proc/$watcher/stat"; }
 hz=$(getconf CLK_TCK)
 before=$(ticks)
