@@ -270,7 +270,7 @@ test_find (TesselFixture *fx, gconstpointer data)
   g_clear_pointer (&err, g_free);
   const char *missing[] = { "find", "--json", NULL };
   g_assert_cmpint (run_tool (fx, missing, &out, &err), ==, 2);
-  g_assert_cmpstr (err, ==, "tessel: find needs the TEXT to look for\n");
+  g_assert_cmpstr (err, ==, "tessel: find: no TEXT given (see 'tessel find --help')\n");
   g_assert_cmpstr (out, ==, "");
 }
 

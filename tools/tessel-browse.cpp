@@ -535,7 +535,7 @@ browse (Browse what, int argc, char **argv, const char *summary)
     {
       if (argc < 2)
         {
-          tessel_error ("find needs the TEXT to look for");
+          tessel_error ("no TEXT given (see 'tessel find --help')");
           return 2;
         }
       o.text = g_strjoinv (" ", argv + 1);

@@ -19,6 +19,8 @@ struct Command
 static const Command commands[] = {
   { "init", "Create or open the database", tessel_cmd_init },
   { "index", "Index new and changed media files in folders", tessel_cmd_index },
+  { "watch", "Keep the database current as files and cards come and go",
+    tessel_cmd_watch },
   { "ls", "List the stored rows as a table", tessel_cmd_ls },
   { "prune", "Remove the rows of files marked absent", tessel_cmd_prune },
   { "extract", "Print the metadata a plug-in extracts from files",

@@ -95,6 +95,7 @@ void tessel_print_table_aligned (FILE *out, const char *const *header,
 /* Subcommands: argv[0] is the subcommand's name. */
 int tessel_cmd_init (int argc, char **argv);
 int tessel_cmd_index (int argc, char **argv);
+int tessel_cmd_watch (int argc, char **argv);
 int tessel_cmd_ls (int argc, char **argv);
 int tessel_cmd_prune (int argc, char **argv);
 int tessel_cmd_extract (int argc, char **argv);
