@@ -34,6 +34,7 @@ struct SearchRun
   int wake_fd; /* written by a canceller to wake the reader */
   MetaSearchFunc callback;
   gpointer user_data;
+  GDestroyNotify notify; /* called with user_data once no callback follows */
   pid_t pid;
   int id;
   guint64 serial;
@@ -182,6 +183,8 @@ finish_search (SearchRun *run)
   pthread_mutex_unlock (&search_lock);
 
   close (run->wake_fd);
+  if (run->notify != NULL)
+    run->notify (run->user_data);
   g_free (run);
 }
 
@@ -257,8 +260,15 @@ extern "C" int
 meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
                    gpointer user_data)
 {
-  if (query == NULL || callback == NULL)
-    return -1;
+  return meta_search_async_full (priority, query, callback, user_data, NULL);
+}
+
+/* Starts the search; on failure returns -1 with the slot released, the
+ * user data not yet handed to notify. */
+static int
+start_search (gint priority, const gchar *query, MetaSearchFunc callback,
+              gpointer user_data, GDestroyNotify notify)
+{
   int id = reserve_slot ();
   if (id < 0)
     return -1;
@@ -297,6 +307,7 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
       run->wake_fd = wake_fd;
       run->callback = callback;
       run->user_data = user_data;
+      run->notify = notify;
       run->pid = pid;
       run->id = id;
 
@@ -331,6 +342,19 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
   close (wake_fd);
   release_slot (id);
   return -1;
+}
+
+extern "C" int
+meta_search_async_full (gint priority, const gchar *query,
+                        MetaSearchFunc callback, gpointer user_data,
+                        GDestroyNotify notify)
+{
+  int id = query != NULL && callback != NULL
+               ? start_search (priority, query, callback, user_data, notify)
+               : -1;
+  if (id < 0 && notify != NULL)
+    notify (user_data);
+  return id;
 }
 
 extern "C" int
