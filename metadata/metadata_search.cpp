@@ -163,12 +163,17 @@ read_results (SearchRun *run)
     }
 }
 
-/* Reaps the child and frees the slot, then the run.  The child is first
+/* Releases the user data, reaps the child and frees the slot, then the
+ * run.  The child is first
  * waited for without being reaped: until then its pid cannot be given to
  * another process, so a canceller holding search_lock may still signal it. */
 static void
 finish_search (SearchRun *run)
 {
+  /* No callback follows; a canceller waiting for the search to finish
+   * returns after this too. */
+  if (run->notify != NULL)
+    run->notify (run->user_data);
   siginfo_t info;
   while (waitid (P_PID, run->pid, &info, WEXITED | WNOWAIT) != 0
          && errno == EINTR)
@@ -183,8 +188,6 @@ finish_search (SearchRun *run)
   pthread_mutex_unlock (&search_lock);
 
   close (run->wake_fd);
-  if (run->notify != NULL)
-    run->notify (run->user_data);
   g_free (run);
 }
 
