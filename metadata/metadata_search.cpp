@@ -47,6 +47,7 @@ struct SearchRun
   int wake_fd; /* written by a canceller to wake the reader */
   MetaSearchFunc callback;
   gpointer user_data;
+  GDestroyNotify notify; /* called with user_data once no callback follows */
   pid_t pid;
   int pidfd; /* the search process, or -1 on kernels without pidfds */
   int id;
@@ -176,7 +177,8 @@ read_results (SearchRun *run)
     }
 }
 
-/* Reaps the search process and frees the slot, then the run.  With a
+/* Releases the user data, reaps the search process and frees the slot,
+ * then the run.  With a
  * pidfd the process is waited for by that descriptor: a canceller signals
  * through it too, so neither can reach another process, even when an
  * application that ignores SIGCHLD has let the kernel reap ours already.
@@ -186,6 +188,10 @@ read_results (SearchRun *run)
 static void
 finish_search (SearchRun *run)
 {
+  /* No callback follows; a canceller waiting for the search to finish
+   * returns after this too. */
+  if (run->notify != NULL)
+    run->notify (run->user_data);
   siginfo_t info;
   if (run->pidfd >= 0)
     while (waitid (SEARCH_P_PIDFD, run->pidfd, &info, WEXITED) != 0
@@ -392,8 +398,15 @@ extern "C" int
 meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
                    gpointer user_data)
 {
-  if (query == NULL || callback == NULL)
-    return -1;
+  return meta_search_async_full (priority, query, callback, user_data, NULL);
+}
+
+/* Starts the search; on failure returns -1 with the slot released, the
+ * user data not yet handed to notify. */
+static int
+start_search (gint priority, const gchar *query, MetaSearchFunc callback,
+              gpointer user_data, GDestroyNotify notify)
+{
   int id = reserve_slot ();
   if (id < 0)
     return -1;
@@ -431,6 +444,7 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
       run->wake_fd = wake_fd;
       run->callback = callback;
       run->user_data = user_data;
+      run->notify = notify;
       run->pid = pid;
       run->pidfd = pidfd;
       run->id = id;
@@ -475,6 +489,19 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
   close (wake_fd);
   release_slot (id);
   return -1;
+}
+
+extern "C" int
+meta_search_async_full (gint priority, const gchar *query,
+                        MetaSearchFunc callback, gpointer user_data,
+                        GDestroyNotify notify)
+{
+  int id = query != NULL && callback != NULL
+               ? start_search (priority, query, callback, user_data, notify)
+               : -1;
+  if (id < 0 && notify != NULL)
+    notify (user_data);
+  return id;
 }
 
 extern "C" int

@@ -41,6 +41,8 @@ typedef struct
   gboolean reopen;         /* close and reopen the database in each call */
   gint reopen_failures;
   gboolean wrong_thread;   /* the slot did not name the calling thread */
+  gint notified;           /* calls of the user data's release */
+  gint ends_at_notify;     /* end calls made before the release */
 } Collector;
 
 static void
@@ -702,6 +704,72 @@ test_async_cancel_long_search (TesselFixture *fx, gconstpointer data)
   collector_clear (&c);
 }
 
+/* The release of the user data: how often, and how many end calls had
+ * been made by then. */
+static void
+count_notify (gpointer user_data)
+{
+  Collector *c = user_data;
+  g_mutex_lock (&c->lock);
+  c->notified++;
+  c->ends_at_notify = c->ends;
+  g_mutex_unlock (&c->lock);
+}
+
+static void
+test_async_full_releases_user_data (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+
+  /* After the end call of a finished search. */
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async_full (0, "SELECT 1 AS one", collect, &c,
+                                           count_notify),
+                   ==, 0);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
+  g_assert_cmpint (c.notified, ==, 1);
+  g_assert_cmpint (c.ends_at_notify, ==, 1);
+  collector_clear (&c);
+
+  /* By the time a cancellation returns, without an end call. */
+  collector_init (&c, 0);
+  g_assert_cmpint (
+      meta_search_async_full (0, endless, collect, &c, count_notify), ==, 0);
+  g_assert_true (collector_wait (&c, 1));
+  /* A search refused while the slot is taken releases its data at once. */
+  Collector refused;
+  collector_init (&refused, 0);
+  g_assert_cmpint (meta_search_async_full (0, "SELECT 1", collect, &refused,
+                                           count_notify),
+                   ==, -1);
+  g_assert_cmpint (refused.notified, ==, 1);
+  g_assert_cmpuint (refused.calls->len, ==, 0);
+  collector_clear (&refused);
+  g_assert_cmpint (meta_search_cancel (0), ==, 0);
+  g_assert_cmpint (c.notified, ==, 1);
+  g_assert_cmpint (c.ends_at_notify, ==, 0);
+  collector_clear (&c);
+
+  /* Refused arguments, and no notify at all. */
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async_full (0, NULL, collect, &c,
+                                           count_notify),
+                   ==, -1);
+  g_assert_cmpint (meta_search_async_full (0, "SELECT 1", NULL, &c,
+                                           count_notify),
+                   ==, -1);
+  g_assert_cmpint (c.notified, ==, 2);
+  g_assert_cmpint (meta_search_async_full (0, "SELECT 1", collect, &c, NULL),
+                   ==, 0);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
+  g_assert_cmpint (c.notified, ==, 2);
+  collector_clear (&c);
+}
+
 static void
 test_async_cancel_inside_callback (TesselFixture *fx, gconstpointer data)
 {
@@ -1112,6 +1180,8 @@ main (int argc, char **argv)
   ADD ("/search/async/second-search-refused",
        test_async_second_search_refused);
   ADD ("/search/async/helper-missing", test_async_helper_missing);
+  ADD ("/search/async/full-releases-user-data",
+       test_async_full_releases_user_data);
   ADD ("/search/cancel/ids", test_cancel_ids);
   ADD ("/search/cancel/reaped-pid-not-killed",
        test_async_reaped_pid_not_killed);

@@ -1104,6 +1104,70 @@ test_path_unrecognised_while_connecting (Fixture *fx, gconstpointer data)
   heard_clear (&h);
 }
 
+/* The call for bindings: the error location holds only failures, and
+ * every call, an unknown category included, makes exactly one callback. */
+static void
+test_browse_for_bindings (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  Heard h = { 0 };
+  GError *error = NULL;
+  gboolean connecting = TRUE;
+
+  /* While the connection comes up the request waits, and that is no
+   * error. */
+  g_assert_null (mp_library_store_isds_browse (fx->store, NULL, heard_cb, &h,
+                                               &connecting, &error));
+  g_assert_no_error (error);
+  g_assert_true (connecting);
+  g_assert_cmpint (h.calls, ==, 0);
+  go_online (fx);
+  g_assert_cmpint (h.calls, ==, 1);
+  heard_clear (&h);
+
+  isds_browser_testing_set_cached (fx->browser, ISDS_TESTING_GENRE_CHANNELS,
+                                   "Jazz", channel_listing ("jazz"));
+  const gchar *jazz[] = { "genres", "Jazz", NULL };
+  gchar *titles = take_titles (mp_library_store_isds_browse (
+      fx->store, jazz, heard_cb, &h, &connecting, &error));
+  g_assert_cmpstr (titles, ==, "jazz-one,jazz-two");
+  g_free (titles);
+  g_assert_no_error (error);
+  g_assert_false (connecting);
+  assert_log (fx, BROWSER_CONNECT
+                  ";cached_genre_channels:Jazz;list_genre_channels:Jazz");
+  run_loop ();
+  assert_heard_once (&h, TRUE, META_ERROR_SUCCESS, MSG_OK);
+  heard_clear (&h);
+
+  /* Paths the path call would leave without any callback. */
+  const gchar *unknown[][3] = { { "Genres", NULL, NULL },
+                                { "radio", "x", NULL },
+                                { "genres\nJazz", NULL, NULL } };
+  for (gsize i = 0; i < G_N_ELEMENTS (unknown); i++)
+    {
+      g_assert_null (mp_library_store_isds_browse (fx->store, unknown[i],
+                                                   heard_cb, &h, NULL,
+                                                   &error));
+      g_assert_no_error (error);
+      assert_heard_once (&h, FALSE, META_ERROR_PATH_UNKNOWN, MSG_PATH);
+      heard_clear (&h);
+    }
+
+  /* A failure: the error, no list, and the callback once as usual. */
+  isds_browser_testing_set_cached (fx->browser, ISDS_TESTING_ROOT, NULL,
+                                   listing ("a"));
+  isds_browser_testing_set_cache_error (fx->browser, 42);
+  g_assert_null (mp_library_store_isds_browse (fx->store, NULL, heard_cb, &h,
+                                               NULL, &error));
+  assert_error (error, META_ERROR_FAILED, MSG_UNKNOWN);
+  g_clear_error (&error);
+  run_loop ();
+  g_assert_cmpint (h.calls, ==, 1);
+  heard_clear (&h);
+  g_free (isds_browser_testing_take_log (fx->browser));
+}
+
 /* A callback that asks again when its request is cancelled. */
 typedef struct
 {
@@ -1329,6 +1393,7 @@ main (int argc, char **argv)
     }
   add ("/isds/path/unrecognised-while-connecting",
        test_path_unrecognised_while_connecting);
+  add ("/isds/path/browse-for-bindings", test_browse_for_bindings);
 
   add ("/isds/waiting/callback-parks-during-replacement",
        test_callback_parks_during_replacement);
