@@ -109,8 +109,16 @@ test_failures (TesselFixture *fx, gconstpointer data)
   g_autofree gchar *out = NULL, *err = NULL;
   g_assert_cmpint (run_search (fx, bad, &out, &err), ==, 1);
   g_assert_cmpstr (out, ==, "");
-  g_assert_cmpstr (err, ==, "tessel: search: the query failed: SELECT "
-                            "Filename FROM Metdata\n");
+  g_assert_cmpstr (err, ==, "tessel: search: the query failed: no such "
+                            "table: Metdata\n");
+  /* Asynchronously too, with SQLite's reason. */
+  const char *bad_async[] = { "--async", "SELECT Filename FROM Metdata",
+                              NULL };
+  g_autofree gchar *out4 = NULL, *err4 = NULL;
+  g_assert_cmpint (run_search (fx, bad_async, &out4, &err4), ==, 1);
+  g_assert_cmpstr (out4, ==, "");
+  g_assert_cmpstr (err4, ==, "tessel: search: the query failed: no such "
+                             "table: Metdata\n");
 
   const char *missing[] = { NULL };
   g_autofree gchar *out2 = NULL, *err2 = NULL;

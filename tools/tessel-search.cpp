@@ -25,6 +25,7 @@ struct Results
   pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
   std::vector<Row> rows;
   bool ended = false;
+  gchar *failure = nullptr; /* why an asynchronous search failed */
 };
 
 void
@@ -38,7 +39,13 @@ collect (const gchar *filename, gchar **keys, gchar **values,
   try
     {
       if (keys == NULL)
-        results->ended = true;
+        {
+          GError *error = NULL;
+          if (!meta_search_end_status (&error))
+            results->failure = g_strdup (error->message);
+          g_clear_error (&error);
+          results->ended = true;
+        }
       else
         {
           Row row;
@@ -53,6 +60,31 @@ collect (const gchar *filename, gchar **keys, gchar **values,
     }
   pthread_cond_signal (&results->cond);
   pthread_mutex_unlock (&results->lock);
+}
+
+/* A row of the synchronous search, with its NULL and empty cells left
+ * out as the asynchronous search leaves them out, so both forms print the
+ * same. */
+void
+collect_columns (gint columns, const gchar *const *names, const gint *types,
+                 const gchar *const *values, gpointer user_data) noexcept
+{
+  (void) types;
+  auto results = static_cast<Results *> (user_data);
+  if (values == NULL)
+    return;
+  try
+    {
+      Row row;
+      for (gint i = 0; i < columns; i++)
+        if (values[i] != NULL && *values[i] != '\0' && *names[i] != '\0')
+          row.emplace_back (names[i], values[i]);
+      results->rows.push_back (std::move (row));
+    }
+  catch (...)
+    {
+      /* Out of memory: the row is lost, the search goes on. */
+    }
 }
 
 /* Column names in the order they first appear; a row leaves out its NULL
@@ -188,7 +220,6 @@ tessel_cmd_search (int argc, char **argv)
         }
       else
         {
-          /* A query that fails in the search process just ends early. */
           pthread_mutex_lock (&results.lock);
           while (!results.ended)
             pthread_cond_wait (&results.cond, &results.lock);
@@ -204,12 +235,23 @@ tessel_cmd_search (int argc, char **argv)
                 break;
               g_usleep (1000);
             }
+          if (results.failure != nullptr)
+            {
+              tessel_error ("search: the query failed: %s", results.failure);
+              status = 1;
+            }
         }
     }
-  else if (!meta_search_sync (argv[1], collect, &results))
+  else
     {
-      tessel_error ("search: the query failed: %s", argv[1]);
-      status = 1;
+      GError *error = NULL;
+      if (!meta_search_columns (argv[1], collect_columns, &results, &error))
+        {
+          tessel_error ("search: the query failed: %s",
+                        error != NULL ? error->message : argv[1]);
+          g_clear_error (&error);
+          status = 1;
+        }
     }
 
   if (status == 0)
@@ -219,6 +261,7 @@ tessel_cmd_search (int argc, char **argv)
       else if (!results.rows.empty ())
         print_table (results.rows);
     }
+  g_free (results.failure);
   meta_destruct ();
   return status;
 }
