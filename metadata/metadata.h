@@ -364,6 +364,31 @@ TESSEL_API int meta_search_async_full (gint priority, const gchar *query,
                                        gpointer user_data,
                                        GDestroyNotify notify);
 
+/* From inside the end call of a search: 1 when its query completed, 0
+ * when it failed, with error (META_ERROR_FAILED) set to SQLite's reason.
+ * Only an asynchronous search ends with a failure (a synchronous one
+ * makes no call then); anywhere else the result is 1. */
+TESSEL_API int meta_search_end_status (GError **error);
+
+/* One call of meta_search_columns: every result column of the query, in
+ * its order, duplicates included.  The first call is the header, with
+ * types and values NULL; then one call per row, where types[i] is
+ * META_TYPE_INTEGER, META_TYPE_FLOAT, META_TYPE_TEXT, or META_TYPE_NONE
+ * for a NULL or a blob (whose value is then NULL), and values[i] is the
+ * value as SQLite writes it as text.  The texts belong to the search. */
+typedef void (*MetaColumnsFunc) (gint columns, const gchar *const *names,
+                                 const gint *types,
+                                 const gchar *const *values,
+                                 gpointer user_data);
+
+/* Runs query on the calling thread like meta_search_sync, reading every
+ * row before the first call (so calls may use the library), and returns
+ * 1 after the header and the rows; 0 without any call when the query
+ * fails, with error (META_ERROR_FAILED) set to SQLite's reason. */
+TESSEL_API int meta_search_columns (const gchar *query,
+                                    MetaColumnsFunc callback,
+                                    gpointer user_data, GError **error);
+
 /* The asynchronous search slot: one, so at most one asynchronous search
  * runs at a time and its id is 0.  state is -1 when free and -2 while a
  * search is reserved or running; it reads 0 (taken) until meta_init.

@@ -43,7 +43,8 @@ MetaSearchSlot search_ids[META_SEARCH_SLOTS];
  * the starter, freed by the reader when it has finished. */
 struct SearchRun
 {
-  int fd;      /* read end of the result pipe */
+  int fd;        /* read end of the result pipe */
+  int reason_fd; /* read end of the helper's standard error */
   int wake_fd; /* written by a canceller to wake the reader */
   MetaSearchFunc callback;
   gpointer user_data;
@@ -186,6 +187,20 @@ read_results (SearchRun *run)
  * then its pid cannot be given to another process, so a canceller holding
  * search_lock may still signal it. */
 static void
+await_exit (SearchRun *run, siginfo_t *info)
+{
+  memset (info, 0, sizeof *info);
+  if (run->pidfd >= 0)
+    while (waitid (SEARCH_P_PIDFD, run->pidfd, info, WEXITED | WNOWAIT) != 0
+           && errno == EINTR)
+      ;
+  else
+    while (waitid (P_PID, run->pid, info, WEXITED | WNOWAIT) != 0
+           && errno == EINTR)
+      ;
+}
+
+static void
 finish_search (SearchRun *run)
 {
   /* No callback follows; a canceller waiting for the search to finish
@@ -193,16 +208,13 @@ finish_search (SearchRun *run)
   if (run->notify != NULL)
     run->notify (run->user_data);
   siginfo_t info;
+  await_exit (run, &info);
+  pthread_mutex_lock (&search_lock);
   if (run->pidfd >= 0)
     while (waitid (SEARCH_P_PIDFD, run->pidfd, &info, WEXITED) != 0
            && errno == EINTR)
       ;
   else
-    while (waitid (P_PID, run->pid, &info, WEXITED | WNOWAIT) != 0
-           && errno == EINTR)
-      ;
-  pthread_mutex_lock (&search_lock);
-  if (run->pidfd < 0)
     while (waitpid (run->pid, NULL, 0) < 0 && errno == EINTR)
       ;
   search_ids[run->id].state = SLOT_FREE;
@@ -213,8 +225,46 @@ finish_search (SearchRun *run)
 
   if (run->pidfd >= 0)
     close (run->pidfd);
+  close (run->reason_fd);
   close (run->wake_fd);
   g_free (run);
+}
+
+/* How the search whose end call runs on this thread went, for
+ * meta_search_end_status. */
+struct EndOutcome
+{
+  bool active;
+  bool failed;
+  const gchar *reason;
+};
+static thread_local EndOutcome end_outcome;
+
+/* Why the ended search process failed, or NULL when it completed: the
+ * line it wrote on its standard error, or how it ended.  The process has
+ * exited, so whatever it wrote is in the pipe. */
+static gchar *
+search_failure (SearchRun *run)
+{
+  siginfo_t info;
+  await_exit (run, &info);
+  g_autoptr (GString) reason = g_string_new (NULL);
+  char chunk[512];
+  ssize_t n;
+  while (reason->len < 4096
+         && ((n = read (run->reason_fd, chunk, sizeof chunk)) > 0
+             || (n < 0 && errno == EINTR)))
+    if (n > 0)
+      g_string_append_len (reason, chunk, n);
+  while (reason->len > 0 && g_ascii_isspace (reason->str[reason->len - 1]))
+    g_string_truncate (reason, reason->len - 1);
+  if (reason->len > 0)
+    return g_string_free (g_steal_pointer (&reason), FALSE);
+  /* Nothing said: a status tells, unless the kernel reaped the process
+   * already (SIGCHLD ignored) and none is left. */
+  if (info.si_pid == 0 || (info.si_code == CLD_EXITED && info.si_status == 0))
+    return NULL;
+  return g_strdup ("the search process ended abnormally");
 }
 
 /* The reader thread.  Thread cancellation stays disabled throughout: a
@@ -232,7 +282,12 @@ search_reader (void *data) noexcept
   /* A search that reached its end gets the end call; a cancelled one
    * does not. */
   if (!run_cancelled (run))
-    run->callback (NULL, NULL, NULL, run->user_data, run->id);
+    {
+      g_autofree gchar *reason = search_failure (run);
+      end_outcome = EndOutcome{ true, reason != NULL, reason };
+      run->callback (NULL, NULL, NULL, run->user_data, run->id);
+      end_outcome = EndOutcome{ false, false, NULL };
+    }
   finish_search (run);
   return NULL;
 }
@@ -299,13 +354,14 @@ send_query (int fd, const gchar *query)
 }
 
 /* Starts the search helper with the query on its input and its output on
- * out_fd.  posix_spawn runs nothing of this process between its clone and
+ * out_fd and its complaint on err_fd.  posix_spawn runs nothing of this process between its clone and
  * the exec, so no lock that another thread holds can be inherited.  The
  * helper starts with default signal actions, no blocked signal and no
  * descriptor of the application but its input and output.  The pid, or
  * -1; *pidfd gets a process descriptor, or -1. */
 static pid_t
-spawn_helper (int out_fd, int priority, const gchar *query, int *pidfd)
+spawn_helper (int out_fd, int err_fd, int priority, const gchar *query,
+              int *pidfd)
 {
   *pidfd = -1;
   int query_fds[2];
@@ -333,6 +389,9 @@ spawn_helper (int out_fd, int priority, const gchar *query, int *pidfd)
                   == 0
               && posix_spawn_file_actions_adddup2 (&actions, out_fd,
                                                    STDOUT_FILENO)
+                     == 0
+              && posix_spawn_file_actions_adddup2 (&actions, err_fd,
+                                                   STDERR_FILENO)
                      == 0
               && posix_spawn_file_actions_addclosefrom_np (&actions, 3) == 0
               && posix_spawnattr_setsigmask (&attr, &none) == 0
@@ -417,18 +476,33 @@ start_search (gint priority, const gchar *query, MetaSearchFunc callback,
       release_slot (id);
       return -1;
     }
-  int wake_fd = eventfd (0, EFD_CLOEXEC);
-  if (wake_fd < 0)
+  /* The complaint is read once the helper has exited: without waiting
+   * for anybody else who might hold the write end. */
+  int reason_fds[2];
+  if (pipe2 (reason_fds, O_CLOEXEC) != 0)
     {
       close (pipe_fds[0]);
       close (pipe_fds[1]);
       release_slot (id);
       return -1;
     }
+  fcntl (reason_fds[0], F_SETFL, O_NONBLOCK);
+  int wake_fd = eventfd (0, EFD_CLOEXEC);
+  if (wake_fd < 0)
+    {
+      close (pipe_fds[0]);
+      close (pipe_fds[1]);
+      close (reason_fds[0]);
+      close (reason_fds[1]);
+      release_slot (id);
+      return -1;
+    }
 
   int pidfd = -1;
-  pid_t pid = spawn_helper (pipe_fds[1], priority, query, &pidfd);
+  pid_t pid = spawn_helper (pipe_fds[1], reason_fds[1], priority, query,
+                            &pidfd);
   close (pipe_fds[1]);
+  close (reason_fds[1]);
 
   SearchRun *run = NULL;
   pthread_attr_t attr;
@@ -441,6 +515,7 @@ start_search (gint priority, const gchar *query, MetaSearchFunc callback,
   if (run != NULL)
     {
       run->fd = pipe_fds[0];
+      run->reason_fd = reason_fds[0];
       run->wake_fd = wake_fd;
       run->callback = callback;
       run->user_data = user_data;
@@ -486,6 +561,7 @@ start_search (gint priority, const gchar *query, MetaSearchFunc callback,
           ;
     }
   close (pipe_fds[0]);
+  close (reason_fds[0]);
   close (wake_fd);
   release_slot (id);
   return -1;
@@ -502,6 +578,25 @@ meta_search_async_full (gint priority, const gchar *query,
   if (id < 0 && notify != NULL)
     notify (user_data);
   return id;
+}
+
+extern "C" int
+meta_search_end_status (GError **error)
+{
+  if (!end_outcome.active || !end_outcome.failed)
+    return 1;
+  g_set_error_literal (error, META_ERROR, META_ERROR_FAILED,
+                       end_outcome.reason);
+  return 0;
+}
+
+extern "C" int
+meta_search_columns (const gchar *query, MetaColumnsFunc callback,
+                     gpointer user_data, GError **error)
+{
+  if (query == NULL || callback == NULL)
+    return 0;
+  return storage_search_columns (query, callback, user_data, error);
 }
 
 extern "C" int

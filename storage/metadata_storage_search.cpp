@@ -11,12 +11,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <vector>
+
 #define SEARCH_MAX_PAIRS 64
 
 extern "C" int
 storage_search_async (FILE *stream, const gchar *query)
 {
-  return storage_stream_rows (storage_db, stream, query);
+  return storage_stream_rows (storage_db, stream, query, NULL);
 }
 
 /* One row of a synchronous search, kept until its callback has run. */
@@ -279,4 +281,77 @@ storage_search_database (void)
   const char *file
       = storage_db != NULL ? sqlite3_db_filename (storage_db, "main") : NULL;
   return file != NULL && *file != '\0' ? file : NULL;
+}
+
+/* One row of meta_search_columns, kept until its call. */
+struct ColumnsRow
+{
+  gint *types;
+  gchar **values;
+};
+
+int
+storage_search_columns (const gchar *query, MetaColumnsFunc callback,
+                        gpointer user_data, GError **error)
+{
+  StorageStmt stmt (storage_prepare_query (storage_db, query));
+  if (!stmt)
+    {
+      g_autofree gchar *reason = storage_failure_reason (storage_db);
+      g_set_error_literal (error, META_ERROR, META_ERROR_FAILED, reason);
+      return 0;
+    }
+  int columns = sqlite3_column_count (stmt.get ());
+  g_autoptr (GPtrArray) names = g_ptr_array_new_with_free_func (g_free);
+  for (int i = 0; i < columns; i++)
+    {
+      const char *name = sqlite3_column_name (stmt.get (), i);
+      g_ptr_array_add (names, g_strdup (name != NULL ? name : ""));
+    }
+  g_ptr_array_add (names, NULL);
+
+  std::vector<ColumnsRow> rows;
+  StorageStep step;
+  while ((step = storage_step_row (stmt.get (), !rows.empty ()))
+         == STORAGE_STEP_ROW)
+    {
+      ColumnsRow row = { g_new0 (gint, MAX (columns, 1)),
+                         g_new0 (gchar *, columns + 1) };
+      for (int i = 0; i < columns; i++)
+        {
+          int type = sqlite3_column_type (stmt.get (), i);
+          if (type != SQLITE_INTEGER && type != SQLITE_FLOAT
+              && type != SQLITE_TEXT)
+            continue;
+          row.types[i] = type;
+          row.values[i] = g_strdup (reinterpret_cast<const gchar *> (
+              sqlite3_column_text (stmt.get (), i)));
+        }
+      rows.push_back (row);
+    }
+  gboolean done = step == STORAGE_STEP_DONE;
+  if (!done)
+    {
+      g_autofree gchar *reason = storage_failure_reason (storage_db);
+      g_set_error_literal (error, META_ERROR, META_ERROR_FAILED, reason);
+    }
+  /* Finished before the first call, so that calls may use the storage
+   * layer themselves. */
+  stmt.reset ();
+
+  if (done)
+    callback (columns, reinterpret_cast<const gchar *const *> (names->pdata),
+              NULL, NULL, user_data);
+  for (ColumnsRow &row : rows)
+    {
+      if (done)
+        callback (columns,
+                  reinterpret_cast<const gchar *const *> (names->pdata),
+                  row.types, row.values, user_data);
+      g_free (row.types);
+      for (int i = 0; i < columns; i++)
+        g_free (row.values[i]);
+      g_free (row.values);
+    }
+  return done ? 1 : 0;
 }

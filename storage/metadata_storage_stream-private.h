@@ -41,9 +41,14 @@ G_GNUC_INTERNAL const char *storage_named_value (sqlite3_stmt *stmt, int i,
 
 /* Runs query on db and writes one result line per row to stream, flushed
  * at once.  1 after the last row, 0 on failure (the lines written stay
- * written). */
+ * written), with *reason (when reason is not NULL) set to a new text
+ * saying why: g_free it. */
 G_GNUC_INTERNAL int storage_stream_rows (sqlite3 *db, FILE *stream,
-                                         const char *query);
+                                         const char *query, gchar **reason);
+
+/* Why the last statement of db failed, as a new text (g_free it): SQLite's
+ * message, or the refusal of a text holding more than one statement. */
+G_GNUC_INTERNAL gchar *storage_failure_reason (sqlite3 *db);
 
 /* Escaping of the search result line: TAB, newline and backslash inside a
  * name or value are written as "\t", "\n" and "\\", so that a value holding

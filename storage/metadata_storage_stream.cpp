@@ -112,14 +112,30 @@ storage_search_unescape (char *text)
   *out = '\0';
 }
 
+gchar *
+storage_failure_reason (sqlite3 *db)
+{
+  if (db == NULL)
+    return g_strdup ("no database is open");
+  /* A refused second statement leaves no error of SQLite's behind. */
+  if (sqlite3_errcode (db) == SQLITE_OK)
+    return g_strdup ("the query holds more than one statement");
+  return g_strdup (sqlite3_errmsg (db));
+}
+
 int
-storage_stream_rows (sqlite3 *db, FILE *stream, const char *query)
+storage_stream_rows (sqlite3 *db, FILE *stream, const char *query,
+                     gchar **reason)
 {
   if (stream == NULL || query == NULL)
     return 0;
   sqlite3_stmt *stmt = storage_prepare_query (db, query);
   if (stmt == NULL)
-    return 0;
+    {
+      if (reason != NULL)
+        *reason = storage_failure_reason (db);
+      return 0;
+    }
 
   GString *line = g_string_new (NULL);
   int columns = sqlite3_column_count (stmt);
@@ -131,6 +147,8 @@ storage_stream_rows (sqlite3 *db, FILE *stream, const char *query)
       if (step != STORAGE_STEP_ROW)
         {
           result = step == STORAGE_STEP_DONE;
+          if (!result && reason != NULL)
+            *reason = storage_failure_reason (db);
           break;
         }
       /* A row that makes no line still counts: stepping it again would
@@ -155,7 +173,11 @@ storage_stream_rows (sqlite3 *db, FILE *stream, const char *query)
        * it is produced.  Nobody reading any more ends the search. */
       if (fwrite (line->str, 1, line->len, stream) != line->len
           || fflush (stream) != 0)
-        break;
+        {
+          if (reason != NULL)
+            *reason = g_strdup ("the results could not be written");
+          break;
+        }
     }
   g_string_free (line, TRUE);
   sqlite3_finalize (stmt);

@@ -7,7 +7,8 @@
  * reads the query from standard input up to its end, sets its own nice
  * value, opens DATABASE (never creating it) with the library's busy
  * timeout and writes the result lines to standard output.  Exit status 0
- * when every row was written, 1 otherwise.  The library writes the query
+ * when every row was written; 1 otherwise, with the reason as one line on
+ * standard error, which the library hands to the application.  The library writes the query
  * only once it holds a process descriptor of the helper, so the helper
  * cannot end, and its pid be taken by another process, before that. */
 #include "metadata_storage_stream-private.h"
@@ -51,11 +52,21 @@ main (int argc, char **argv)
   sqlite3 *db = NULL;
   if (sqlite3_open_v2 (argv[1], &db, SQLITE_OPEN_READWRITE, NULL) != SQLITE_OK)
     {
+      fprintf (stderr, "cannot open the database: %s\n",
+               db != NULL ? sqlite3_errmsg (db) : "out of memory");
       sqlite3_close (db);
       return 1;
     }
   sqlite3_busy_timeout (db, STORAGE_BUSY_TIMEOUT_MS);
-  int done = storage_stream_rows (db, stdout, query);
+  g_autofree gchar *reason = NULL;
+  int done = storage_stream_rows (db, stdout, query, &reason);
   sqlite3_close (db);
-  return done && fclose (stdout) == 0 ? 0 : 1;
+  if (fclose (stdout) != 0 && done)
+    {
+      done = 0;
+      reason = g_strdup ("the results could not be written");
+    }
+  if (!done)
+    fprintf (stderr, "%s\n", reason != NULL ? reason : "the query failed");
+  return done ? 0 : 1;
 }

@@ -353,8 +353,9 @@ test_damaged_midway (TesselFixture *fx, gconstpointer data)
       return;
     }
 
-  static const char *const commands[][2] = {
+  static const char *const commands[][3] = {
     { "ls", NULL },      { "search", "SELECT Filename, Title FROM Metadata" },
+    { "search", "--async", "SELECT Filename, Title FROM Metadata" },
     { "songs", NULL },   { "albums", NULL },   { "artists", NULL },
     { "genres", NULL },  { "videos", NULL },   { "playlists", NULL },
     { "unplayed", NULL }, { "played", NULL },  { "added", NULL },
@@ -367,7 +368,7 @@ test_damaged_midway (TesselFixture *fx, gconstpointer data)
       /* timeout(1) bounds a command that would never end. */
       const gchar *argv[] = { "/usr/bin/timeout", "-s", "KILL", "20", tessel,
                               commands[c][0], "--database", fx->db,
-                              commands[c][1], NULL };
+                              commands[c][1], commands[c][2], NULL };
       g_autofree gchar *err = NULL;
       gint status = tessel_test_spawn (argv, NULL, &err);
       g_test_message ("tessel %s: %d: %s", commands[c][0], status, err);

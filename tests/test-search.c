@@ -710,10 +710,10 @@ static void
 count_notify (gpointer user_data)
 {
   Collector *c = user_data;
-  g_mutex_lock (&c->lock);
+  pthread_mutex_lock (&c->lock);
   c->notified++;
   c->ends_at_notify = c->ends;
-  g_mutex_unlock (&c->lock);
+  pthread_mutex_unlock (&c->lock);
 }
 
 static void
@@ -1152,6 +1152,121 @@ test_async_reaped_pid_not_killed (TesselFixture *fx, gconstpointer data)
   g_assert_true (r.victim_alive);
 }
 
+static void
+collect_columns (gint columns, const gchar *const *names, const gint *types,
+                 const gchar *const *values, gpointer user_data)
+{
+  GString *out = user_data;
+  for (gint i = 0; i < columns; i++)
+    if (values == NULL)
+      g_string_append_printf (out, "%s%s", i > 0 ? "," : "", names[i]);
+    else
+      g_string_append_printf (out, "%s%d:%s", i > 0 ? "," : "", types[i],
+                              values[i] != NULL ? values[i] : "NULL");
+  g_string_append_c (out, ';');
+}
+
+/* Every column in the query's order, duplicates and NULLs included, each
+ * with its storage class; a failing query gives SQLite's reason. */
+static void
+test_columns_form (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  GString *out = g_string_new (NULL);
+  GError *error = NULL;
+  g_assert_cmpint (meta_search_columns ("SELECT Title, Track, Title, 2.5 AS "
+                                        "R FROM Metadata ORDER BY Filename",
+                                        collect_columns, out, &error),
+                   ==, 1);
+  g_assert_no_error (error);
+  g_assert_cmpstr (out->str, ==,
+                   "Title,Track,Title,R;0:NULL,1:3,0:NULL,2:2.5;"
+                   "3:,0:NULL,3:,2:2.5;");
+  g_string_truncate (out, 0);
+  /* An empty result still names its columns. */
+  g_assert_cmpint (meta_search_columns ("SELECT Filename FROM Metadata "
+                                        "WHERE 0", collect_columns, out,
+                                        &error),
+                   ==, 1);
+  g_assert_cmpstr (out->str, ==, "Filename;");
+  g_string_truncate (out, 0);
+  g_assert_cmpint (meta_search_columns ("SELECT Titel FROM Metadata",
+                                        collect_columns, out, &error),
+                   ==, 0);
+  g_assert_error (error, META_ERROR, META_ERROR_FAILED);
+  g_assert_cmpstr (error->message, ==, "no such column: Titel");
+  g_clear_error (&error);
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename) VALUES ('/c')");
+  g_assert_cmpint (meta_search_columns (too_big, collect_columns, out,
+                                        &error),
+                   ==, 0);
+  g_assert_error (error, META_ERROR, META_ERROR_FAILED);
+  g_clear_error (&error);
+  g_assert_cmpstr (out->str, ==, "");
+  g_string_free (out, TRUE);
+}
+
+typedef struct
+{
+  pthread_mutex_t lock;
+  gboolean ended;
+  gint status;
+  gchar *reason;
+} EndStatus;
+
+static void
+record_end_status (const gchar *filename, gchar **keys, gchar **values,
+                   gpointer user_data, gint search_id)
+{
+  (void) filename, (void) values, (void) search_id;
+  if (keys != NULL)
+    return;
+  EndStatus *e = user_data;
+  GError *error = NULL;
+  gint status = meta_search_end_status (&error);
+  pthread_mutex_lock (&e->lock);
+  e->status = status;
+  e->reason = error != NULL ? g_strdup (error->message) : NULL;
+  e->ended = TRUE;
+  pthread_mutex_unlock (&e->lock);
+  g_clear_error (&error);
+}
+
+/* The end call of an asynchronous search tells a failure, with its
+ * reason, from a complete result. */
+static void
+test_async_end_status (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  insert_three_rows (fx);
+  struct
+  {
+    const gchar *query;
+    gint status;
+    const gchar *reason;
+  } cases[] = {
+    { "SELECT Filename FROM Metadata", 1, NULL },
+    { "SELECT x FROM Nowhere", 0, "no such table: Nowhere" },
+    { too_big, 0, "string or blob too big" },
+  };
+  g_assert_cmpint (meta_search_end_status (NULL), ==, 1);
+  for (gsize i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      EndStatus e = { PTHREAD_MUTEX_INITIALIZER, FALSE, -1, NULL };
+      g_assert_cmpint (meta_search_async (0, cases[i].query,
+                                          record_end_status, &e),
+                       ==, 0);
+      wait_slot_free ();
+      pthread_mutex_lock (&e.lock);
+      g_assert_true (e.ended);
+      g_assert_cmpint (e.status, ==, cases[i].status);
+      g_assert_cmpstr (e.reason, ==, cases[i].reason);
+      pthread_mutex_unlock (&e.lock);
+      g_free (e.reason);
+    }
+}
+
 #define ADD TESSEL_TEST_ADD
 
 int
@@ -1182,6 +1297,8 @@ main (int argc, char **argv)
   ADD ("/search/async/helper-missing", test_async_helper_missing);
   ADD ("/search/async/full-releases-user-data",
        test_async_full_releases_user_data);
+  ADD ("/search/async/end-status", test_async_end_status);
+  ADD ("/search/columns/types-nulls-duplicates", test_columns_form);
   ADD ("/search/cancel/ids", test_cancel_ids);
   ADD ("/search/cancel/reaped-pid-not-killed",
        test_async_reaped_pid_not_killed);
