@@ -288,12 +288,17 @@ TESSEL_API int meta_add_url_with_title_and_mime (const gchar *url,
                                                  const gchar *mime);
 TESSEL_API int meta_is_modified_or_new (const gchar *filename,
                                         gchar *modified, gchar *present);
-/* Asks the plug-in libname, loaded as the indexer loads it, for the
+/**
+ * meta_extract_with_plugin: (skip)
+ *
+ * Asks the plug-in libname, loaded as the indexer loads it, for the
  * metadata list of filename through its exported function symbol (NULL:
  * "get_metadata"), storing nothing.  The list goes to the caller
  * (meta_free_list).  NULL with error set (META_ERROR_FAILED) when the
  * plug-in cannot be loaded or lacks symbol; NULL without error for a NULL
- * libname or filename, or when the plug-in returns no list. */
+ * libname or filename, or when the plug-in returns no list.  Left out of
+ * the introspection data: a metadata list is a bare C chain.
+ */
 TESSEL_API MetaItem *meta_extract_with_plugin (const gchar *libname,
                                                const gchar *symbol,
                                                const gchar *filename,
@@ -364,27 +369,55 @@ TESSEL_API int meta_search_async_full (gint priority, const gchar *query,
                                        gpointer user_data,
                                        GDestroyNotify notify);
 
-/* From inside the end call of a search: 1 when its query completed, 0
- * when it failed, with error (META_ERROR_FAILED) set to SQLite's reason.
+/**
+ * meta_search_end_status:
+ * @error: the place for SQLite's reason when the query failed
+ *
+ * From inside the end call of a search: whether its query completed.
  * Only an asynchronous search ends with a failure (a synchronous one
- * makes no call then); anywhere else the result is 1. */
+ * makes no call then); anywhere else the result is 1.
+ *
+ * Returns: 1 when the query completed, 0 when it failed, with error
+ *   (META_ERROR_FAILED) set to SQLite's reason
+ */
 TESSEL_API int meta_search_end_status (GError **error);
 
-/* One call of meta_search_columns: every result column of the query, in
+/**
+ * MetaColumnsFunc:
+ * @columns: the number of result columns
+ * @names: (array length=columns): the column names, in the query's order
+ * @types: (array length=columns) (nullable): the value types of the row,
+ *   %NULL in the header call
+ * @values: (array length=columns) (nullable): the values of the row as
+ *   text, %NULL in the header call
+ * @user_data: (closure): what meta_search_columns() was given
+ *
+ * One call of meta_search_columns: every result column of the query, in
  * its order, duplicates included.  The first call is the header, with
  * types and values NULL; then one call per row, where types[i] is
  * META_TYPE_INTEGER, META_TYPE_FLOAT, META_TYPE_TEXT, or META_TYPE_NONE
  * for a NULL or a blob (whose value is then NULL), and values[i] is the
- * value as SQLite writes it as text.  The texts belong to the search. */
+ * value as SQLite writes it as text.  The texts belong to the search.
+ */
 typedef void (*MetaColumnsFunc) (gint columns, const gchar *const *names,
                                  const gint *types,
                                  const gchar *const *values,
                                  gpointer user_data);
 
-/* Runs query on the calling thread like meta_search_sync, reading every
- * row before the first call (so calls may use the library), and returns
- * 1 after the header and the rows; 0 without any call when the query
- * fails, with error (META_ERROR_FAILED) set to SQLite's reason. */
+/**
+ * meta_search_columns:
+ * @query: (nullable): the SQL query
+ * @callback: (scope call) (closure user_data) (nullable): called for the
+ *   header and then for every row
+ * @user_data: handed to @callback
+ * @error: the place for SQLite's reason when the query fails
+ *
+ * Runs query on the calling thread like meta_search_sync, reading every
+ * row before the first call (so calls may use the library).
+ *
+ * Returns: 1 after the header and the rows; 0 without any call when the
+ *   query fails, with error (META_ERROR_FAILED) set to SQLite's reason
+ */
 TESSEL_API int meta_search_columns (const gchar *query,
                                     MetaColumnsFunc callback,
                                     gpointer user_data, GError **error);
