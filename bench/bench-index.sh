@@ -16,21 +16,8 @@ export LD_LIBRARY_PATH="$PWD/$build/plugin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 
 # The corpus: the sample media, each copied under new names until there
 # are COUNT files.  Both sides read the same files.
-scripts/make-sample-media "$work/sample" 2>/dev/null
-corpus="$work/corpus-$count"
-if [ ! -d "$corpus" ]; then
-  mkdir -p "$corpus.part"
-  i=0
-  while [ "$i" -lt "$count" ]; do
-    for f in "$work"/sample/*; do
-      [ "$i" -lt "$count" ] || break
-      case $f in *.m3u) continue ;; esac
-      cp "$f" "$corpus.part/$(printf '%04d' "$i")-$(basename "$f" | tr ' ' _)"
-      i=$((i + 1))
-    done
-  done
-  mv "$corpus.part" "$corpus"
-fi
+. bench/corpus.sh
+corpus=$(make_corpus "$work" "$count")
 
 now() { date +%s.%N; }
 calc() { awk "BEGIN { print $1 }"; }

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 builddir=${1:?usage: fuzz/run-fuzzers.sh BUILDDIR [SECONDS [TARGET...]]}
 seconds=${2:-30}
 [ $# -gt 2 ] && shift 2 || set --
-targets=${*:-"fuzz-conf fuzz-array fuzz-search-lines fuzz-gst fuzz-id3"}
+targets=${*:-"fuzz-conf fuzz-array fuzz-search-lines fuzz-gst fuzz-tag fuzz-id3"}
 
 status=0
 ran=0
@@ -30,7 +30,7 @@ for t in $targets; do
     # GStreamer, its decoders and GLib keep allocations of their own that
     # leak detection (in the loop and at exit) would stop at; memory errors
     # are still caught.  A run may wait for the pre-roll timeout.
-    fuzz-gst) extra="-detect_leaks=0 -timeout=30"
+    fuzz-gst|fuzz-tag) extra="-detect_leaks=0 -timeout=30"
               asan_options="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
               GST_REGISTRY="$builddir/fuzz-gst-registry.bin"
               export GST_REGISTRY ;;

@@ -2,17 +2,15 @@
  * extractor plug-ins. */
 #include "metadata.h"
 #include "metadata_conf.h"
+#include "metadata_plugin-private.h"
 #include "metadata_search-private.h"
 #include "metadata_storage.h"
 #include "tessel-private.h"
 
-#include <dlfcn.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
-/* Room for a plug-in's file name, terminator included. */
-#define META_PLUGIN_NAME_SIZE 30
 /* The progress callback runs after every this many batch entries. */
 #define META_PROGRESS_INTERVAL 25
 
@@ -58,48 +56,6 @@ compare_by_extension (const void *a, const void *b)
   return g_ascii_strcasecmp (ext_a, ext_b);
 }
 
-/* The plug-in a batch currently holds open and the library name it was
- * opened under; empty between batches. */
-namespace
-{
-struct PluginCache
-{
-  void *handle = nullptr;
-  gchar *libname = nullptr;
-
-  void
-  close () noexcept
-  {
-    if (handle != nullptr)
-      dlclose (handle);
-    handle = nullptr;
-    g_clear_pointer (&libname, g_free);
-  }
-
-  ~PluginCache () { close (); }
-
-  /* Makes the plug-in of libname the open one, reusing the open plug-in
-   * when its name matches ignoring case.  FALSE when it cannot be loaded;
-   * then nothing is open. */
-  gboolean
-  select (const gchar *name) noexcept
-  {
-    if (handle != nullptr && g_ascii_strcasecmp (libname, name) == 0)
-      return TRUE;
-    close ();
-    /* The file name is formed in a fixed buffer: a library name longer
-     * than 24 characters loses its suffix and names no file. */
-    char soname[META_PLUGIN_NAME_SIZE];
-    g_snprintf (soname, sizeof soname, "%s.so.0", name);
-    handle = dlopen (soname, RTLD_LAZY | RTLD_LOCAL);
-    if (handle == nullptr)
-      return FALSE;
-    libname = g_strdup (name);
-    return TRUE;
-  }
-};
-} // namespace
-
 /* Sorts the first count names of files in place by extension, then hands
  * every name up to the NULL entry to the plug-in configured for its
  * extension and stores the list it returns, with the file's size and
@@ -121,7 +77,7 @@ meta_add_files_with_check (gchar **files, gint count,
     sortable++;
   qsort (files, sortable, sizeof (gchar *), compare_by_extension);
 
-  PluginCache plugin;
+  MetaPluginCache plugin;
   gint position = 0;
   for (gchar **entry = files; *entry != NULL; entry++)
     {
@@ -130,11 +86,10 @@ meta_add_files_with_check (gchar **files, gint count,
       if (*name == '\0')
         continue;
       g_autofree gchar *libname = meta_get_libname (name);
-      if (libname == NULL || !plugin.select (libname))
+      if (libname == NULL || !plugin.select (libname, NULL))
         continue;
 
-      auto extract = reinterpret_cast<MetaExtractFunc> (
-          dlsym (plugin.handle, "get_metadata"));
+      MetaExtractFunc extract = plugin.lookup ("get_metadata");
       MetaItem *list = extract != NULL ? extract (name) : NULL;
       if (list != NULL)
         {

@@ -5,19 +5,32 @@
 #include "metadata.h"
 #include "metadata_search-private.h"
 #include "metadata_storage.h"
+#include "metadata_search-testing.h"
 #include "metadata_storage_search-private.h"
+#include "metadata_storage_stream-private.h"
 #include "tessel-private.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/eventfd.h>
-#include <sys/resource.h>
+/* The C library's header lacks the C++ guards. */
+extern "C" {
+#include <sys/pidfd.h>
+}
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+/* Not in the C library's idtype_t yet: waits for the process a pidfd
+ * refers to. */
+#define SEARCH_P_PIDFD ((idtype_t) 3)
 
 #define SLOT_FREE (-1)
 #define SLOT_TAKEN (-2)
@@ -34,7 +47,9 @@ struct SearchRun
   int wake_fd; /* written by a canceller to wake the reader */
   MetaSearchFunc callback;
   gpointer user_data;
+  GDestroyNotify notify; /* called with user_data once no callback follows */
   pid_t pid;
+  int pidfd; /* the search process, or -1 on kernels without pidfds */
   int id;
   guint64 serial;
   bool cancelled; /* under search_lock */
@@ -162,25 +177,42 @@ read_results (SearchRun *run)
     }
 }
 
-/* Reaps the child and frees the slot, then the run.  The child is first
- * waited for without being reaped: until then its pid cannot be given to
- * another process, so a canceller holding search_lock may still signal it. */
+/* Releases the user data, reaps the search process and frees the slot,
+ * then the run.  With a
+ * pidfd the process is waited for by that descriptor: a canceller signals
+ * through it too, so neither can reach another process, even when an
+ * application that ignores SIGCHLD has let the kernel reap ours already.
+ * Without one the process is first waited for without being reaped: until
+ * then its pid cannot be given to another process, so a canceller holding
+ * search_lock may still signal it. */
 static void
 finish_search (SearchRun *run)
 {
+  /* No callback follows; a canceller waiting for the search to finish
+   * returns after this too. */
+  if (run->notify != NULL)
+    run->notify (run->user_data);
   siginfo_t info;
-  while (waitid (P_PID, run->pid, &info, WEXITED | WNOWAIT) != 0
-         && errno == EINTR)
-    ;
+  if (run->pidfd >= 0)
+    while (waitid (SEARCH_P_PIDFD, run->pidfd, &info, WEXITED) != 0
+           && errno == EINTR)
+      ;
+  else
+    while (waitid (P_PID, run->pid, &info, WEXITED | WNOWAIT) != 0
+           && errno == EINTR)
+      ;
   pthread_mutex_lock (&search_lock);
-  while (waitpid (run->pid, NULL, 0) < 0 && errno == EINTR)
-    ;
+  if (run->pidfd < 0)
+    while (waitpid (run->pid, NULL, 0) < 0 && errno == EINTR)
+      ;
   search_ids[run->id].state = SLOT_FREE;
   current_run = NULL;
   finished_serial = run->serial;
   pthread_cond_broadcast (&search_finished);
   pthread_mutex_unlock (&search_lock);
 
+  if (run->pidfd >= 0)
+    close (run->pidfd);
   close (run->wake_fd);
   g_free (run);
 }
@@ -205,28 +237,137 @@ search_reader (void *data) noexcept
   return NULL;
 }
 
-/* The search process: runs the query on a database connection of its own
- * (a connection must not be used across fork) and writes the result lines
- * into the pipe.  Never returns; _exit keeps the parent's atexit handlers
- * and stdio buffers out of it. */
-static G_GNUC_NORETURN void
-run_child (int read_fd, int write_fd, int wake_fd, int priority,
-           const gchar *query)
+static gchar *helper_override;
+
+extern "C" void
+meta_search_testing_set_helper (const gchar *path)
 {
-  close (read_fd);
-  close (wake_fd);
-  FILE *out = fdopen (write_fd, "w");
-  if (out != NULL)
+  pthread_mutex_lock (&search_lock);
+  g_free (helper_override);
+  helper_override = g_strdup (path);
+  pthread_mutex_unlock (&search_lock);
+}
+
+/* The search helper's path: the one built beside this library when the
+ * library runs from its build tree, else the installed one.  A new string
+ * (g_free it). */
+static gchar *
+search_helper_path (void)
+{
+  pthread_mutex_lock (&search_lock);
+  gchar *path = g_strdup (helper_override);
+  pthread_mutex_unlock (&search_lock);
+  if (path != NULL)
+    return path;
+
+  static gsize located;
+  static const char *helper;
+  if (g_once_init_enter (&located))
     {
-      setpriority (PRIO_PROCESS, 0, priority);
-      if (storage_open_search_connection ())
-        {
-          storage_search_async (out, query);
-          storage_close ();
-        }
-      fclose (out);
+      const char *found = TESSEL_SEARCH_HELPER;
+      Dl_info info;
+      g_autofree char *self = NULL;
+      if (dladdr (reinterpret_cast<void *> (&meta_search_async), &info) != 0
+          && info.dli_fname != NULL)
+        self = realpath (info.dli_fname, NULL);
+      if (self != NULL && g_str_has_prefix (self, TESSEL_BUILD_ROOT "/"))
+        found = TESSEL_BUILD_SEARCH_HELPER;
+      helper = found;
+      g_once_init_leave (&located, 1);
     }
-  _exit (0);
+  return g_strdup (helper);
+}
+
+/* Sends the whole query to the helper and ends its input.  A helper that
+ * died meanwhile makes the send fail, never a SIGPIPE in the application;
+ * the search then ends like a failed query. */
+static void
+send_query (int fd, const gchar *query)
+{
+  gsize left = strlen (query);
+  while (left > 0)
+    {
+      ssize_t n = send (fd, query, left, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      query += n;
+      left -= n;
+    }
+  shutdown (fd, SHUT_WR);
+}
+
+/* Starts the search helper with the query on its input and its output on
+ * out_fd.  posix_spawn runs nothing of this process between its clone and
+ * the exec, so no lock that another thread holds can be inherited.  The
+ * helper starts with default signal actions, no blocked signal and no
+ * descriptor of the application but its input and output.  The pid, or
+ * -1; *pidfd gets a process descriptor, or -1. */
+static pid_t
+spawn_helper (int out_fd, int priority, const gchar *query, int *pidfd)
+{
+  *pidfd = -1;
+  int query_fds[2];
+  if (socketpair (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, query_fds) != 0)
+    return -1;
+  g_autofree gchar *helper = search_helper_path ();
+  const char *file = storage_search_database ();
+  g_autofree gchar *database = g_strdup (file != NULL ? file : "");
+  char nice_text[16];
+  g_snprintf (nice_text, sizeof nice_text, "%d", priority);
+  char *argv[] = { helper, database, nice_text, NULL };
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  sigset_t none, all;
+  sigemptyset (&none);
+  sigfillset (&all);
+  pid_t pid = -1;
+  if (posix_spawn_file_actions_init (&actions) == 0)
+    {
+      if (posix_spawnattr_init (&attr) == 0)
+        {
+          if (posix_spawn_file_actions_adddup2 (&actions, query_fds[1],
+                                                STDIN_FILENO)
+                  == 0
+              && posix_spawn_file_actions_adddup2 (&actions, out_fd,
+                                                   STDOUT_FILENO)
+                     == 0
+              && posix_spawn_file_actions_addclosefrom_np (&actions, 3) == 0
+              && posix_spawnattr_setsigmask (&attr, &none) == 0
+              && posix_spawnattr_setsigdefault (&attr, &all) == 0
+              && posix_spawnattr_setflags (&attr, POSIX_SPAWN_SETSIGMASK
+                                                      | POSIX_SPAWN_SETSIGDEF)
+                     == 0
+              && posix_spawn (&pid, helper, &actions, &attr, argv, environ)
+                     != 0)
+            pid = -1;
+          posix_spawnattr_destroy (&attr);
+        }
+      posix_spawn_file_actions_destroy (&actions);
+    }
+  close (query_fds[1]);
+  if (pid > 0)
+    {
+      /* The helper waits for the end of its input, so it is still alive
+       * here and the descriptor names it. */
+      *pidfd = pidfd_open (pid, 0);
+      if (*pidfd >= 0)
+        fcntl (*pidfd, F_SETFD, FD_CLOEXEC);
+      send_query (query_fds[0], query);
+    }
+  close (query_fds[0]);
+  return pid;
+}
+
+static void
+kill_search_process (pid_t pid, int pidfd)
+{
+  if (pidfd >= 0)
+    pidfd_send_signal (pidfd, SIGKILL, NULL, 0);
+  else
+    kill (pid, SIGKILL);
 }
 
 static int
@@ -257,8 +398,15 @@ extern "C" int
 meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
                    gpointer user_data)
 {
-  if (query == NULL || callback == NULL)
-    return -1;
+  return meta_search_async_full (priority, query, callback, user_data, NULL);
+}
+
+/* Starts the search; on failure returns -1 with the slot released, the
+ * user data not yet handed to notify. */
+static int
+start_search (gint priority, const gchar *query, MetaSearchFunc callback,
+              gpointer user_data, GDestroyNotify notify)
+{
   int id = reserve_slot ();
   if (id < 0)
     return -1;
@@ -278,9 +426,8 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
       return -1;
     }
 
-  pid_t pid = fork ();
-  if (pid == 0)
-    run_child (pipe_fds[0], pipe_fds[1], wake_fd, priority, query);
+  int pidfd = -1;
+  pid_t pid = spawn_helper (pipe_fds[1], priority, query, &pidfd);
   close (pipe_fds[1]);
 
   SearchRun *run = NULL;
@@ -297,7 +444,9 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
       run->wake_fd = wake_fd;
       run->callback = callback;
       run->user_data = user_data;
+      run->notify = notify;
       run->pid = pid;
+      run->pidfd = pidfd;
       run->id = id;
 
       /* The slot is filled in before the reader can finish and free it:
@@ -323,14 +472,36 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
     pthread_attr_destroy (&attr);
   if (pid > 0)
     {
-      kill (pid, SIGKILL);
-      while (waitpid (pid, NULL, 0) < 0 && errno == EINTR)
-        ;
+      siginfo_t info;
+      kill_search_process (pid, pidfd);
+      if (pidfd >= 0)
+        {
+          while (waitid (SEARCH_P_PIDFD, pidfd, &info, WEXITED) != 0
+                 && errno == EINTR)
+            ;
+          close (pidfd);
+        }
+      else
+        while (waitpid (pid, NULL, 0) < 0 && errno == EINTR)
+          ;
     }
   close (pipe_fds[0]);
   close (wake_fd);
   release_slot (id);
   return -1;
+}
+
+extern "C" int
+meta_search_async_full (gint priority, const gchar *query,
+                        MetaSearchFunc callback, gpointer user_data,
+                        GDestroyNotify notify)
+{
+  int id = query != NULL && callback != NULL
+               ? start_search (priority, query, callback, user_data, notify)
+               : -1;
+  if (id < 0 && notify != NULL)
+    notify (user_data);
+  return id;
 }
 
 extern "C" int
@@ -348,9 +519,9 @@ meta_search_cancel (gint search_id)
       return search_id;
     }
   run->cancelled = true;
-  /* The child is not reaped while search_lock is held, so its pid is
-   * still its own. */
-  kill (run->pid, SIGKILL);
+  /* Through the pidfd, or by a pid not reaped while search_lock is held:
+   * either way the signal reaches the search process or nobody. */
+  kill_search_process (run->pid, run->pidfd);
   uint64_t one = 1;
   if (write (run->wake_fd, &one, sizeof one) < 0)
     {

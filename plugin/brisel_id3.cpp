@@ -1,20 +1,15 @@
 /* The ID3 extractor: an MPEG audio file's ID3v2 and ID3v1 tags and its
  * frame header as a metadata list.
  *
- * The tag library normalises what it reads: a version 2.3 genre "(17)"
- * arrives as the field "17", a version 2.3 year (TYER) arrives as the
- * recording time frame TDRC.  The genre rule below therefore takes a bare
- * number as the same reference to the ID3v1 genre list that a number in
- * parentheses is. */
+ * The tag library normalises what it reads: a version 2.3 year (TYER)
+ * arrives as the recording time frame TDRC, and a genre "(17)" as the
+ * field "17" (brisel_genre.cpp takes both as the same reference). */
 #include "brisel_gst.h"
 #include "brisel_id3-testing.h"
-
-#include <errno.h>
-#include <stdlib.h>
+#include "brisel_genre-private.h"
 
 #include <string>
 
-#include <id3v1genres.h>
 #include <id3v1tag.h>
 #include <id3v2frame.h>
 #include <id3v2tag.h>
@@ -26,10 +21,6 @@ void (*brisel_id3_testing_frame_hook) (const char *key) = nullptr;
 
 namespace
 {
-
-/* Entries 0 to 147 of the ID3v1 genre list are the ones a reference may
- * select; later additions to the list are not recognised. */
-constexpr long last_v1_genre = 147;
 
 /* The keys the extractor fills, in the order of this table. */
 enum Key
@@ -79,44 +70,6 @@ add_text (Extraction *ex, Key key, const std::string &text)
   ex->have[key] = true;
 }
 
-/* Reads a decimal number at the start of text (blanks and a sign allowed,
- * as a "%d" scan reads it); false when there is none.  A number too large
- * for a long reads as -1: out of range, like any negative one. */
-bool
-leading_number (const char *text, long *number, const char **end)
-{
-  errno = 0;
-  char *stop = nullptr;
-  long value = strtol (text, &stop, 10);
-  if (stop == text)
-    return false;
-  *end = stop;
-  *number = errno == ERANGE ? -1 : value;
-  return true;
-}
-
-/* The genre a genre text stands for: a number in parentheses at the start
- * of the text, or the whole text being a number, selects that entry of the
- * ID3v1 list, and a number outside 0 to 147 selects nothing (empty
- * result); any other text is the genre as written. */
-std::string
-genre_from_text (const std::string &text)
-{
-  long number = 0;
-  const char *end = nullptr;
-  const char *s = text.c_str ();
-  bool reference = false;
-  if (s[0] == '(')
-    reference = leading_number (s + 1, &number, &end);
-  else if (s[0] >= '0' && s[0] <= '9')
-    reference = leading_number (s, &number, &end) && *end == '\0';
-  if (!reference)
-    return text;
-  if (number < 0 || number > last_v1_genre)
-    return std::string ();
-  return TagLib::ID3v1::genre (static_cast<int> (number)).to8Bit (true);
-}
-
 /* The first text field of a text frame, as UTF-8. */
 std::string
 frame_text (const TagLib::ID3v2::Frame *frame)
@@ -143,7 +96,7 @@ read_id3v2 (Extraction *ex, TagLib::ID3v2::Tag *tag)
             continue;
           std::string text = frame_text (frame);
           if (fk.key == KEY_GENRE && !text.empty ())
-            text = genre_from_text (text);
+            text = brisel_genre_from_text (text);
           add_text (ex, fk.key, text);
           break;
         }
@@ -157,13 +110,7 @@ read_id3v1 (Extraction *ex, TagLib::ID3v1::Tag *tag)
   if (!ex->have[KEY_ALBUM])
     add_text (ex, KEY_ALBUM, tag->album ().to8Bit (true));
   if (!ex->have[KEY_GENRE])
-    {
-      const unsigned int number = tag->genreNumber ();
-      if (number <= last_v1_genre)
-        add_text (ex, KEY_GENRE,
-                  TagLib::ID3v1::genre (static_cast<int> (number))
-                      .to8Bit (true));
-    }
+    add_text (ex, KEY_GENRE, brisel_genre_from_number (tag->genreNumber ()));
   if (!ex->have[KEY_TITLE])
     add_text (ex, KEY_TITLE, tag->title ().to8Bit (true));
   if (!ex->have[KEY_ARTIST])

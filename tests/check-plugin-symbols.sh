@@ -1,36 +1,54 @@
 #!/bin/sh
-# check-plugin-symbols.sh PLUGIN [LIBRARY...]: the plug-in exports its
-# entry points and leaves libtessel's calls to be resolved when it is
-# loaded, without linking libtessel itself; neither it nor the libraries
-# export a C++ name.
+# check-plugin-symbols.sh GST_PLUGIN TAG_PLUGIN [LIBRARY...]: each plug-in
+# exports its entry points (libbrisel_tag nothing but get_metadata) and
+# leaves libtessel's calls to be resolved when it is loaded, without
+# linking libtessel itself; neither they nor the libraries export a C++
+# name.
 set -eu
-plugin=$1
-shift
-symbols=$(nm -D "$plugin")
+gst_plugin=$1
+tag_plugin=$2
+shift 2
 status=0
-for s in get_metadata meta_get_basename; do
-  if ! printf '%s\n' "$symbols" | grep -Eq "^[0-9a-f]+ T $s\$"; then
-    echo "not exported: $s"
+
+# check_plugin PLUGIN EXPORTED...: the checks every plug-in passes.
+check_plugin() {
+  plugin=$1
+  shift
+  symbols=$(nm -D "$plugin")
+  for s in "$@"; do
+    if ! printf '%s\n' "$symbols" | grep -Eq "^[0-9a-f]+ T $s\$"; then
+      echo "not exported from $plugin: $s"
+      status=1
+    fi
+  done
+  for s in meta_list_append_int meta_list_append_text meta_conf_get_max_file_sz; do
+    if ! printf '%s\n' "$symbols" | grep -Eq "^ +U $s\$"; then
+      echo "not left undefined in $plugin: $s"
+      status=1
+    fi
+  done
+  if readelf -d "$plugin" | grep NEEDED | grep -q libtessel; then
+    echo "$plugin links libtessel"
     status=1
   fi
-done
-for s in meta_list_append_int meta_list_append_text meta_conf_get_max_file_sz; do
-  if ! printf '%s\n' "$symbols" | grep -Eq "^ +U $s\$"; then
-    echo "not left undefined: $s"
-    status=1
-  fi
-done
-if readelf -d "$plugin" | grep NEEDED | grep -q libtessel; then
-  echo "links libtessel"
+}
+check_plugin "$gst_plugin" get_metadata meta_get_basename
+check_plugin "$tag_plugin" get_metadata
+extra=$(nm -D --defined-only "$tag_plugin" \
+          | awk '$2 ~ /^[TtDdBbRrVvWw]$/ && $3 != "get_metadata" { print $3 }' \
+          | grep -Ev '^(_init|_fini|_edata|_end|__bss_start)$' || true)
+if [ -n "$extra" ]; then
+  echo "exported from $tag_plugin besides get_metadata: $extra"
   status=1
 fi
+
 # Only C names cross the boundary, here and in libtessel.
-for lib in "$plugin" "$@"; do
+for lib in "$gst_plugin" "$tag_plugin" "$@"; do
   mangled=$(nm -D --defined-only "$lib" | awk '$3 ~ /^_Z/ { print $3 }')
   if [ -n "$mangled" ]; then
     echo "C++ names exported from $lib: $mangled"
     status=1
   fi
 done
-[ $status -eq 0 ] && echo "ok: $plugin"
+[ $status -eq 0 ] && echo "ok: $gst_plugin $tag_plugin"
 exit $status

@@ -104,9 +104,15 @@ run_pipeline (const gchar *description)
 guint
 tessel_media_make (const gchar *dir)
 {
+  return tessel_media_make_table (tessel_media, dir);
+}
+
+guint
+tessel_media_make_table (const TesselMedia *table, const gchar *dir)
+{
   gst_init (NULL, NULL);
   guint made = 0;
-  for (const TesselMedia *m = tessel_media; m->name != NULL; m++)
+  for (const TesselMedia *m = table; m->name != NULL; m++)
     {
       g_autofree gchar *path = g_build_filename (dir, m->name, NULL);
       gboolean ok;

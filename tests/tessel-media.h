@@ -35,6 +35,8 @@ void tessel_media_use_own_registry (const gchar *program);
 /* Makes every file of tessel_media[] whose elements exist in dir.  Returns
  * the number made. */
 guint tessel_media_make (const gchar *dir);
+/* The same for the files of another table made by pipeline. */
+guint tessel_media_make_table (const TesselMedia *table, const gchar *dir);
 
 /* TRUE when the file of m exists in dir; otherwise marks the running test
  * skipped and returns FALSE. */

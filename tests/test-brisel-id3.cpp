@@ -463,16 +463,13 @@ run_tessel (const std::vector<const char *> &args, gchar **out, gchar **err)
 }
 
 /* A configuration mapping mp3 to the real plug-in and fake to the
- * stand-in plug-in, both named by their build paths. */
+ * stand-in plug-in, both found through the test's library path as the
+ * indexer finds them. */
 static gchar *
 write_extract_conf (TesselFixture *fx)
 {
-  g_autofree gchar *plugin = g_test_build_filename (
-      G_TEST_BUILT, "..", "plugin", "libbrisel_gst", NULL);
-  g_autofree gchar *fake
-      = g_test_build_filename (G_TEST_BUILT, "libextract-fake", NULL);
-  g_autofree gchar *text = g_strdup_printf ("mp3 %s\nfake %s\n", plugin, fake);
-  return tessel_fixture_write (fx, "extract.conf", text);
+  return tessel_fixture_write (fx, "extract.conf",
+                               "mp3 libbrisel_gst\nfake libextract-fake\n");
 }
 
 static void
@@ -521,8 +518,8 @@ test_extract_configured_plugin (TesselFixture *fx, gconstpointer data)
                                               a, a);
   g_assert_cmpstr (out, ==, expect);
   g_autofree gchar *expect_err = g_strdup_printf (
-      "tessel: no plug-in configured for '%s'\n"
-      "tessel: cannot read '/nonexistent/c.fake': no such file\n",
+      "tessel: extract: no plug-in configured for '%s'\n"
+      "tessel: extract: cannot read '/nonexistent/c.fake': no such file\n",
       b);
   g_assert_cmpstr (err, ==, expect_err);
   g_assert_false (g_file_test (fx->db, G_FILE_TEST_EXISTS));
@@ -543,7 +540,10 @@ test_extract_usage (TesselFixture *fx, gconstpointer data)
       run_tessel ({ "extract", "--config", missing, "x.mp3" }, &out, &err),
       ==, 1);
   g_autofree gchar *expect
-      = g_strdup_printf ("tessel: cannot read configuration '%s'\n", missing);
+      = g_strdup_printf ("tessel: extract: cannot read configuration '%s': "
+                         "No such file or directory (give --config FILE, or "
+                         "install: meson install -C build)\n",
+                         missing);
   g_assert_cmpstr (err, ==, expect);
 }
 

@@ -115,6 +115,7 @@ test_windows (TesselFixture *fx, gconstpointer data)
     { "added", NULL, "/m/1.mp3\n/m/2.mp3\n" }, /* default 7d */
     { "added", "2d", "/m/1.mp3\n" },
     { "added", "90s", "/m/1.mp3\n" },
+    { "added", "1w", "/m/1.mp3\n/m/2.mp3\n" },
     { "played", NULL, "/m/1.mp3\n" },
     { "played", "30s", "" },
   };
@@ -269,7 +270,7 @@ test_find (TesselFixture *fx, gconstpointer data)
   g_clear_pointer (&err, g_free);
   const char *missing[] = { "find", "--json", NULL };
   g_assert_cmpint (run_tool (fx, missing, &out, &err), ==, 2);
-  g_assert_cmpstr (err, ==, "tessel: find needs the TEXT to look for\n");
+  g_assert_cmpstr (err, ==, "tessel: find: no TEXT given (see 'tessel find --help')\n");
   g_assert_cmpstr (out, ==, "");
 }
 
@@ -284,16 +285,20 @@ test_failures (TesselFixture *fx, gconstpointer data)
     const char *message;
   } cases[] = {
     { { "played", "--since", "3x", NULL }, 2,
-      "tessel: invalid period '3x' (for example 90s, 30m, 12h or 7d)\n" },
+      "tessel: played: invalid period '3x' (for example 90s, 30m, 12h, 7d "
+      "or 2w)\n" },
     { { "played", "--since", "99999999999999999999d", NULL }, 2,
-      "tessel: invalid period '99999999999999999999d' (for example 90s, "
-      "30m, 12h or 7d)\n" },
+      "tessel: played: invalid period '99999999999999999999d' (for example "
+      "90s, 30m, 12h, 7d or 2w)\n" },
+    { { "played", "--since", "1", NULL }, 2,
+      "tessel: played: period '1' needs a unit: s, m, h, d or w (for example "
+      "1d)\n" },
     { { "songs", "--by", "title", NULL }, 2,
-      "tessel: --by takes album, artist or genre\n" },
+      "tessel: songs: --by takes album, artist or genre\n" },
     { { "songs", "--album", "x", "--genre", "y", NULL }, 2,
-      "tessel: --album cannot be combined with --genre\n" },
+      "tessel: songs: --album cannot be combined with --genre\n" },
     { { "songs", "--artist", "", "--album", "", NULL }, 2,
-      "tessel: --album needs a named --artist\n" },
+      "tessel: songs: --album needs a named --artist\n" },
   };
   for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
     {
@@ -314,8 +319,11 @@ test_failures (TesselFixture *fx, gconstpointer data)
       const char *args[] = { commands[i], NULL };
       g_autofree gchar *out = NULL, *err = NULL;
       g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 1);
-      g_assert_cmpstr (err, ==, "tessel: cannot read the library: Could not "
-                                "connect to media database\n");
+      g_autofree gchar *expected = g_strdup_printf (
+          "tessel: %s: cannot read the library: Could not connect to media "
+          "database\n",
+          commands[i]);
+      g_assert_cmpstr (err, ==, expected);
       g_assert_cmpstr (out, ==, "");
     }
 
@@ -326,7 +334,7 @@ test_failures (TesselFixture *fx, gconstpointer data)
   const char *args[] = { "songs", NULL };
   g_autofree gchar *out = NULL, *err = NULL;
   g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 1);
-  g_assert_true (g_str_has_prefix (err, "tessel: cannot open database"));
+  g_assert_true (g_str_has_prefix (err, "tessel: songs: cannot open database"));
   g_assert_cmpuint (strlen (err), ==, strcspn (err, "\n") + 1);
 }
 

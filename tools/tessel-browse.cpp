@@ -3,7 +3,6 @@
  * by words, all through the database store's calls. */
 #include "tessel.h"
 
-#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -168,32 +167,6 @@ quiet_store_criticals (const gchar *domain, GLogLevelFlags level,
           || strstr (message, "objects_list != NULL") != NULL))
     return;
   g_log_default_handler (domain, level, message, NULL);
-}
-
-/* Parses a period such as 90s, 30m, 12h, 7d (a bare number is seconds).
- * FALSE for anything else, or a period that does not fit a long. */
-gboolean
-parse_period (const gchar *text, long *seconds)
-{
-  if (text == NULL || !g_ascii_isdigit (text[0]))
-    return FALSE;
-  gchar *end = NULL;
-  guint64 value = g_ascii_strtoull (text, &end, 10);
-  long unit = 1;
-  if (*end == 'm')
-    unit = 60;
-  else if (*end == 'h')
-    unit = 3600;
-  else if (*end == 'd')
-    unit = 86400;
-  else if (*end != 's' && *end != '\0')
-    return FALSE;
-  if (*end != '\0' && end[1] != '\0')
-    return FALSE;
-  if (value > static_cast<guint64> (LONG_MAX / unit))
-    return FALSE;
-  *seconds = static_cast<long> (value) * unit;
-  return TRUE;
 }
 
 enum class Browse
@@ -478,13 +451,8 @@ run_listing (Browse what, const Options &o, Listing &out)
         long period = 0;
         const gchar *since
             = o.since != NULL ? o.since : what == Browse::PLAYED ? "1d" : "7d";
-        if (!parse_period (since, &period))
-          {
-            tessel_error ("invalid period '%s' (for example 90s, 30m, 12h "
-                          "or 7d)",
-                          since);
-            return 2;
-          }
+        if (!tessel_parse_period (since, &period))
+          return 2;
         list = what == Browse::PLAYED
                    ? mp_library_store_database_get_played (store, period,
                                                            &error)
@@ -567,7 +535,7 @@ browse (Browse what, int argc, char **argv, const char *summary)
     {
       if (argc < 2)
         {
-          tessel_error ("find needs the TEXT to look for");
+          tessel_error ("no TEXT given (see 'tessel find --help')");
           return 2;
         }
       o.text = g_strjoinv (" ", argv + 1);

@@ -1,6 +1,5 @@
 #include "tessel.h"
 
-#include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -11,25 +10,6 @@
 
 namespace
 {
-
-/* The plug-in the configuration names for the current file, kept open
- * while consecutive files name the same library, as the indexer does. */
-struct Plugin
-{
-  gchar *libname = nullptr;
-  void *handle = nullptr;
-
-  void
-  close () noexcept
-  {
-    if (handle != nullptr)
-      dlclose (handle);
-    handle = nullptr;
-    g_clear_pointer (&libname, g_free);
-  }
-
-  ~Plugin () { close (); }
-};
 
 const char *
 type_name (MetaType type)
@@ -102,38 +82,35 @@ tessel_cmd_extract (int argc, char **argv)
 {
   TesselCommonOptions common;
   gboolean id3 = FALSE;
+  g_autofree gchar *plugin_name = NULL;
   const GOptionEntry entries[] = {
     { "id3", 0, 0, G_OPTION_ARG_NONE, &id3,
       "Use the plug-in's ID3 extractor (meta_ext_id3) instead of "
       "get_metadata",
       NULL },
+    { "plugin", 0, 0, G_OPTION_ARG_STRING, &plugin_name,
+      "Ask the plug-in NAME (loaded as NAME.so.0, e.g. libbrisel_gst) "
+      "instead of the one configured for each file",
+      "NAME" },
     { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL }
   };
   if (!tessel_parse (&argc, &argv, entries, "FILE...",
-                     "Print the metadata the configured plug-in extracts "
-                     "from each FILE (key, type, value), without touching "
+                     "Print the metadata the configured plug-in (or the "
+                     "one --plugin names) extracts from each FILE (key, type, value), without touching "
                      "the database.",
                      &common))
     return 2;
   if (argc < 2)
     {
-      tessel_error ("extract: no file given");
+      tessel_error ("no file given");
       return 2;
     }
-  if (common.config != NULL)
-    {
-      if (!g_file_test (common.config, G_FILE_TEST_IS_REGULAR))
-        {
-          tessel_error ("cannot read configuration '%s'", common.config);
-          return 1;
-        }
-      meta_conf_set_path (common.config);
-    }
+  if (!tessel_check_config (&common))
+    return 1;
   meta_load_lib_conf ();
 
   const char *symbol = id3 ? "meta_ext_id3" : "get_metadata";
   int status = 0;
-  Plugin plugin;
   for (int i = 1; i < argc; i++)
     {
       /* The indexer hands plug-ins absolute names; so does this. */
@@ -144,36 +121,23 @@ tessel_cmd_extract (int argc, char **argv)
           status = 1;
           continue;
         }
-      g_autofree gchar *libname = meta_get_libname (filename);
+      g_autofree gchar *libname
+          = plugin_name != NULL ? g_strdup (plugin_name) : meta_get_libname (filename);
       if (libname == NULL)
         {
           tessel_error ("no plug-in configured for '%s'", argv[i]);
           status = 1;
           continue;
         }
-      if (plugin.libname == NULL || strcmp (plugin.libname, libname) != 0)
+      g_autoptr (GError) error = NULL;
+      MetaItem *list
+          = meta_extract_with_plugin (libname, symbol, filename, &error);
+      if (error != NULL)
         {
-          plugin.close ();
-          g_autofree gchar *soname = g_strconcat (libname, ".so.0", NULL);
-          plugin.handle = dlopen (soname, RTLD_NOW | RTLD_LOCAL);
-          if (plugin.handle == NULL)
-            {
-              tessel_error ("cannot load plug-in '%s': %s", soname,
-                            dlerror ());
-              status = 1;
-              continue;
-            }
-          plugin.libname = g_strdup (libname);
-        }
-      auto extract = reinterpret_cast<MetaExtractFunc> (
-          dlsym (plugin.handle, symbol));
-      if (extract == NULL)
-        {
-          tessel_error ("plug-in '%s' has no %s", libname, symbol);
+          tessel_error ("%s", error->message);
           status = 1;
           continue;
         }
-      MetaItem *list = extract (filename);
       print_list (filename, list);
       meta_free_list (&list);
     }

@@ -17,11 +17,12 @@ namespace
 using Row = std::vector<std::pair<std::string, std::string>>;
 
 /* The rows of one search, gathered by its callback.  An asynchronous
- * search calls back on its own thread, hence the lock. */
+ * search calls back on its own thread, hence the lock: a POSIX one, which
+ * ThreadSanitizer understands. */
 struct Results
 {
-  GMutex lock;
-  GCond cond;
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
   std::vector<Row> rows;
   bool ended = false;
 };
@@ -33,7 +34,7 @@ collect (const gchar *filename, gchar **keys, gchar **values,
   (void) filename;
   (void) search_id;
   auto results = static_cast<Results *> (user_data);
-  g_mutex_lock (&results->lock);
+  pthread_mutex_lock (&results->lock);
   try
     {
       if (keys == NULL)
@@ -50,8 +51,8 @@ collect (const gchar *filename, gchar **keys, gchar **values,
     {
       /* Out of memory: the row is lost, the search goes on. */
     }
-  g_cond_signal (&results->cond);
-  g_mutex_unlock (&results->lock);
+  pthread_cond_signal (&results->cond);
+  pthread_mutex_unlock (&results->lock);
 }
 
 /* Column names in the order they first appear; a row leaves out its NULL
@@ -177,8 +178,6 @@ tessel_cmd_search (int argc, char **argv)
     return 1;
 
   Results results;
-  g_mutex_init (&results.lock);
-  g_cond_init (&results.cond);
   int status = 0;
   if (async)
     {
@@ -190,10 +189,10 @@ tessel_cmd_search (int argc, char **argv)
       else
         {
           /* A query that fails in the search process just ends early. */
-          g_mutex_lock (&results.lock);
+          pthread_mutex_lock (&results.lock);
           while (!results.ended)
-            g_cond_wait (&results.cond, &results.lock);
-          g_mutex_unlock (&results.lock);
+            pthread_cond_wait (&results.cond, &results.lock);
+          pthread_mutex_unlock (&results.lock);
           /* The slot is freed once the search process is reaped; wait for
            * it so that no child outlives the command. */
           for (;;)
@@ -220,8 +219,6 @@ tessel_cmd_search (int argc, char **argv)
       else if (!results.rows.empty ())
         print_table (results.rows);
     }
-  g_mutex_clear (&results.lock);
-  g_cond_clear (&results.cond);
   meta_destruct ();
   return status;
 }

@@ -1,0 +1,57 @@
+/* libFuzzer target: libbrisel_tag's entry point get_metadata on a file
+ * holding the fuzzer's bytes, under each name the tag library picks a
+ * reader by.
+ *
+ * What is checked is our side: whatever the headers hold, the entry point
+ * must not crash, let an exception out, read bad memory or leak, and its
+ * list must hold "Filename" with the file's name.  Inputs the tag library
+ * gives up on go to GStreamer, so a run may take up to the pre-roll
+ * timeout: give -max_total_time. */
+#include <string.h>
+
+#include "brisel_tag.h"
+#include "fuzz-input.h"
+
+/* One input file per reader: the first byte of the input picks it. */
+static const char *const templates[] = {
+  "fuzz-tag-XXXXXX.mp3", "fuzz-tag-XXXXXX.ogg", "fuzz-tag-XXXXXX.flac",
+  "fuzz-tag-XXXXXX.m4a", "fuzz-tag-XXXXXX.wma", "fuzz-tag-XXXXXX.wav",
+  "fuzz-tag-XXXXXX.aiff", "fuzz-tag-XXXXXX.ape", "fuzz-tag-XXXXXX.wv",
+  "fuzz-tag-XXXXXX.mpc", "fuzz-tag-XXXXXX.opus", "fuzz-tag-XXXXXX.spx",
+};
+
+extern "C" int
+LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
+{
+  if (size == 0)
+    return 0;
+  static gchar *paths[G_N_ELEMENTS (templates)];
+  const size_t which = data[0] % G_N_ELEMENTS (templates);
+  /* fuzz_input_write keeps one file; each reader gets a file of its own
+   * by renaming that one under the reader's extension. */
+  const gchar *input = fuzz_input_write ("fuzz-tag-XXXXXX", data + 1,
+                                         size - 1);
+  if (paths[which] == NULL)
+    {
+      int fd = g_file_open_tmp (templates[which], &paths[which], NULL);
+      if (fd < 0)
+        abort ();
+      close (fd);
+    }
+  if (g_rename (input, paths[which]) != 0)
+    abort ();
+
+  MetaItem *list = get_metadata (paths[which]);
+  bool named = false;
+  for (MetaItem *i = list; i != NULL; i = i->next)
+    if (strcmp (i->key, "Filename") == 0
+        && strcmp (i->value, paths[which]) == 0)
+      named = true;
+  if (!named)
+    abort ();
+  meta_free_list (&list);
+  /* Back under the name fuzz_input_write rewrites. */
+  if (g_rename (paths[which], input) != 0)
+    abort ();
+  return 0;
+}

@@ -1,0 +1,35 @@
+/* Loading extractor plug-ins: shared by the indexer and by the call that
+ * asks one plug-in directly. */
+#ifndef METADATA_PLUGIN_PRIVATE_H
+#define METADATA_PLUGIN_PRIVATE_H
+
+#include <glib.h>
+
+#include "metadata.h"
+
+/* One open plug-in and the library name it was opened under; empty
+ * between uses. */
+struct G_GNUC_INTERNAL MetaPluginCache
+{
+  void *handle = nullptr;
+  gchar *libname = nullptr;
+
+  MetaPluginCache () = default;
+  MetaPluginCache (const MetaPluginCache &) = delete;
+  MetaPluginCache &operator= (const MetaPluginCache &) = delete;
+  ~MetaPluginCache () { close (); }
+
+  void close () noexcept;
+
+  /* Makes the plug-in of name the open one, reusing the open plug-in when
+   * its name matches ignoring ASCII case.  The file opened is name plus
+   * ".so.0", formed in a 30-byte buffer: a name longer than 24
+   * characters loses its suffix and names no file.  FALSE when it cannot
+   * be loaded (error set, may be NULL); then nothing is open. */
+  gboolean select (const gchar *name, GError **error) noexcept;
+
+  /* The open plug-in's function exported as symbol, or NULL. */
+  MetaExtractFunc lookup (const gchar *symbol) const noexcept;
+};
+
+#endif /* METADATA_PLUGIN_PRIVATE_H */

@@ -1,0 +1,67 @@
+/* Loading extractor plug-ins, and asking one of them directly. */
+#include "metadata_plugin-private.h"
+#include "tessel-private.h"
+
+#include <dlfcn.h>
+
+/* Room for a plug-in's file name, terminator included. */
+#define META_PLUGIN_NAME_SIZE 30
+
+void
+MetaPluginCache::close () noexcept
+{
+  if (handle != nullptr)
+    dlclose (handle);
+  handle = nullptr;
+  g_clear_pointer (&libname, g_free);
+}
+
+gboolean
+MetaPluginCache::select (const gchar *name, GError **error) noexcept
+{
+  if (handle != nullptr && g_ascii_strcasecmp (libname, name) == 0)
+    return TRUE;
+  close ();
+  char soname[META_PLUGIN_NAME_SIZE];
+  g_snprintf (soname, sizeof soname, "%s.so.0", name);
+  handle = dlopen (soname, RTLD_LAZY | RTLD_LOCAL);
+  if (handle == nullptr)
+    {
+      const char *why = dlerror ();
+      meta_set_error (error, META_ERROR_FAILED,
+                      "cannot load plug-in '%s': %s", soname,
+                      why != nullptr ? why : "unknown error");
+      return FALSE;
+    }
+  libname = g_strdup (name);
+  return TRUE;
+}
+
+MetaExtractFunc
+MetaPluginCache::lookup (const gchar *symbol) const noexcept
+{
+  if (handle == nullptr)
+    return nullptr;
+  return reinterpret_cast<MetaExtractFunc> (dlsym (handle, symbol));
+}
+
+extern "C" MetaItem *
+meta_extract_with_plugin (const gchar *libname, const gchar *symbol,
+                          const gchar *filename, GError **error)
+{
+  if (libname == NULL || filename == NULL)
+    return NULL;
+  if (symbol == NULL)
+    symbol = "get_metadata";
+  MetaPluginCache plugin;
+  if (!plugin.select (libname, error))
+    return NULL;
+  MetaExtractFunc extract = plugin.lookup (symbol);
+  if (extract == NULL)
+    {
+      meta_set_error (error, META_ERROR_FAILED, "plug-in '%s' has no %s",
+                      libname, symbol);
+      return NULL;
+    }
+  return extract (filename);
+}

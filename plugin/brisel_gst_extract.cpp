@@ -1,0 +1,469 @@
+/* The GStreamer extraction both extractor plug-ins share: a media file's
+ * tags, duration and bitrate read with a pipeline that goes no further
+ * than pre-roll, and the keys every file gets (name, title, MIME type).
+ *
+ * Every list node is made by libtessel's own append calls, resolved when
+ * libtessel loads the plug-in, so that libtessel also releases them. */
+#include "brisel_gst_extract-private.h"
+#include "metadata_conf.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <initializer_list>
+
+#include <gio/gio.h>
+#include <gst/gst.h>
+
+/* The longest a pipeline may take to pre-roll before its bus is read. */
+#define BRISEL_PREROLL_TIMEOUT (5 * GST_SECOND)
+/* Bytes read from the start of a file to sniff its MIME type, at most. */
+#define BRISEL_SNIFF_SIZE 4096
+/* "No bitrate seen". */
+#define BRISEL_NO_BITRATE G_MAXUINT32
+
+/* What one extraction has found so far. */
+struct StreamState
+{
+  MetaItem *list = NULL;
+  gboolean title_found = FALSE;
+  gboolean year_found = FALSE;
+  guint32 audio_bitrate = BRISEL_NO_BITRATE;
+  guint32 other_bitrate = BRISEL_NO_BITRATE;
+  guint32 audio_nominal_bitrate = BRISEL_NO_BITRATE;
+  guint32 other_nominal_bitrate = BRISEL_NO_BITRATE;
+};
+
+/* Marks the sinks this plug-in attaches to audio streams, so that their
+ * bitrate counts as an audio element's. */
+static const gchar audio_sink_key[] = "brisel-audio-sink";
+
+/* Which tag feeds which key.  Older decoders posted the "WM/..." names;
+ * GStreamer 1.x posts its standard names for the same data, so both are
+ * listed. */
+enum class KeyKind
+{
+  TEXT,
+  NUMBER,
+  YEAR
+};
+
+struct TagKey
+{
+  const char *tag;
+  const char *key;
+  KeyKind kind;
+};
+
+static const TagKey tag_keys[] = {
+  { "video-codec", "Codec", KeyKind::TEXT },
+  { "audio-codec", "Codec", KeyKind::TEXT },
+  { "artist", "Artist", KeyKind::TEXT },
+  { "title", "Title", KeyKind::TEXT },
+  { "WM/AlbumTitle", "Album", KeyKind::TEXT },
+  { "WM/Genre", "Genre", KeyKind::TEXT },
+  { "WM/TrackNumber", "Track", KeyKind::NUMBER },
+  { "WM/Year", "Year", KeyKind::YEAR },
+  { GST_TAG_ALBUM, "Album", KeyKind::TEXT },
+  { GST_TAG_GENRE, "Genre", KeyKind::TEXT },
+  { GST_TAG_TRACK_NUMBER, "Track", KeyKind::NUMBER },
+  { GST_TAG_DATE_TIME, "Year", KeyKind::YEAR },
+  { GST_TAG_DATE, "Year", KeyKind::YEAR },
+};
+
+/* Reads a number as atoi does (leading blanks, a sign, digits up to the
+ * first non-digit; none give 0), saturating instead of overflowing. */
+static gint32
+decimal_value (const gchar *text)
+{
+  long long v = strtoll (text, NULL, 10);
+  return static_cast<gint32> (CLAMP (v, G_MININT32, G_MAXINT32));
+}
+
+/* The value at index of a tag as text (g_free it), or NULL.  Dates become
+ * their four-digit year, the only part of them the row keeps. */
+static gchar *
+tag_value_text (const GstTagList *tags, const gchar *tag, guint index)
+{
+  if (gst_tag_get_type (tag) == G_TYPE_STRING)
+    {
+      const gchar *text = NULL;
+      if (!gst_tag_list_peek_string_index (tags, tag, index, &text))
+        return NULL;
+      return g_strdup (text);
+    }
+  const GValue *value = gst_tag_list_get_value_index (tags, tag, index);
+  if (value == NULL)
+    return NULL;
+  if (G_VALUE_HOLDS (value, G_TYPE_DATE))
+    {
+      const GDate *date = static_cast<const GDate *> (g_value_get_boxed (value));
+      if (date == NULL || !g_date_valid (date))
+        return NULL;
+      return g_strdup_printf ("%04u", g_date_get_year (date));
+    }
+  if (G_VALUE_HOLDS (value, GST_TYPE_DATE_TIME))
+    {
+      GstDateTime *dt = static_cast<GstDateTime *> (g_value_get_boxed (value));
+      if (dt == NULL || !gst_date_time_has_year (dt))
+        return NULL;
+      return g_strdup_printf ("%04d", gst_date_time_get_year (dt));
+    }
+  return g_strdup_value_contents (value);
+}
+
+/* Visits one tag of the collected list and prepends the key it maps to.
+ * Only a tag's first, non-empty value is used. */
+static void
+print_tag (const GstTagList *tags, const gchar *tag, gpointer user_data) noexcept
+{
+  StreamState *state = static_cast<StreamState *> (user_data);
+  MetaItem **list = &state->list;
+  if (tags == NULL)
+    return;
+  g_autofree gchar *text = tag_value_text (tags, tag, 0);
+  if (text == NULL || *text == '\0')
+    return;
+
+  for (const TagKey &entry : tag_keys)
+    {
+      if (g_ascii_strcasecmp (tag, entry.tag) != 0)
+        continue;
+      switch (entry.kind)
+        {
+        case KeyKind::NUMBER:
+          *list = meta_list_append_int (entry.key, decimal_value (text), *list);
+          break;
+        case KeyKind::YEAR:
+          /* A file may carry both a date and a date-time: one "Year". */
+          if (state->year_found)
+            return;
+          state->year_found = TRUE;
+          *list = meta_list_append_text (entry.key, text, *list);
+          break;
+        case KeyKind::TEXT:
+          *list = meta_list_append_text (entry.key, text, *list);
+          if (strcmp (entry.key, "Title") == 0)
+            state->title_found = TRUE;
+          break;
+        }
+      return;
+    }
+}
+
+/* TRUE when the element that posted a message handles audio: its factory
+ * class says so, or it is a sink this plug-in put on an audio stream. */
+static gboolean
+posted_by_audio_element (GstMessage *message)
+{
+  GstObject *source = GST_MESSAGE_SRC (message);
+  if (source == NULL || !GST_IS_ELEMENT (source))
+    return FALSE;
+  if (g_object_get_data (G_OBJECT (source), audio_sink_key) != NULL)
+    return TRUE;
+  GstElementFactory *factory = gst_element_get_factory (GST_ELEMENT (source));
+  if (factory == NULL)
+    return FALSE;
+  const gchar *klass = gst_element_factory_get_metadata (
+      factory, GST_ELEMENT_METADATA_KLASS);
+  return klass != NULL && strstr (klass, "Audio") != NULL;
+}
+
+/* Sets *slot from the unsigned tag of tags when there is one. */
+static void
+take_bitrate (GstTagList *tags, const gchar *tag, guint32 *slot)
+{
+  guint value;
+  if (gst_tag_list_get_uint (tags, tag, &value))
+    *slot = value;
+  gst_tag_list_remove_tag (tags, tag);
+}
+
+/* Takes one TAG message: keeps its bitrates aside and merges the other
+ * tags into *collected, where earlier values win. */
+static void
+collect_tag_message (GstMessage *message, GstTagList **collected,
+                     StreamState *state)
+{
+  GstTagList *tags = NULL;
+  gst_message_parse_tag (message, &tags);
+  /* The message keeps a reference of its own. */
+  tags = gst_tag_list_make_writable (tags);
+  gboolean audio = posted_by_audio_element (message);
+  take_bitrate (tags, GST_TAG_BITRATE,
+                audio ? &state->audio_bitrate : &state->other_bitrate);
+  take_bitrate (tags, GST_TAG_NOMINAL_BITRATE,
+                audio ? &state->audio_nominal_bitrate
+                      : &state->other_nominal_bitrate);
+  if (*collected == NULL)
+    *collected = tags;
+  else
+    {
+      GstTagList *merged = gst_tag_list_merge (*collected, tags,
+                                               GST_TAG_MERGE_KEEP);
+      gst_tag_list_unref (*collected);
+      gst_tag_list_unref (tags);
+      *collected = merged;
+    }
+}
+
+/* Drains the bus without blocking, collecting tags.  Stops at EOS or
+ * ERROR. */
+static void
+message_loop (GstElement *pipeline, GstTagList **collected,
+              StreamState *state)
+{
+  g_autoptr (GstBus) bus = gst_element_get_bus (pipeline);
+  g_return_if_fail (bus != NULL);
+
+  GstMessage *message;
+  while ((message = gst_bus_pop (bus)) != NULL)
+    {
+      GstMessageType type = GST_MESSAGE_TYPE (message);
+      if (type == GST_MESSAGE_TAG)
+        collect_tag_message (message, collected, state);
+      gst_message_unref (message);
+      if (type == GST_MESSAGE_EOS || type == GST_MESSAGE_ERROR)
+        break;
+    }
+}
+
+/* Gives every stream decodebin exposes a sink of its own: under GStreamer
+ * 1.x a pipeline only reaches PAUSED once its streams are consumed, and
+ * only then are tags and duration known. */
+static void
+on_pad_added (GstElement *decodebin, GstPad *pad, gpointer user_data) noexcept
+{
+  (void) decodebin;
+  GstElement *pipeline = GST_ELEMENT (user_data);
+  GstElement *sink = gst_element_factory_make ("fakesink", NULL);
+  if (sink == NULL)
+    return;
+  g_object_set (sink, "sync", FALSE, NULL);
+
+  g_autoptr (GstCaps) caps = gst_pad_get_current_caps (pad);
+  if (caps == NULL)
+    caps = gst_pad_query_caps (pad, NULL);
+  if (caps != NULL && gst_caps_get_size (caps) > 0
+      && g_str_has_prefix (gst_structure_get_name (
+                               gst_caps_get_structure (caps, 0)),
+                           "audio/"))
+    g_object_set_data (G_OBJECT (sink), audio_sink_key,
+                       GINT_TO_POINTER (1));
+
+  if (!gst_bin_add (GST_BIN (pipeline), sink))
+    {
+      gst_object_unref (sink);
+      return;
+    }
+  g_autoptr (GstPad) sinkpad = gst_element_get_static_pad (sink, "sink");
+  gst_pad_link (pad, sinkpad);
+  gst_element_sync_state_with_parent (sink);
+}
+
+/* The duration in whole seconds from the first source pad of decodebin
+ * that answers, else from the pipeline; FALSE when nobody knows it. */
+static gboolean
+query_length (GstElement *pipeline, GstElement *decodebin, gint64 *seconds)
+{
+  gint64 duration = -1;
+  gboolean found = FALSE;
+  g_autoptr (GstIterator) pads = gst_element_iterate_src_pads (decodebin);
+  GValue item = G_VALUE_INIT;
+  while (!found && gst_iterator_next (pads, &item) == GST_ITERATOR_OK)
+    {
+      GstPad *pad = GST_PAD (g_value_get_object (&item));
+      found = gst_pad_query_duration (pad, GST_FORMAT_TIME, &duration)
+              && duration >= 0;
+      g_value_reset (&item);
+    }
+  g_value_unset (&item);
+  if (!found)
+    found = gst_element_query_duration (pipeline, GST_FORMAT_TIME, &duration)
+            && duration >= 0;
+  if (found)
+    *seconds = duration / GST_SECOND;
+  return found;
+}
+
+/* Parsers of streams without a length in their headers (an MP3 without a
+ * Xing header, for one) estimate it only after some frames, more than
+ * pre-roll lets through.  Lets the pipeline run, unsynchronised, until a
+ * duration is announced, the stream ends or the deadline (monotonic time)
+ * passes, collecting the tags posted meanwhile.  TRUE when a duration was
+ * announced or the stream ended. */
+static gboolean
+wait_for_duration (GstElement *pipeline, gint64 deadline,
+                   GstTagList **collected, StreamState *state)
+{
+  if (gst_element_set_state (pipeline, GST_STATE_PLAYING)
+      == GST_STATE_CHANGE_FAILURE)
+    return FALSE;
+  g_autoptr (GstBus) bus = gst_element_get_bus (pipeline);
+  if (bus == NULL)
+    return FALSE;
+  const GstMessageType wanted = static_cast<GstMessageType> (
+      GST_MESSAGE_DURATION_CHANGED | GST_MESSAGE_EOS | GST_MESSAGE_ERROR
+      | GST_MESSAGE_TAG);
+  gint64 remaining;
+  while ((remaining = deadline - g_get_monotonic_time ()) > 0)
+    {
+      g_autoptr (GstMessage) message
+          = gst_bus_timed_pop_filtered (bus, remaining * GST_USECOND, wanted);
+      if (message == NULL)
+        return FALSE;
+      switch (GST_MESSAGE_TYPE (message))
+        {
+        case GST_MESSAGE_TAG:
+          collect_tag_message (message, collected, state);
+          break;
+        case GST_MESSAGE_ERROR:
+          return FALSE;
+        default:
+          return TRUE;
+        }
+    }
+  return FALSE;
+}
+
+/* Collects tags, "Length" and "Bitrate" of filename onto state->list.
+ * Nothing is added when the file cannot be pre-rolled. */
+static void
+extract_stream_info (const gchar *filename, StreamState *state)
+{
+  MetaItem **list = &state->list;
+  GstElement *pipeline = gst_pipeline_new (NULL);
+  GstElement *source = gst_element_factory_make ("filesrc", "source");
+  GstElement *decodebin = gst_element_factory_make ("decodebin", "decodebin");
+  if (pipeline == NULL || source == NULL || decodebin == NULL)
+    {
+      /* Without these elements nothing can be decoded; the common keys
+       * still describe the file. */
+      if (source != NULL)
+        gst_object_unref (gst_object_ref_sink (source));
+      if (decodebin != NULL)
+        gst_object_unref (gst_object_ref_sink (decodebin));
+      if (pipeline != NULL)
+        gst_object_unref (pipeline);
+      return;
+    }
+  gst_bin_add_many (GST_BIN (pipeline), source, decodebin, NULL);
+  gst_element_link (source, decodebin);
+  g_object_set (source, "location", filename, NULL);
+  g_signal_connect (decodebin, "pad-added", G_CALLBACK (on_pad_added),
+                    pipeline);
+
+  gint64 deadline = g_get_monotonic_time ()
+                    + BRISEL_PREROLL_TIMEOUT / GST_USECOND;
+  GstStateChangeReturn ret = gst_element_set_state (pipeline,
+                                                    GST_STATE_PAUSED);
+  if (ret == GST_STATE_CHANGE_ASYNC)
+    ret = gst_element_get_state (pipeline, NULL, NULL,
+                                 BRISEL_PREROLL_TIMEOUT);
+  if (ret != GST_STATE_CHANGE_FAILURE && ret != GST_STATE_CHANGE_NO_PREROLL)
+    {
+      GstTagList *collected = NULL;
+      message_loop (pipeline, &collected, state);
+      gint64 seconds;
+      gboolean have_length
+          = query_length (pipeline, decodebin, &seconds)
+            || (wait_for_duration (pipeline, deadline, &collected, state)
+                && query_length (pipeline, decodebin, &seconds));
+      if (collected != NULL)
+        {
+          gst_tag_list_foreach (collected, print_tag, state);
+          gst_tag_list_unref (collected);
+        }
+      if (have_length)
+        *list = meta_list_append_int (
+            "Length", static_cast<gint32> (CLAMP (seconds, 0, G_MAXINT32)),
+            *list);
+      /* A container's or video element's bitrate describes the whole
+       * stream, so it wins over an audio decoder's; a measured bitrate
+       * wins over the encoder's nominal one. */
+      guint32 bitrate = BRISEL_NO_BITRATE;
+      for (guint32 candidate :
+           { state->other_bitrate, state->audio_bitrate,
+             state->other_nominal_bitrate, state->audio_nominal_bitrate })
+        if (bitrate == BRISEL_NO_BITRATE)
+          bitrate = candidate;
+      if (bitrate != BRISEL_NO_BITRATE)
+        *list = meta_list_append_int (
+            "Bitrate", static_cast<gint32> (MIN (bitrate, G_MAXINT32)),
+            *list);
+    }
+
+  gst_element_set_state (pipeline, GST_STATE_NULL);
+  gst_object_unref (pipeline);
+}
+
+/* The MIME type of a file from its name and its first bytes (no more than
+ * the configured mapping limit), or NULL. */
+static gchar *
+sniff_mime_type (const gchar *filename)
+{
+  gsize limit = BRISEL_SNIFF_SIZE;
+  int max_file_sz = meta_conf_get_max_file_sz ();
+  if (max_file_sz > 0 && static_cast<gsize> (max_file_sz) < limit)
+    limit = static_cast<gsize> (max_file_sz);
+
+  guchar head[BRISEL_SNIFF_SIZE];
+  gsize length = 0;
+  /* Never blocks on a FIFO; only a regular file's bytes are read. */
+  int fd = open (filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0)
+    {
+      struct stat st;
+      if (fstat (fd, &st) == 0 && S_ISREG (st.st_mode))
+        {
+          ssize_t got = read (fd, head, limit);
+          length = got > 0 ? static_cast<gsize> (got) : 0;
+        }
+      close (fd);
+    }
+  g_autofree gchar *type = g_content_type_guess (
+      filename, length > 0 ? head : NULL, length, NULL);
+  if (type == NULL)
+    return NULL;
+  return g_content_type_get_mime_type (type);
+}
+
+gboolean
+brisel_gst_read_stream (const gchar *filename, MetaItem **list)
+{
+  /* Only regular files go through the pipeline: opening a FIFO would
+   * block past any timeout, and folders or devices hold no media.  No
+   * arguments are handed to GStreamer, so that no file name can be taken
+   * for one of its options. */
+  struct stat st;
+  if (filename == NULL || stat (filename, &st) != 0 || !S_ISREG (st.st_mode)
+      || !gst_init_check (NULL, NULL, NULL))
+    return FALSE;
+  StreamState state;
+  state.list = *list;
+  extract_stream_info (filename, &state);
+  *list = state.list;
+  return state.title_found;
+}
+
+MetaItem *
+brisel_add_common_keys (const gchar *filename, gboolean title_found,
+                        MetaItem *list)
+{
+  /* A relative name has no URI; the row could not be found again by it. */
+  g_autofree gchar *uri = g_filename_to_uri (filename, NULL, NULL);
+  if (uri == NULL)
+    return list;
+  g_autofree gchar *mime = sniff_mime_type (filename);
+  list = meta_list_append_text ("MIME", mime, list);
+  if (!title_found)
+    {
+      g_autofree gchar *base = g_path_get_basename (filename);
+      list = meta_list_append_text ("Title", base, list);
+    }
+  return meta_list_append_text ("Filename", filename, list);
+}

@@ -1,0 +1,401 @@
+/* libbrisel_tag's entry point: a media file's tags and audio properties
+ * read from its headers with the tag library, which costs a few reads
+ * where a pipeline decodes.  Files the tag library cannot open, and files
+ * whose length it cannot find, go through the GStreamer extraction that
+ * libbrisel_gst uses for every file.
+ *
+ * Every list node is made by libtessel's own append calls, resolved when
+ * libtessel loads this plug-in, so that libtessel also releases them. */
+#include "brisel_tag.h"
+#include "brisel_genre-private.h"
+#include "brisel_gst_extract-private.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <aifffile.h>
+#include <apefile.h>
+#include <apeproperties.h>
+#include <apetag.h>
+#include <asffile.h>
+#include <fileref.h>
+#include <flacfile.h>
+#include <flacproperties.h>
+#include <id3v1tag.h>
+#include <id3v2tag.h>
+#include <mp4file.h>
+#include <mpcfile.h>
+#include <mpegfile.h>
+#include <oggflacfile.h>
+#include <opusfile.h>
+#include <speexfile.h>
+#include <textidentificationframe.h>
+#include <tpropertymap.h>
+#include <vorbisfile.h>
+#include <wavfile.h>
+#include <wavpackfile.h>
+#include <wavpackproperties.h>
+
+namespace
+{
+
+/* What the headers told: texts empty and numbers 0 where they told
+ * nothing. */
+struct HeaderInfo
+{
+  std::string title, artist, album, genre, year, codec;
+  gint32 track = 0;
+  gint32 length = -1; /* whole seconds; -1: no length found */
+  gint32 bitrate = 0; /* bits per second */
+  gint32 channels = 0;
+  gint32 frequency = 0;
+};
+
+/* The first value of a property, or "". */
+std::string
+first_value (const TagLib::PropertyMap &properties, const char *name)
+{
+  auto it = properties.find (name);
+  if (it == properties.end () || it->second.isEmpty ())
+    return std::string ();
+  return it->second.front ().to8Bit (true);
+}
+
+/* The first field of an ID3v2 tag's first frame id, or "". */
+std::string
+id3v2_first (TagLib::ID3v2::Tag *tag, const char *id)
+{
+  const TagLib::ID3v2::FrameList &frames = tag->frameListMap ()[id];
+  if (frames.isEmpty ())
+    return std::string ();
+  auto text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame *> (
+      frames.front ());
+  if (text == nullptr)
+    return frames.front ()->toString ().to8Bit (true);
+  if (text->fieldList ().isEmpty ())
+    return std::string ();
+  return text->fieldList ().front ().to8Bit (true);
+}
+
+/* The first value of a key of a tag, or "".  ID3v2 frames are read
+ * field by field: their properties join several values into one. */
+std::string
+tag_value (TagLib::Tag *tag, const TagLib::PropertyMap &properties,
+           const char *name, const char *id3v2_frame)
+{
+  if (auto v2 = dynamic_cast<TagLib::ID3v2::Tag *> (tag))
+    return id3v2_first (v2, id3v2_frame);
+  return first_value (properties, name);
+}
+
+/* The genre of a tag: ID3 tags follow the ID3 extractor's rule (numbers
+ * select from the first 148 entries of the ID3v1 list, others nothing);
+ * every other tag's first genre is taken as written. */
+std::string
+tag_genre (TagLib::Tag *tag, const TagLib::PropertyMap &properties)
+{
+  if (auto v1 = dynamic_cast<TagLib::ID3v1::Tag *> (tag))
+    return brisel_genre_from_number (v1->genreNumber ());
+  std::string genre = tag_value (tag, properties, "GENRE", "TCON");
+  if (dynamic_cast<TagLib::ID3v2::Tag *> (tag) != nullptr && !genre.empty ())
+    return brisel_genre_from_text (genre);
+  return genre;
+}
+
+/* The leading decimal number of text ("3/12" gives 3), saturating; 0 when
+ * there is none. */
+gint32
+leading_number (const std::string &text)
+{
+  long long v = strtoll (text.c_str (), NULL, 10);
+  return static_cast<gint32> (CLAMP (v, G_MININT32, G_MAXINT32));
+}
+
+/* The four-digit year a date text starts with ("2019-01-02" gives
+ * "2019"); a shorter leading number is padded ("987" gives "0987"); ""
+ * without one. */
+std::string
+year_of (const std::string &date)
+{
+  const char *s = date.c_str ();
+  while (*s == ' ')
+    s++;
+  size_t digits = 0;
+  while (digits < 4 && g_ascii_isdigit (s[digits]))
+    digits++;
+  if (digits == 0)
+    return std::string ();
+  std::string year (s, digits);
+  if (strtol (year.c_str (), NULL, 10) == 0)
+    return std::string ();
+  return std::string (4 - digits, '0') + year;
+}
+
+/* Fills the keys of info still empty from one tag. */
+void
+read_tag (TagLib::Tag *tag, HeaderInfo *info)
+{
+  if (tag == nullptr || tag->isEmpty ())
+    return;
+  /* An ID3v2 tag is read by its frames. */
+  const TagLib::PropertyMap properties
+      = dynamic_cast<TagLib::ID3v2::Tag *> (tag) != nullptr
+            ? TagLib::PropertyMap ()
+            : tag->properties ();
+  if (info->title.empty ())
+    info->title = tag_value (tag, properties, "TITLE", "TIT2");
+  if (info->artist.empty ())
+    info->artist = tag_value (tag, properties, "ARTIST", "TPE1");
+  if (info->album.empty ())
+    info->album = tag_value (tag, properties, "ALBUM", "TALB");
+  if (info->genre.empty ())
+    info->genre = tag_genre (tag, properties);
+  if (info->track <= 0)
+    info->track = leading_number (
+        tag_value (tag, properties, "TRACKNUMBER", "TRCK"));
+  if (info->year.empty ())
+    info->year = year_of (tag_value (tag, properties, "DATE", "TDRC"));
+}
+
+/* The tags of a file, the most complete kind first: later ones only fill
+ * the keys the earlier ones leave empty. */
+std::vector<TagLib::Tag *>
+file_tags (TagLib::File *file)
+{
+  if (auto mpeg = dynamic_cast<TagLib::MPEG::File *> (file))
+    return { mpeg->hasID3v2Tag () ? mpeg->ID3v2Tag () : nullptr,
+             mpeg->hasAPETag () ? mpeg->APETag () : nullptr,
+             mpeg->hasID3v1Tag () ? mpeg->ID3v1Tag () : nullptr };
+  if (auto flac = dynamic_cast<TagLib::FLAC::File *> (file))
+    return { flac->hasXiphComment () ? flac->xiphComment () : nullptr,
+             flac->hasID3v2Tag () ? flac->ID3v2Tag () : nullptr,
+             flac->hasID3v1Tag () ? flac->ID3v1Tag () : nullptr };
+  if (auto wav = dynamic_cast<TagLib::RIFF::WAV::File *> (file))
+    return { wav->hasID3v2Tag () ? wav->ID3v2Tag () : nullptr,
+             wav->hasInfoTag () ? wav->InfoTag () : nullptr };
+  if (auto ape = dynamic_cast<TagLib::APE::File *> (file))
+    return { ape->hasAPETag () ? ape->APETag () : nullptr,
+             ape->hasID3v1Tag () ? ape->ID3v1Tag () : nullptr };
+  if (auto wv = dynamic_cast<TagLib::WavPack::File *> (file))
+    return { wv->hasAPETag () ? wv->APETag () : nullptr,
+             wv->hasID3v1Tag () ? wv->ID3v1Tag () : nullptr };
+  if (auto mpc = dynamic_cast<TagLib::MPC::File *> (file))
+    return { mpc->hasAPETag () ? mpc->APETag () : nullptr,
+             mpc->hasID3v1Tag () ? mpc->ID3v1Tag () : nullptr };
+  return { file->tag () };
+}
+
+/* The codec's name as the GStreamer extraction words it, or "" where the
+ * headers do not tell it. */
+std::string
+codec_name (TagLib::File *file, TagLib::AudioProperties *props)
+{
+  if (auto mpeg = dynamic_cast<TagLib::MPEG::Properties *> (props))
+    {
+      static const char *const versions[] = { "1", "2", "2.5" };
+      const int v = static_cast<int> (mpeg->version ());
+      if (v < 0 || v > 2 || mpeg->layer () < 1 || mpeg->layer () > 3)
+        return std::string ();
+      return "MPEG-" + std::string (versions[v]) + " Layer "
+             + std::to_string (mpeg->layer ()) + " (MP"
+             + std::to_string (mpeg->layer ()) + ")";
+    }
+  if (dynamic_cast<TagLib::Ogg::Vorbis::File *> (file) != nullptr)
+    return "Vorbis";
+  if (dynamic_cast<TagLib::Ogg::Opus::File *> (file) != nullptr)
+    return "Opus";
+  if (dynamic_cast<TagLib::Ogg::Speex::File *> (file) != nullptr)
+    return "Speex";
+  if (dynamic_cast<TagLib::FLAC::File *> (file) != nullptr
+      || dynamic_cast<TagLib::Ogg::FLAC::File *> (file) != nullptr)
+    return "Free Lossless Audio Codec (FLAC)";
+  if (auto mp4 = dynamic_cast<TagLib::MP4::Properties *> (props))
+    switch (mp4->codec ())
+      {
+      case TagLib::MP4::Properties::AAC:
+        return "MPEG-4 AAC audio";
+      case TagLib::MP4::Properties::ALAC:
+        return "Apple lossless audio";
+      default:
+        return std::string ();
+      }
+  if (auto asf = dynamic_cast<TagLib::ASF::Properties *> (props))
+    return asf->codecName ().to8Bit (true);
+  if (auto wav = dynamic_cast<TagLib::RIFF::WAV::Properties *> (props))
+    {
+      /* Format tags 1 (integer PCM) and 3 (float) say all there is. */
+      if (wav->format () == 1 && wav->bitsPerSample () > 0)
+        return "Uncompressed " + std::to_string (wav->bitsPerSample ())
+               + "-bit PCM audio";
+      if (wav->format () == 3)
+        return "Uncompressed " + std::to_string (wav->bitsPerSample ())
+               + "-bit IEEE float audio";
+      return std::string ();
+    }
+  if (auto aiff = dynamic_cast<TagLib::RIFF::AIFF::Properties *> (props))
+    {
+      if (!aiff->isAiffC () && aiff->bitsPerSample () > 0)
+        return "Uncompressed " + std::to_string (aiff->bitsPerSample ())
+               + "-bit PCM audio";
+      return aiff->compressionName ().to8Bit (true);
+    }
+  if (dynamic_cast<TagLib::APE::Properties *> (props) != nullptr)
+    return "Monkey's Audio";
+  if (dynamic_cast<TagLib::WavPack::Properties *> (props) != nullptr)
+    return "Wavpack";
+  if (dynamic_cast<TagLib::MPC::File *> (file) != nullptr)
+    return "Musepack";
+  return std::string ();
+}
+
+/* Reads filename's headers into info.  FALSE when the tag library cannot
+ * open the file: no reader knows it, or its header is not one.  May
+ * throw. */
+bool
+read_headers (const char *filename, HeaderInfo *info)
+{
+  /* The tag library opens with blocking reads: a FIFO would hold the
+   * caller until a writer comes, a device could be read without end. */
+  if (!g_file_test (filename, G_FILE_TEST_IS_REGULAR))
+    return false;
+  TagLib::FileRef ref (filename, true, TagLib::AudioProperties::Average);
+  TagLib::File *file = ref.file ();
+  if (ref.isNull () || file == nullptr || !file->isValid ())
+    return false;
+
+  for (TagLib::Tag *tag : file_tags (file))
+    read_tag (tag, info);
+
+  TagLib::AudioProperties *props = file->audioProperties ();
+  if (props == nullptr)
+    return true;
+  /* A stream in which no frame was found has neither a length nor a
+   * sample rate: what it holds is for the decoder to tell. */
+  if (props->lengthInMilliseconds () > 0 && props->sampleRate () > 0)
+    info->length = props->lengthInMilliseconds () / 1000;
+  info->bitrate = props->bitrate () > 0 && props->bitrate () < G_MAXINT32 / 1000
+                      ? props->bitrate () * 1000
+                      : 0;
+  info->channels = MAX (props->channels (), 0);
+  info->frequency = MAX (props->sampleRate (), 0);
+  info->codec = codec_name (file, props);
+  return true;
+}
+
+/* TRUE when list has an item of key. */
+gboolean
+has_key (const MetaItem *list, const char *key)
+{
+  for (; list != NULL; list = list->next)
+    if (g_strcmp0 (list->key, key) == 0)
+      return TRUE;
+  return FALSE;
+}
+
+/* Moves the items of other whose keys list lacks onto list and releases
+ * the rest. */
+MetaItem *
+take_missing (MetaItem *list, MetaItem *other)
+{
+  MetaItem *rest = NULL;
+  while (other != NULL)
+    {
+      MetaItem *item = other;
+      other = other->next;
+      if (has_key (list, item->key))
+        {
+          item->next = rest;
+          rest = item;
+        }
+      else
+        {
+          item->next = list;
+          list = item;
+        }
+    }
+  meta_free_list (&rest);
+  return list;
+}
+
+MetaItem *
+append_text (const char *key, const std::string &value, MetaItem *list)
+{
+  return value.empty () ? list
+                        : meta_list_append_text (key, value.c_str (), list);
+}
+
+MetaItem *
+append_int (const char *key, gint32 value, MetaItem *list)
+{
+  return value > 0 ? meta_list_append_int (key, value, list) : list;
+}
+
+/* The header's findings as list items, those without a value left out. */
+MetaItem *
+header_items (const HeaderInfo &info)
+{
+  MetaItem *list = NULL;
+  list = append_text ("Codec", info.codec, list);
+  list = append_text ("Artist", info.artist, list);
+  list = append_text ("Title", info.title, list);
+  list = append_text ("Album", info.album, list);
+  list = append_text ("Genre", info.genre, list);
+  list = append_int ("Track", info.track, list);
+  list = append_text ("Year", info.year, list);
+  list = append_int ("Channels", info.channels, list);
+  list = append_int ("Frequency", info.frequency, list);
+  if (info.length >= 0)
+    list = meta_list_append_int ("Length", info.length, list);
+  return append_int ("Bitrate", info.bitrate, list);
+}
+
+} // namespace
+
+/* The metadata list of one media file, head first "Filename", "Title"
+ * (the base name when the file has no title), "MIME", then what the
+ * headers or, failing them, GStreamer tell.  The tag library may throw
+ * (allocation failures, or its own faults on a hostile file); that stops
+ * here and the file is then read as one it cannot open.  NULL for a NULL
+ * name, or a relative name of which nothing was found.  The caller
+ * releases the list with meta_free_list ().  Not reentrant. */
+extern "C" MetaItem *
+get_metadata (const gchar *filename)
+{
+  if (filename == NULL)
+    return NULL;
+
+  std::unique_ptr<HeaderInfo> info;
+  try
+    {
+      info.reset (new HeaderInfo);
+      if (!read_headers (filename, info.get ()))
+        info.reset ();
+    }
+  catch (...)
+    {
+      info.reset ();
+    }
+
+  MetaItem *list = NULL;
+  gboolean title_found;
+  if (info == nullptr)
+    title_found = brisel_gst_read_stream (filename, &list);
+  else
+    {
+      list = header_items (*info);
+      if (info->length < 0)
+        {
+          /* The tags stay as the headers have them; the decoder adds the
+           * length, the bitrate and what else the headers lack. */
+          MetaItem *decoded = NULL;
+          brisel_gst_read_stream (filename, &decoded);
+          list = take_missing (list, decoded);
+        }
+      title_found = has_key (list, "Title");
+    }
+  return brisel_add_common_keys (filename, title_found, list);
+}

@@ -1,0 +1,543 @@
+/* The header-reading extractor libbrisel_tag on media made here: it agrees
+ * with libbrisel_gst on every sample, keeps the tags of files damaged in
+ * the ways a memory card damages them, applies the tag rules, and every
+ * extension the installed configuration gives it has a sample. */
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <glib/gstdio.h>
+
+#include "tessel-media.h"
+#include "tessel-test.h"
+
+static gchar *media_dir;
+static MetaExtractFunc tag_extract;
+static MetaExtractFunc gst_extract;
+
+#define TONE "audiotestsrc num-buffers=30 samplesperbuffer=4410 ! " \
+             "audio/x-raw,rate=44100,channels=1 ! audioconvert ! " \
+             "audioresample ! "
+#define TAGS "taginject tags=\"title=\\\"Song\\\",artist=\\\"Singer\\\"," \
+             "album=\\\"Record\\\",genre=Rock,track-number=(uint)4," \
+             "date=(GDate)2011-02-03,datetime=(datetime)2011-02-03\" ! "
+/* A sample carrying TAGS: title, artist, album, genre, track, year. */
+#define TAGGED "Song", "Singer", "Record", "Rock", 4, "2011"
+
+/* The audio formats the installed configuration gives libbrisel_tag,
+ * beyond those of tessel_media[].  Muxers that drop stream tags (MP4's,
+ * ADTS's, AIFF's) make untagged samples. */
+static const TesselMedia extra_media[] = {
+  { "tagged.mp2", "twolamemp2enc id3v2mux",
+    TONE TAGS "twolamemp2enc ! id3v2mux ! filesink location=%s", NULL,
+    TAGGED, NULL, 3, TRUE, FALSE },
+  { "tagged.opus", "opusenc oggmux",
+    TONE TAGS "opusenc ! oggmux ! filesink location=%s", NULL, TAGGED, NULL,
+    3, FALSE, FALSE },
+  { "tagged.oga", "vorbisenc oggmux",
+    TONE TAGS "vorbisenc ! oggmux ! filesink location=%s", NULL, TAGGED,
+    NULL, 3, FALSE, FALSE },
+  { "tagged.spx", "speexenc oggmux",
+    TONE TAGS "speexenc ! oggmux ! filesink location=%s", NULL, TAGGED, NULL,
+    3, FALSE, FALSE },
+  { "tagged.wav", "wavenc",
+    TONE TAGS "wavenc ! filesink location=%s", NULL, "Song", "Singer",
+    "Record", "Rock", 0, "2011", NULL, 3, TRUE, FALSE },
+  /* The APE tag muxer warns of a fault of its own, which is fatal here. */
+  { "plain.wv", "wavpackenc",
+    TONE "wavpackenc ! filesink location=%s", NULL, "plain.wv", NULL, NULL,
+    NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  { "plain.m4a", "avenc_aac mp4mux",
+    TONE "avenc_aac ! mp4mux ! filesink location=%s", NULL, "plain.m4a",
+    NULL, NULL, NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  { "lossless.m4b", "avenc_alac mp4mux",
+    TONE "avenc_alac ! mp4mux ! filesink location=%s", NULL, "lossless.m4b",
+    NULL, NULL, NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  { "plain.aac", "avenc_aac avmux_adts",
+    TONE "avenc_aac ! avmux_adts ! filesink location=%s", NULL, "plain.aac",
+    NULL, NULL, NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  { "plain.aiff", "avmux_aiff",
+    TONE "avmux_aiff ! filesink location=%s", NULL, "plain.aiff", NULL, NULL,
+    NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  { "plain.aif", "avmux_aiff",
+    TONE "avmux_aiff ! filesink location=%s", NULL, "plain.aif", NULL, NULL,
+    NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL, NULL, 0, FALSE,
+    FALSE },
+};
+
+/* Installed extensions without a sample, and why. */
+static const struct
+{
+  const gchar *extension;
+  const gchar *reason;
+} no_sample[] = {
+  { "wma", "no ASF muxer works in the GStreamer set the tests install" },
+  { "asf", "no ASF muxer works in the GStreamer set the tests install" },
+  { "ape", "no Monkey's Audio encoder is packaged" },
+  { "mpc", "no Musepack encoder is packaged" },
+};
+
+static MetaItem *
+find (MetaItem *list, const gchar *key)
+{
+  for (; list != NULL; list = list->next)
+    if (g_str_equal (list->key, key))
+      return list;
+  return NULL;
+}
+
+static const gchar *
+text_of (MetaItem *list, const gchar *key)
+{
+  MetaItem *item = find (list, key);
+  return item != NULL ? item->value : NULL;
+}
+
+/* The integer of key, or -1 without one. */
+static gint32
+int_of (MetaItem *list, const gchar *key)
+{
+  MetaItem *item = find (list, key);
+  if (item == NULL)
+    return -1;
+  g_assert_cmpint (item->type, ==, META_TYPE_INTEGER);
+  gint32 v;
+  memcpy (&v, item->value, sizeof v);
+  return v;
+}
+
+static gchar *
+media_path (const gchar *name)
+{
+  return g_build_filename (media_dir, name, NULL);
+}
+
+/* Asserts the tags of list are those of m; the year only when
+ * with_year. */
+static void
+assert_tags (MetaItem *list, const TesselMedia *m, gboolean with_year)
+{
+  g_assert_cmpstr (text_of (list, "Title"), ==, m->title);
+  g_assert_cmpstr (text_of (list, "Artist"), ==, m->artist);
+  g_assert_cmpstr (text_of (list, "Album"), ==, m->album);
+  g_assert_cmpstr (text_of (list, "Genre"), ==, m->genre);
+  if (with_year)
+    g_assert_cmpstr (text_of (list, "Year"), ==, m->year);
+  g_assert_cmpint (int_of (list, "Track"), ==, m->track > 0 ? m->track : -1);
+}
+
+/* Both plug-ins on one sample: the tags the sample carries, the same
+ * common keys, lengths within a second of each other and of the truth;
+ * the headers add the channels and the sample rate of audio. */
+static void
+test_agree (gconstpointer data)
+{
+  const TesselMedia *m = data;
+  if (!tessel_media_available (m, media_dir))
+    return;
+  g_autofree gchar *path = media_path (m->name);
+  MetaItem *tag = tag_extract (path);
+  MetaItem *gst = gst_extract (path);
+  g_assert_cmpstr (tag->key, ==, "Filename");
+  g_assert_cmpstr (tag->value, ==, path);
+  const gchar *ext = strrchr (m->name, '.');
+  assert_tags (tag, m, TRUE);
+  /* GStreamer gives an untagged MP4 file the year it was written. */
+  assert_tags (gst, m, !g_str_has_prefix (ext, ".m4"));
+  g_assert_cmpstr (text_of (tag, "MIME"), ==, text_of (gst, "MIME"));
+
+  gint32 tag_length = int_of (tag, "Length");
+  gint32 gst_length = int_of (gst, "Length");
+  if (m->length < 0)
+    g_assert_cmpint (tag_length, ==, -1);
+  else
+    {
+      g_assert_cmpint (abs (tag_length - gst_length), <=, 1);
+      g_assert_cmpint (abs (tag_length - m->length), <=, 1);
+    }
+  if (m->bitrate)
+    g_assert_cmpint (int_of (tag, "Bitrate"), >, 0);
+  /* What only the headers tell: every sample is mono; ADTS, which the
+   * tag library does not read, goes through GStreamer. */
+  if (m->length >= 0 && strstr (".ogg.oga.mp3.mp2.flac.wav.opus.spx.wv.m4a"
+                                ".m4b.aif.aiff", ext) != NULL)
+    {
+      g_assert_cmpint (int_of (tag, "Channels"), ==, 1);
+      gint32 rate = int_of (tag, "Frequency");
+      g_assert_true (rate == 8000 || rate == 44100 || rate == 48000);
+    }
+  meta_free_list (&tag);
+  meta_free_list (&gst);
+}
+
+/* Ways a file gets damaged, given where its tags end. */
+typedef enum
+{
+  DAMAGE_HEADER_ONLY,     /* the tags and nothing behind them */
+  DAMAGE_AFTER_TAGS,      /* cut a few bytes into the audio */
+  DAMAGE_MID_AUDIO,       /* cut halfway through the audio */
+  DAMAGE_ZEROED_FRAMES,   /* the middle half of the audio zeroed */
+} Damage;
+
+static const gchar *const damage_names[] = {
+  "header-only", "after-tags", "mid-audio", "zeroed-frames",
+};
+
+/* Where the tags of a sample end: ID3v2 by its header's size, FLAC by its
+ * last metadata block, Ogg by its last page before the audio (granule
+ * position 0).  0 when not found. */
+static gsize
+tags_end (const guchar *data, gsize size)
+{
+  if (size > 10 && memcmp (data, "ID3", 3) == 0)
+    return 10 + ((data[6] & 0x7f) << 21 | (data[7] & 0x7f) << 14
+                 | (data[8] & 0x7f) << 7 | (data[9] & 0x7f));
+  if (size > 4 && memcmp (data, "fLaC", 4) == 0)
+    {
+      gsize at = 4;
+      while (at + 4 <= size)
+        {
+          gboolean last = (data[at] & 0x80) != 0;
+          at += 4 + (data[at + 1] << 16 | data[at + 2] << 8 | data[at + 3]);
+          if (last)
+            return at;
+        }
+      return 0;
+    }
+  gsize at = 0;
+  gsize end = 0;
+  while (at + 27 <= size && memcmp (data + at, "OggS", 4) == 0)
+    {
+      gboolean header_page = TRUE;
+      for (int i = 6; i < 14; i++)
+        header_page &= data[at + i] == 0;
+      if (!header_page)
+        break;
+      gsize segments = data[at + 26];
+      gsize length = 27 + segments;
+      for (gsize i = 0; i < segments && at + 27 + i < size; i++)
+        length += data[at + 27 + i];
+      at += length;
+      end = at;
+    }
+  return end;
+}
+
+typedef struct
+{
+  const gchar *name; /* a sample of tessel_media[] */
+  Damage damage;
+} DamageCase;
+
+/* A damaged copy of a tagged sample keeps its title and artist, and
+ * nothing crashes. */
+static void
+test_damaged (gconstpointer data)
+{
+  const DamageCase *c = data;
+  const TesselMedia *m = NULL;
+  for (const TesselMedia *i = tessel_media; i->name != NULL; i++)
+    if (g_str_equal (i->name, c->name))
+      m = i;
+  g_assert_nonnull (m);
+  if (!tessel_media_available (m, media_dir))
+    return;
+  g_autofree gchar *path = media_path (m->name);
+  g_autofree gchar *bytes = NULL;
+  gsize size = 0;
+  g_assert_true (g_file_get_contents (path, &bytes, &size, NULL));
+  gsize end = tags_end ((const guchar *) bytes, size);
+  g_assert_cmpuint (end, >, 0);
+  g_assert_cmpuint (end, <, size);
+  gsize audio = size - end;
+  switch (c->damage)
+    {
+    case DAMAGE_HEADER_ONLY:
+      size = end;
+      break;
+    case DAMAGE_AFTER_TAGS:
+      size = end + MIN (audio / 2, 64);
+      break;
+    case DAMAGE_MID_AUDIO:
+      size = end + audio / 2;
+      break;
+    case DAMAGE_ZEROED_FRAMES:
+      memset (bytes + end + audio / 4, 0, audio / 2);
+      break;
+    }
+  g_autofree gchar *name = g_strdup_printf ("%s-%s", damage_names[c->damage],
+                                            m->name);
+  g_autofree gchar *damaged = media_path (name);
+  g_assert_true (g_file_set_contents (damaged, bytes, size, NULL));
+
+  MetaItem *list = tag_extract (damaged);
+  g_assert_cmpstr (text_of (list, "Filename"), ==, damaged);
+  g_assert_cmpstr (text_of (list, "Title"), ==, m->title);
+  g_assert_cmpstr (text_of (list, "Artist"), ==, m->artist);
+  g_assert_cmpstr (text_of (list, "Album"), ==, m->album);
+  g_assert_nonnull (find (list, "MIME"));
+  if (c->damage == DAMAGE_ZEROED_FRAMES)
+    g_assert_cmpint (abs (int_of (list, "Length") - m->length), <=, 1);
+  meta_free_list (&list);
+  g_unlink (damaged);
+}
+
+/* An ID3v2.4 text frame: identifier, size, no flags, UTF-8 text (several
+ * values NUL-separated). */
+static void
+add_frame (GByteArray *tag, const gchar *id, const gchar *text, gsize length)
+{
+  guint32 size = length + 1;
+  guint8 header[11] = { 0 };
+  memcpy (header, id, 4);
+  header[4] = (size >> 21) & 0x7f;
+  header[5] = (size >> 14) & 0x7f;
+  header[6] = (size >> 7) & 0x7f;
+  header[7] = size & 0x7f;
+  header[10] = 3;
+  g_byte_array_append (tag, header, sizeof header);
+  g_byte_array_append (tag, (const guint8 *) text, length);
+}
+
+typedef struct
+{
+  const gchar *name;
+  const gchar *track;  /* TRCK, or NULL */
+  const gchar *date;   /* TDRC, or NULL */
+  const gchar *genre;  /* TCON, or NULL */
+  gint v1_genre;       /* an ID3v1 tag with this genre number, or -1 */
+  gint32 want_track;   /* -1: no "Track" */
+  const gchar *want_year;
+  const gchar *want_genre;
+} TagCase;
+
+/* The tag rules on MPEG audio under hand-made tags: the first of several
+ * values, the number a track text starts with, the year of a date, the
+ * ID3 genre rule, and ID3v1's Latin-1. */
+static const TagCase tag_cases[] = {
+  { "track-of-total", "3/12", "2019-01-02", "Jazz", -1, 3, "2019", "Jazz" },
+  { "genre-reference", NULL, "1987", "(17)", -1, -1, "1987", "Rock" },
+  { "genre-out-of-range", "7", NULL, "(200)", -1, 7, NULL, NULL },
+  { "v1-fills-genre", NULL, NULL, NULL, 8, -1, NULL, "Jazz" },
+  { "v1-out-of-range", NULL, NULL, NULL, 200, -1, NULL, NULL },
+};
+
+static void
+test_tag_rules (gconstpointer data)
+{
+  const TagCase *c = data;
+  const TesselMedia *mp3 = &tessel_media[2];
+  g_assert_cmpstr (mp3->name, ==, "tagged.mp3");
+  if (!tessel_media_available (mp3, media_dir))
+    return;
+  g_autofree gchar *source = media_path (mp3->name);
+  g_autofree gchar *bytes = NULL;
+  gsize size = 0;
+  g_assert_true (g_file_get_contents (source, &bytes, &size, NULL));
+  gsize audio = tags_end ((const guchar *) bytes, size);
+
+  GByteArray *file = g_byte_array_new ();
+  GByteArray *frames = g_byte_array_new ();
+  add_frame (frames, "TPE1", "First\0Second", 12);
+  if (c->track != NULL)
+    add_frame (frames, "TRCK", c->track, strlen (c->track));
+  if (c->date != NULL)
+    add_frame (frames, "TDRC", c->date, strlen (c->date));
+  if (c->genre != NULL)
+    add_frame (frames, "TCON", c->genre, strlen (c->genre));
+  guint8 header[10] = { 'I', 'D', '3', 4, 0, 0 };
+  header[6] = (frames->len >> 21) & 0x7f;
+  header[7] = (frames->len >> 14) & 0x7f;
+  header[8] = (frames->len >> 7) & 0x7f;
+  header[9] = frames->len & 0x7f;
+  g_byte_array_append (file, header, sizeof header);
+  g_byte_array_append (file, frames->data, frames->len);
+  g_byte_array_append (file, (const guint8 *) bytes + audio, size - audio);
+  if (c->v1_genre >= 0)
+    {
+      guint8 v1[128] = { 'T', 'A', 'G' };
+      /* "Café" in Latin-1. */
+      memcpy (v1 + 3, "Caf\xe9", 4);
+      v1[127] = (guint8) c->v1_genre;
+      g_byte_array_append (file, v1, sizeof v1);
+    }
+  g_byte_array_unref (frames);
+  g_autofree gchar *name = g_strdup_printf ("%s.mp3", c->name);
+  g_autofree gchar *path = media_path (name);
+  g_assert_true (g_file_set_contents (path, (const gchar *) file->data,
+                                      file->len, NULL));
+  g_byte_array_unref (file);
+
+  MetaItem *list = tag_extract (path);
+  g_assert_cmpstr (text_of (list, "Artist"), ==, "First");
+  g_assert_cmpint (int_of (list, "Track"), ==, c->want_track);
+  g_assert_cmpstr (text_of (list, "Year"), ==, c->want_year);
+  g_assert_cmpstr (text_of (list, "Genre"), ==, c->want_genre);
+  g_assert_cmpstr (text_of (list, "Title"), ==,
+                   c->v1_genre >= 0 ? "Caf\xc3\xa9" : name);
+  g_assert_cmpint (abs (int_of (list, "Length") - mp3->length), <=, 1);
+  meta_free_list (&list);
+  g_unlink (path);
+}
+
+/* Files the headers do not describe: a misnamed Ogg file is handed to
+ * GStreamer, which finds its tags and length; bytes nobody reads, and a
+ * missing file, still get their common keys. */
+static void
+test_hand_over (void)
+{
+  const TesselMedia *ogg = &tessel_media[0];
+  g_assert_cmpstr (ogg->name, ==, "tagged.ogg");
+  if (!tessel_media_available (ogg, media_dir))
+    return;
+  g_autofree gchar *source = media_path (ogg->name);
+  g_autofree gchar *misnamed = media_path ("misnamed.mp3");
+  g_autofree gchar *bytes = NULL;
+  gsize size = 0;
+  g_assert_true (g_file_get_contents (source, &bytes, &size, NULL));
+  g_assert_true (g_file_set_contents (misnamed, bytes, size, NULL));
+  MetaItem *list = tag_extract (misnamed);
+  g_assert_cmpstr (text_of (list, "Title"), ==, ogg->title);
+  g_assert_cmpint (abs (int_of (list, "Length") - ogg->length), <=, 1);
+  meta_free_list (&list);
+  g_unlink (misnamed);
+
+  g_autofree gchar *corrupt = media_path ("corrupt.mp3");
+  g_autofree gchar *missing = media_path ("missing.flac");
+  const gchar *names[] = { corrupt, missing };
+  for (guint i = 0; i < G_N_ELEMENTS (names); i++)
+    {
+      list = tag_extract (names[i]);
+      g_assert_cmpstr (list->key, ==, "Filename");
+      g_assert_cmpstr (list->value, ==, names[i]);
+      g_autofree gchar *base = g_path_get_basename (names[i]);
+      g_assert_cmpstr (text_of (list, "Title"), ==, base);
+      g_assert_nonnull (find (list, "MIME"));
+      g_assert_null (find (list, "Length"));
+      g_assert_null (find (list, "Artist"));
+      meta_free_list (&list);
+    }
+  g_assert_null (tag_extract (NULL));
+  g_assert_null (tag_extract ("relative.ogg"));
+}
+
+static gboolean
+has_sample (const TesselMedia *table, const gchar *extension)
+{
+  for (const TesselMedia *m = table; m->name != NULL; m++)
+    {
+      const gchar *dot = strrchr (m->name, '.');
+      if (dot != NULL && g_ascii_strcasecmp (dot + 1, extension) == 0)
+        return TRUE;
+    }
+  return FALSE;
+}
+
+/* Every extension the installed configuration maps to libbrisel_tag has
+ * a sample here, or a reason why not; video and playlists stay with
+ * libbrisel_gst. */
+static void
+test_installed_extensions (void)
+{
+  g_autofree gchar *conf = g_test_build_filename (
+      G_TEST_DIST, "..", "data", "metadata_lib.conf", NULL);
+  g_autofree gchar *text = NULL;
+  g_assert_true (g_file_get_contents (conf, &text, NULL, NULL));
+  g_auto (GStrv) lines = g_strsplit (text, "\n", -1);
+  guint tag_extensions = 0;
+  for (gchar **line = lines; *line != NULL; line++)
+    {
+      g_auto (GStrv) fields = g_strsplit (*line, " ", 2);
+      if (fields[0] == NULL || fields[1] == NULL)
+        continue;
+      if (g_str_equal (fields[1], "libbrisel_gst"))
+        {
+          g_assert_false (has_sample (extra_media, fields[0]));
+          continue;
+        }
+      if (!g_str_equal (fields[1], "libbrisel_tag"))
+        continue;
+      tag_extensions++;
+      gboolean reason = FALSE;
+      for (guint i = 0; i < G_N_ELEMENTS (no_sample); i++)
+        reason |= g_str_equal (no_sample[i].extension, fields[0]);
+      if (reason)
+        continue;
+      if (!has_sample (tessel_media, fields[0])
+          && !has_sample (extra_media, fields[0]))
+        g_error ("no sample for '%s'", fields[0]);
+    }
+  g_assert_cmpuint (tag_extensions, ==, 18);
+}
+
+static MetaExtractFunc
+load_entry (const gchar *soname)
+{
+  void *plugin = dlopen (soname, RTLD_LAZY | RTLD_LOCAL);
+  if (plugin == NULL)
+    g_error ("cannot load %s: %s", soname, dlerror ());
+  MetaExtractFunc f = (MetaExtractFunc) dlsym (plugin, "get_metadata");
+  if (f == NULL)
+    g_error ("%s has no get_metadata", soname);
+  return f;
+}
+
+int
+main (int argc, char **argv)
+{
+  tessel_media_use_own_registry ("test-brisel-tag");
+  g_test_init (&argc, &argv, NULL);
+  tag_extract = load_entry ("libbrisel_tag.so.0");
+  gst_extract = load_entry ("libbrisel_gst.so.0");
+
+  GError *error = NULL;
+  media_dir = g_dir_make_tmp ("tessel-tag-XXXXXX", &error);
+  g_assert_no_error (error);
+  tessel_media_make (media_dir);
+  tessel_media_make_table (extra_media, media_dir);
+
+  const TesselMedia *tables[] = { tessel_media, extra_media };
+  for (guint t = 0; t < G_N_ELEMENTS (tables); t++)
+    for (const TesselMedia *m = tables[t]; m->name != NULL; m++)
+      {
+        g_autofree gchar *path = g_strdup_printf ("/brisel-tag/agree/%s",
+                                                  m->name);
+        g_test_add_data_func (path, m, test_agree);
+      }
+
+  static DamageCase damage_cases[4 * 3];
+  const gchar *damage_samples[] = { "tagged.mp3", "tagged.ogg",
+                                    "tagged.flac" };
+  guint n = 0;
+  for (guint s = 0; s < G_N_ELEMENTS (damage_samples); s++)
+    for (int d = DAMAGE_HEADER_ONLY; d <= DAMAGE_ZEROED_FRAMES; d++, n++)
+      {
+        damage_cases[n].name = damage_samples[s];
+        damage_cases[n].damage = d;
+        g_autofree gchar *path = g_strdup_printf (
+            "/brisel-tag/damaged/%s/%s", damage_names[d], damage_samples[s]);
+        g_test_add_data_func (path, &damage_cases[n], test_damaged);
+      }
+  for (guint i = 0; i < G_N_ELEMENTS (tag_cases); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf ("/brisel-tag/rules/%s",
+                                                tag_cases[i].name);
+      g_test_add_data_func (path, &tag_cases[i], test_tag_rules);
+    }
+  g_test_add_func ("/brisel-tag/hand-over", test_hand_over);
+  g_test_add_func ("/brisel-tag/installed-extensions",
+                   test_installed_extensions);
+  int status = g_test_run ();
+
+  g_autoptr (GDir) dir = g_dir_open (media_dir, 0, NULL);
+  const gchar *entry;
+  while (dir != NULL && (entry = g_dir_read_name (dir)) != NULL)
+    {
+      g_autofree gchar *path = media_path (entry);
+      g_unlink (path);
+    }
+  g_rmdir (media_dir);
+  g_free (media_dir);
+  return status;
+}
