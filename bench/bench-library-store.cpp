@@ -425,11 +425,8 @@ bench_find (sqlite3 *bare_db, int rows, int repeat, int store_count)
     }
   sqlite3_int64 page = query_int (bare_db, "PRAGMA page_size");
   sqlite3_int64 pages = query_int (bare_db, "PRAGMA page_count");
-  sqlite3_int64 words
-      = query_int (bare_db, "SELECT sum(length(block)) FROM "
-                            "MetadataSearch_data")
-        + query_int (bare_db, "SELECT sum(length(sz)) + 8 * count(*) FROM "
-                              "MetadataSearch_docsize");
+  sqlite3_int64 words = query_int (
+      bare_db, "SELECT sum(length(block)) FROM MetadataSearch_data");
   printf ("   word index: %.1f MB of a %.1f MB file\n", words / 1e6,
           page * pages / 1e6);
   fflush (stdout);

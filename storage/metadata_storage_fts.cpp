@@ -6,8 +6,6 @@
 #include "metadata_storage-private.h"
 #include "metadata_storage_fts-private.h"
 
-#include <math.h>
-
 #define TRIGGER_INSERT STORAGE_SEARCH_TABLE "Insert"
 #define TRIGGER_DELETE STORAGE_SEARCH_TABLE "Delete"
 #define TRIGGER_UPDATE STORAGE_SEARCH_TABLE "Update"
@@ -36,8 +34,8 @@
 /* Statements creating the index, in order, inside one transaction. */
 static const char *const create_sql[] = {
   "CREATE VIRTUAL TABLE " STORAGE_SEARCH_TABLE " USING fts5 (Title, Artist, "
-  "Album, Genre, Name, content = '', tokenize = 'unicode61 remove_diacritics "
-  "2')",
+  "Album, Genre, Name, content = '', columnsize = 0, tokenize = 'unicode61 "
+  "remove_diacritics 2')",
   "INSERT INTO " STORAGE_SEARCH_TABLE " (rowid, Title, Artist, Album, Genre, "
   "Name) SELECT " INDEXED_VALUES ("Metadata") " FROM Metadata",
   "CREATE TRIGGER " TRIGGER_INSERT " AFTER INSERT ON Metadata BEGIN " ADD_ROW (
@@ -123,11 +121,11 @@ run_transaction (const char *const *sql, gsize count)
 }
 
 /* How well the current row matches, for ORDER BY (lower is better): for
- * every word of the query the best of the columns holding it, a column
- * weighing more the shorter it is, so that a title that is only the word
- * comes before one where it is one word of five.  Unlike bm25 it looks at
- * the current row only, not at every row holding each word, which is what
- * keeps a query with a common word fast. */
+ * every word of the query the weight of the best column holding it.
+ * Unlike bm25 it looks at the current row only, not at every row holding
+ * each word, which keeps a query with a common word fast; and it needs no
+ * column lengths, which the index does not keep (one table less to write
+ * for every row stored). */
 static void
 find_rank (const Fts5ExtensionApi *api, Fts5Context *fts,
            sqlite3_context *ctx, int n_args, sqlite3_value **args) noexcept
@@ -144,7 +142,6 @@ find_rank (const Fts5ExtensionApi *api, Fts5Context *fts,
       return;
     }
   g_autofree double *best = g_new0 (double, phrases);
-  double column_weight[G_N_ELEMENTS (weights)] = { 0 };
   for (int i = 0; i < hits; i++)
     {
       int phrase = 0, column = 0, offset = 0;
@@ -152,14 +149,7 @@ find_rank (const Fts5ExtensionApi *api, Fts5Context *fts,
           || phrase < 0 || phrase >= phrases || column < 0
           || column >= static_cast<int> (G_N_ELEMENTS (weights)))
         continue;
-      if (column_weight[column] == 0)
-        {
-          int size = 1;
-          if (api->xColumnSize (fts, column, &size) != SQLITE_OK || size < 1)
-            size = 1;
-          column_weight[column] = weights[column] / sqrt (size);
-        }
-      best[phrase] = MAX (best[phrase], column_weight[column]);
+      best[phrase] = MAX (best[phrase], weights[column]);
     }
   double score = 0;
   for (int p = 0; p < phrases; p++)

@@ -355,8 +355,9 @@ static const char added_length_fmt[]
 
 /* Finding by words: the rows whose title, artist, album, genre or file
  * name hold every word of the match expression (%q), present rows only,
- * best first by the index's rank function; equal matches come in title
- * and file name order. */
+ * best first by the index's rank function; among equal matches a shorter
+ * title first (the title that is only the word), then by title and file
+ * name. */
 static const char find_fmt[]
     = "SELECT Metadata.Filename AS Filename, Metadata.Title AS Title, "
       "Metadata.Length AS Length, Metadata.MIME AS MIME, Metadata.Album AS "
@@ -366,7 +367,7 @@ static const char find_fmt[]
       "isStream FROM " STORAGE_SEARCH_TABLE " JOIN Metadata ON "
       "Metadata.rowid = " STORAGE_SEARCH_TABLE ".rowid WHERE "
       STORAGE_SEARCH_TABLE " MATCH '%q' AND Metadata.Present = 1 ORDER BY "
-      STORAGE_SEARCH_RANK " (" STORAGE_SEARCH_TABLE "), UPPER "
-      "(Metadata.Title), UPPER (Metadata.Filename)";
+      STORAGE_SEARCH_RANK " (" STORAGE_SEARCH_TABLE "), length "
+      "(Metadata.Title), UPPER (Metadata.Title), UPPER (Metadata.Filename)";
 
 #endif /* TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H */

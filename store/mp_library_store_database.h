@@ -265,8 +265,8 @@ mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
  * Lights".  Every other character only separates words and has no
  * meaning of its own: quotes, operators and the like are never a query
  * syntax.  Best matches come first: a word found in the title counts most,
- * then in the artist, album, genre and file name, and in a short field more
- * than in a long one; equal matches come in title and file name order.
+ * then in the artist, album, genre and file name; among equal matches a
+ * shorter title comes first, then title and file name order.
  * The resources carry the same properties as those of
  * mp_library_store_database_get_media_by_uri().
  *
