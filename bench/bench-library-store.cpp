@@ -1,7 +1,8 @@
 /* How long each browse call of the database store takes on a generated
  * library, beside the bare query (the same SQL stepped through with no
  * objects made), what candidate indexes would change, and what they cost
- * the storing of new rows.
+ * the storing of new rows; and how long finding by words takes, and what
+ * the word index costs the storing.
  *
  * Usage: bench-library-store [--rows N]... [--repeat R] [--quick]
  *                            [--only TEXT]
@@ -23,6 +24,7 @@
 #include <glib/gstdio.h>
 #include <sqlite3.h>
 
+#include "bench-library.h"
 #include "metadata.h"
 #include "metadata_conf.h"
 #include "metadata_storage.h"
@@ -64,130 +66,6 @@ median (std::vector<double> v)
   std::sort (v.begin (), v.end ());
   size_t n = v.size ();
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-/* Generates a library of rows rows: about 12 songs an album, 4 albums an
- * artist, 40 genres; some songs without album, artist or genre or length;
- * videos, playlists, streams and a few absent rows.  Deterministic. */
-void
-generate (const char *db_path, int rows)
-{
-  sqlite3 *db = NULL;
-  if (sqlite3_open (db_path, &db) != SQLITE_OK)
-    g_error ("cannot open %s", db_path);
-  sqlite3_exec (db, "BEGIN", NULL, NULL, NULL);
-  sqlite3_stmt *ins = NULL;
-  sqlite3_prepare_v2 (
-      db,
-      "INSERT INTO Metadata (Filename, Title, Artist, Album, Genre, Track, "
-      "Length, MIME, Bitrate, Year, Present, AddedTime, AccessTime, "
-      "isPlaylist, isStream, Filesize, LastModification) VALUES (?, ?, ?, "
-      "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      -1, &ins, NULL);
-  GRand *rand = g_rand_new_with_seed (20261207);
-  gint64 now = g_get_real_time () / G_USEC_PER_SEC;
-  static const char *audio_mimes[]
-      = { "audio/mpeg", "audio/mpeg", "audio/mpeg", "audio/x-ms-wma",
-          "audio/mp4", "audio/x-vorbis+ogg", "audio/flac" };
-  static const char *video_mimes[]
-      = { "video/mp4", "video/x-msvideo", "video/3gpp", "video/mpeg" };
-  static const char *playlist_mimes[]
-      = { "audio/x-mpegurl", "audio/x-scpls", "application/vnd.ms-wpl" };
-  /* Rows arrive in no particular order, as a library grows over time:
-   * rowid order says nothing about artist, album or genre. */
-  std::vector<int> order (rows);
-  for (int i = 0; i < rows; i++)
-    order[i] = i;
-  for (int i = rows - 1; i > 0; i--)
-    std::swap (order[i], order[g_rand_int_range (rand, 0, i + 1)]);
-  for (int n = 0; n < rows; n++)
-    {
-      int i = order[n];
-      int kind = g_rand_int_range (rand, 0, 1000);
-      int song = i;
-      int album = song / 12, artist = album / 4;
-      char filename[160], title[64], artist_name[32], album_name[32],
-          genre_name[32];
-      g_snprintf (title, sizeof title, "%s %d",
-                  (const char *[]){ "love", "Night", "blue", "Road", "fire",
-                                    "Rain", "gold", "Home" }[i % 8],
-                  g_rand_int_range (rand, 1, 5000));
-      g_snprintf (artist_name, sizeof artist_name, "Artist %04d", artist);
-      g_snprintf (album_name, sizeof album_name, "Album %04d", album);
-      g_snprintf (genre_name, sizeof genre_name, "Genre %02d",
-                  (artist * 7) % 40);
-      const char *mime;
-      int is_playlist = 0, is_stream = 0;
-      bool with_tags = true;
-      if (kind < 50) /* 5% videos */
-        {
-          mime = video_mimes[i % 4];
-          g_snprintf (filename, sizeof filename,
-                      "/media/mmc1/Videos/clip %06d.mp4", i);
-          with_tags = false;
-        }
-      else if (kind < 70) /* 2% playlists */
-        {
-          mime = playlist_mimes[i % 3];
-          is_playlist = 1;
-          g_snprintf (filename, sizeof filename,
-                      "/media/mmc1/Playlists/list %06d.m3u", i);
-          with_tags = false;
-        }
-      else if (kind < 80) /* 1% streams */
-        {
-          mime = "audio/mpeg";
-          is_stream = 1;
-          g_snprintf (filename, sizeof filename,
-                      "http://radio.example/stream/%06d", i);
-          with_tags = false;
-        }
-      else
-        {
-          mime = audio_mimes[i % 7];
-          g_snprintf (filename, sizeof filename,
-                      "/media/mmc1/Music/%s/%s/%02d %s.mp3", artist_name,
-                      album_name, song % 12 + 1, title);
-        }
-      sqlite3_reset (ins);
-      sqlite3_clear_bindings (ins);
-      sqlite3_bind_text (ins, 1, filename, -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text (ins, 2, title, -1, SQLITE_TRANSIENT);
-      if (with_tags)
-        {
-          if (g_rand_int_range (rand, 0, 100) >= 3)
-            sqlite3_bind_text (ins, 3, artist_name, -1, SQLITE_TRANSIENT);
-          if (g_rand_int_range (rand, 0, 100) >= 5)
-            sqlite3_bind_text (ins, 4, album_name, -1, SQLITE_TRANSIENT);
-          if (g_rand_int_range (rand, 0, 100) >= 5)
-            sqlite3_bind_text (ins, 5, genre_name, -1, SQLITE_TRANSIENT);
-          sqlite3_bind_int (ins, 6, song % 12 + 1);
-          sqlite3_bind_int (ins, 9, 128000 + 64000 * (i % 3));
-          sqlite3_bind_text (ins, 10, "2004", -1, SQLITE_STATIC);
-        }
-      if (!is_playlist && g_rand_int_range (rand, 0, 100) >= 1)
-        sqlite3_bind_int (ins, 7, g_rand_int_range (rand, 90, 600));
-      sqlite3_bind_text (ins, 8, mime, -1, SQLITE_STATIC);
-      /* A few rows on a card that is not inserted. */
-      sqlite3_bind_int (ins, 11, g_rand_int_range (rand, 0, 100) >= 2);
-      sqlite3_bind_int64 (ins, 12,
-                          now - g_rand_int_range (rand, 0, 365 * 86400));
-      if (g_rand_int_range (rand, 0, 100) < 30)
-        sqlite3_bind_int64 (ins, 13,
-                            now - g_rand_int_range (rand, 0, 60 * 86400));
-      if (is_playlist)
-        sqlite3_bind_int (ins, 14, 1);
-      if (is_stream)
-        sqlite3_bind_int (ins, 15, 1);
-      sqlite3_bind_int (ins, 16, g_rand_int_range (rand, 1000000, 9000000));
-      sqlite3_bind_int64 (ins, 17, now - 400 * 86400);
-      if (sqlite3_step (ins) != SQLITE_DONE)
-        g_error ("generation failed: %s", sqlite3_errmsg (db));
-    }
-  sqlite3_finalize (ins);
-  sqlite3_exec (db, "COMMIT", NULL, NULL, NULL);
-  sqlite3_close (db);
-  g_rand_free (rand);
 }
 
 struct Call
@@ -464,25 +342,8 @@ double
 storing_rate (int count, int seed)
 {
   double t0 = now_ms ();
-  for (int i = 0; i < count; i++)
-    {
-      char name[96], title[32], artist[32], album[32];
-      g_snprintf (name, sizeof name, "/media/mmc2/New/%d/%05d.mp3", seed, i);
-      g_snprintf (title, sizeof title, "New %d", i);
-      g_snprintf (artist, sizeof artist, "Artist %04d", i % 500);
-      g_snprintf (album, sizeof album, "Album %04d", i % 2000);
-      MetaItem *list = meta_list_append_text ("Title", title, NULL);
-      list = meta_list_append_text ("Artist", artist, list);
-      list = meta_list_append_text ("Album", album, list);
-      list = meta_list_append_text ("Genre", "Genre 03", list);
-      list = meta_list_append_text ("MIME", "audio/mpeg", list);
-      list = meta_list_append_int ("Length", 200 + i % 100, list);
-      list = meta_list_append_int ("Track", i % 12 + 1, list);
-      list = meta_list_append_int ("Bitrate", 128000, list);
-      if (!storage_store (list, name, 1))
-        g_error ("storage_store failed");
-      meta_free_list (&list);
-    }
+  g_autofree gchar *folder = g_strdup_printf ("/media/mmc2/New/%d", seed);
+  bench_store_new_rows (count, folder);
   return count / ((now_ms () - t0) / 1000.0);
 }
 
@@ -505,6 +366,113 @@ exec_or_die (sqlite3 *db, const char *sql)
 
 const char *only_calls; /* --only */
 
+/* Wall-clock milliseconds: storing waits for the disk, which CPU time
+ * leaves out. */
+double
+wall_ms ()
+{
+  return g_get_monotonic_time () / 1000.0;
+}
+
+/* Removes the word index and its triggers, as a database that never had
+ * them; the next storage_init builds them again from the rows. */
+void
+drop_word_index (sqlite3 *db)
+{
+  exec_or_die (db, "DROP TRIGGER MetadataSearchInsert");
+  exec_or_die (db, "DROP TRIGGER MetadataSearchDelete");
+  exec_or_die (db, "DROP TRIGGER MetadataSearchUpdate");
+  exec_or_die (db, "DROP TABLE MetadataSearch");
+}
+
+sqlite3_int64
+query_int (sqlite3 *db, const char *sql)
+{
+  sqlite3_stmt *stmt = NULL;
+  sqlite3_int64 value = -1;
+  if (sqlite3_prepare_v2 (db, sql, -1, &stmt, NULL) == SQLITE_OK
+      && sqlite3_step (stmt) == SQLITE_ROW)
+    value = sqlite3_column_int64 (stmt, 0);
+  sqlite3_finalize (stmt);
+  return value;
+}
+
+/* Finding by words: the store's find call for texts from narrow to the
+ * broadest a player meets while the user types (one letter), and then
+ * storing with and without the word index, alternating, in one run. */
+void
+bench_find (sqlite3 *bare_db, int rows, int repeat, int store_count)
+{
+  MpLibraryStoreDatabase *s = mp_library_store_database_get_instance ();
+  static const char *texts[] = { "night 1234",  "Artist 0007", "album 0029 love",
+                                 "blüe 12",     "rain",        "r" };
+  printf ("\n-- find at %d rows (median of %d runs, CPU ms; the list "
+          "released)\n",
+          rows, repeat);
+  printf ("   %-24s %10s %8s\n", "text", "find", "rows");
+  for (const char *text : texts)
+    {
+      Call call{ text,
+                 [s, text] {
+                   return mp_library_store_database_find (s, text, NULL);
+                 },
+                 {} };
+      GList *found = call.store ();
+      guint count = g_list_length (found);
+      release (found);
+      Timing t = measure (call, bare_db, repeat);
+      printf ("   %-24s %10.3f %8u\n", text, t.store, count);
+    }
+  sqlite3_int64 page = query_int (bare_db, "PRAGMA page_size");
+  sqlite3_int64 pages = query_int (bare_db, "PRAGMA page_count");
+  sqlite3_int64 words
+      = query_int (bare_db, "SELECT sum(length(block)) FROM "
+                            "MetadataSearch_data")
+        + query_int (bare_db, "SELECT sum(length(sz)) + 8 * count(*) FROM "
+                              "MetadataSearch_docsize");
+  printf ("   word index: %.1f MB of a %.1f MB file\n", words / 1e6,
+          page * pages / 1e6);
+  fflush (stdout);
+  if (store_count <= 0)
+    return;
+
+  /* Rounds of storing with the index, then without; each round stores new
+   * names, so every store is an insertion. */
+  std::vector<double> cpu_with, cpu_without, wall_with, wall_without;
+  for (int round = 0; round < 3; round++)
+    for (int with = 1; with >= 0; with--)
+      {
+        if (with)
+          {
+            /* Opening builds the index again from the rows. */
+            storage_close ();
+            if (!storage_init ())
+              g_error ("storage_init failed");
+          }
+        else
+          drop_word_index (bare_db);
+        double w0 = wall_ms ();
+        double rate = storing_rate (store_count, 10 + round * 2 + with);
+        double wall_rate = store_count / ((wall_ms () - w0) / 1000.0);
+        (with ? cpu_with : cpu_without).push_back (rate);
+        (with ? wall_with : wall_without).push_back (wall_rate);
+      }
+  double cw = median (cpu_with), co = median (cpu_without);
+  double ww = median (wall_with), wo = median (wall_without);
+  printf ("\nstoring %d new rows into %d rows through storage_store, "
+          "median of 3 rounds (rows/s)\n",
+          store_count, rows);
+  printf ("   %-22s %12s %12s %8s\n", "", "with index", "without",
+          "ratio");
+  printf ("   %-22s %12.0f %12.0f %8.2f\n", "CPU time", cw, co, cw / co);
+  printf ("   %-22s %12.0f %12.0f %8.2f\n", "wall clock", ww, wo, ww / wo);
+  /* Leave the database as storage_init makes it. */
+  storage_close ();
+  if (!storage_init ())
+    g_error ("storage_init failed");
+  fflush (stdout);
+}
+
 void
 bench_library (int rows, int repeat, bool indexes, int store_count)
 {
@@ -517,7 +485,7 @@ bench_library (int rows, int repeat, bool indexes, int store_count)
   if (!storage_init ())
     g_error ("storage_init failed");
   storage_close ();
-  generate (db_path, rows);
+  bench_generate_library (db_path, rows);
   if (!storage_init ())
     g_error ("storage_init failed");
   sqlite3 *bare_db = NULL;
@@ -561,6 +529,8 @@ bench_library (int rows, int repeat, bool indexes, int store_count)
               t.release);
     }
   fflush (stdout);
+  if (only_calls == NULL || strstr ("find", only_calls) != NULL)
+    bench_find (bare_db, rows, repeat, store_count);
 
   /* Each candidate index alone: the calls whose text names the column are
    * measured without it and with it, back to back. */
@@ -650,8 +620,11 @@ bench_library (int rows, int repeat, bool indexes, int store_count)
   sqlite3_close (bare_db);
   storage_close ();
   g_unlink (db_path);
-  g_autofree gchar *journal = g_strconcat (db_path, "-journal", NULL);
-  g_unlink (journal);
+  for (const char *suffix : { "-journal", "-wal", "-shm" })
+    {
+      g_autofree gchar *side = g_strconcat (db_path, suffix, NULL);
+      g_unlink (side);
+    }
   g_rmdir (dir);
 }
 

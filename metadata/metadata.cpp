@@ -50,7 +50,8 @@ meta_list_append_float (const gchar *key, gfloat value, MetaItem *list)
   return item;
 }
 
-/* Text enters a list as UTF-8 (Latin-1 is converted), cut to 255 bytes and
+/* Text enters a list as UTF-8 (Latin-1 is converted), cut to its whole
+ * characters within 255 bytes and
  * with double quotes turned into single ones.  File names are the
  * exception to both: a row must name its file byte for byte, or the file
  * is never found again under its real name (and a"b and a'b would share
@@ -73,7 +74,7 @@ meta_list_append_text (const gchar *key, const gchar *value, MetaItem *list)
       if (converted != NULL)
         chosen = converted;
     }
-  g_strlcpy (item->value, chosen, sizeof item->value);
+  tessel_text_to_value (item->value, chosen);
   if (strcmp (key, "Filename") != 0)
     meta_replace (item->value, '"', '\'');
   return item;

@@ -5,19 +5,32 @@
 #include "metadata.h"
 #include "metadata_search-private.h"
 #include "metadata_storage.h"
+#include "metadata_search-testing.h"
 #include "metadata_storage_search-private.h"
+#include "metadata_storage_stream-private.h"
 #include "tessel-private.h"
 
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/eventfd.h>
-#include <sys/resource.h>
+/* The C library's header lacks the C++ guards. */
+extern "C" {
+#include <sys/pidfd.h>
+}
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+/* Not in the C library's idtype_t yet: waits for the process a pidfd
+ * refers to. */
+#define SEARCH_P_PIDFD ((idtype_t) 3)
 
 #define SLOT_FREE (-1)
 #define SLOT_TAKEN (-2)
@@ -30,11 +43,14 @@ MetaSearchSlot search_ids[META_SEARCH_SLOTS];
  * the starter, freed by the reader when it has finished. */
 struct SearchRun
 {
-  int fd;      /* read end of the result pipe */
+  int fd;        /* read end of the result pipe */
+  int reason_fd; /* read end of the helper's standard error */
   int wake_fd; /* written by a canceller to wake the reader */
   MetaSearchFunc callback;
   gpointer user_data;
+  GDestroyNotify notify; /* called with user_data once no callback follows */
   pid_t pid;
+  int pidfd; /* the search process, or -1 on kernels without pidfds */
   int id;
   guint64 serial;
   bool cancelled; /* under search_lock */
@@ -162,27 +178,93 @@ read_results (SearchRun *run)
     }
 }
 
-/* Reaps the child and frees the slot, then the run.  The child is first
- * waited for without being reaped: until then its pid cannot be given to
- * another process, so a canceller holding search_lock may still signal it. */
+/* Releases the user data, reaps the search process and frees the slot,
+ * then the run.  With a
+ * pidfd the process is waited for by that descriptor: a canceller signals
+ * through it too, so neither can reach another process, even when an
+ * application that ignores SIGCHLD has let the kernel reap ours already.
+ * Without one the process is first waited for without being reaped: until
+ * then its pid cannot be given to another process, so a canceller holding
+ * search_lock may still signal it. */
+static void
+await_exit (SearchRun *run, siginfo_t *info)
+{
+  memset (info, 0, sizeof *info);
+  if (run->pidfd >= 0)
+    while (waitid (SEARCH_P_PIDFD, run->pidfd, info, WEXITED | WNOWAIT) != 0
+           && errno == EINTR)
+      ;
+  else
+    while (waitid (P_PID, run->pid, info, WEXITED | WNOWAIT) != 0
+           && errno == EINTR)
+      ;
+}
+
 static void
 finish_search (SearchRun *run)
 {
+  /* No callback follows; a canceller waiting for the search to finish
+   * returns after this too. */
+  if (run->notify != NULL)
+    run->notify (run->user_data);
   siginfo_t info;
-  while (waitid (P_PID, run->pid, &info, WEXITED | WNOWAIT) != 0
-         && errno == EINTR)
-    ;
+  await_exit (run, &info);
   pthread_mutex_lock (&search_lock);
-  while (waitpid (run->pid, NULL, 0) < 0 && errno == EINTR)
-    ;
+  if (run->pidfd >= 0)
+    while (waitid (SEARCH_P_PIDFD, run->pidfd, &info, WEXITED) != 0
+           && errno == EINTR)
+      ;
+  else
+    while (waitpid (run->pid, NULL, 0) < 0 && errno == EINTR)
+      ;
   search_ids[run->id].state = SLOT_FREE;
   current_run = NULL;
   finished_serial = run->serial;
   pthread_cond_broadcast (&search_finished);
   pthread_mutex_unlock (&search_lock);
 
+  if (run->pidfd >= 0)
+    close (run->pidfd);
+  close (run->reason_fd);
   close (run->wake_fd);
   g_free (run);
+}
+
+/* How the search whose end call runs on this thread went, for
+ * meta_search_end_status. */
+struct EndOutcome
+{
+  bool active;
+  bool failed;
+  const gchar *reason;
+};
+static thread_local EndOutcome end_outcome;
+
+/* Why the ended search process failed, or NULL when it completed: the
+ * line it wrote on its standard error, or how it ended.  The process has
+ * exited, so whatever it wrote is in the pipe. */
+static gchar *
+search_failure (SearchRun *run)
+{
+  siginfo_t info;
+  await_exit (run, &info);
+  g_autoptr (GString) reason = g_string_new (NULL);
+  char chunk[512];
+  ssize_t n;
+  while (reason->len < 4096
+         && ((n = read (run->reason_fd, chunk, sizeof chunk)) > 0
+             || (n < 0 && errno == EINTR)))
+    if (n > 0)
+      g_string_append_len (reason, chunk, n);
+  while (reason->len > 0 && g_ascii_isspace (reason->str[reason->len - 1]))
+    g_string_truncate (reason, reason->len - 1);
+  if (reason->len > 0)
+    return g_string_free (g_steal_pointer (&reason), FALSE);
+  /* Nothing said: a status tells, unless the kernel reaped the process
+   * already (SIGCHLD ignored) and none is left. */
+  if (info.si_pid == 0 || (info.si_code == CLD_EXITED && info.si_status == 0))
+    return NULL;
+  return g_strdup ("the search process ended abnormally");
 }
 
 /* The reader thread.  Thread cancellation stays disabled throughout: a
@@ -200,33 +282,151 @@ search_reader (void *data) noexcept
   /* A search that reached its end gets the end call; a cancelled one
    * does not. */
   if (!run_cancelled (run))
-    run->callback (NULL, NULL, NULL, run->user_data, run->id);
+    {
+      g_autofree gchar *reason = search_failure (run);
+      end_outcome = EndOutcome{ true, reason != NULL, reason };
+      run->callback (NULL, NULL, NULL, run->user_data, run->id);
+      end_outcome = EndOutcome{ false, false, NULL };
+    }
   finish_search (run);
   return NULL;
 }
 
-/* The search process: runs the query on a database connection of its own
- * (a connection must not be used across fork) and writes the result lines
- * into the pipe.  Never returns; _exit keeps the parent's atexit handlers
- * and stdio buffers out of it. */
-static G_GNUC_NORETURN void
-run_child (int read_fd, int write_fd, int wake_fd, int priority,
-           const gchar *query)
+static gchar *helper_override;
+
+extern "C" void
+meta_search_testing_set_helper (const gchar *path)
 {
-  close (read_fd);
-  close (wake_fd);
-  FILE *out = fdopen (write_fd, "w");
-  if (out != NULL)
+  pthread_mutex_lock (&search_lock);
+  g_free (helper_override);
+  helper_override = g_strdup (path);
+  pthread_mutex_unlock (&search_lock);
+}
+
+/* The search helper's path: the one built beside this library when the
+ * library runs from its build tree, else the installed one.  A new string
+ * (g_free it). */
+static gchar *
+search_helper_path (void)
+{
+  pthread_mutex_lock (&search_lock);
+  gchar *path = g_strdup (helper_override);
+  pthread_mutex_unlock (&search_lock);
+  if (path != NULL)
+    return path;
+
+  static gsize located;
+  static const char *helper;
+  if (g_once_init_enter (&located))
     {
-      setpriority (PRIO_PROCESS, 0, priority);
-      if (storage_open_search_connection ())
-        {
-          storage_search_async (out, query);
-          storage_close ();
-        }
-      fclose (out);
+      const char *found = TESSEL_SEARCH_HELPER;
+      Dl_info info;
+      g_autofree char *self = NULL;
+      if (dladdr (reinterpret_cast<void *> (&meta_search_async), &info) != 0
+          && info.dli_fname != NULL)
+        self = realpath (info.dli_fname, NULL);
+      if (self != NULL && g_str_has_prefix (self, TESSEL_BUILD_ROOT "/"))
+        found = TESSEL_BUILD_SEARCH_HELPER;
+      helper = found;
+      g_once_init_leave (&located, 1);
     }
-  _exit (0);
+  return g_strdup (helper);
+}
+
+/* Sends the whole query to the helper and ends its input.  A helper that
+ * died meanwhile makes the send fail, never a SIGPIPE in the application;
+ * the search then ends like a failed query. */
+static void
+send_query (int fd, const gchar *query)
+{
+  gsize left = strlen (query);
+  while (left > 0)
+    {
+      ssize_t n = send (fd, query, left, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      query += n;
+      left -= n;
+    }
+  shutdown (fd, SHUT_WR);
+}
+
+/* Starts the search helper with the query on its input and its output on
+ * out_fd and its complaint on err_fd.  posix_spawn runs nothing of this process between its clone and
+ * the exec, so no lock that another thread holds can be inherited.  The
+ * helper starts with default signal actions, no blocked signal and no
+ * descriptor of the application but its input and output.  The pid, or
+ * -1; *pidfd gets a process descriptor, or -1. */
+static pid_t
+spawn_helper (int out_fd, int err_fd, int priority, const gchar *query,
+              int *pidfd)
+{
+  *pidfd = -1;
+  int query_fds[2];
+  if (socketpair (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, query_fds) != 0)
+    return -1;
+  g_autofree gchar *helper = search_helper_path ();
+  const char *file = storage_search_database ();
+  g_autofree gchar *database = g_strdup (file != NULL ? file : "");
+  char nice_text[16];
+  g_snprintf (nice_text, sizeof nice_text, "%d", priority);
+  char *argv[] = { helper, database, nice_text, NULL };
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  sigset_t none, all;
+  sigemptyset (&none);
+  sigfillset (&all);
+  pid_t pid = -1;
+  if (posix_spawn_file_actions_init (&actions) == 0)
+    {
+      if (posix_spawnattr_init (&attr) == 0)
+        {
+          if (posix_spawn_file_actions_adddup2 (&actions, query_fds[1],
+                                                STDIN_FILENO)
+                  == 0
+              && posix_spawn_file_actions_adddup2 (&actions, out_fd,
+                                                   STDOUT_FILENO)
+                     == 0
+              && posix_spawn_file_actions_adddup2 (&actions, err_fd,
+                                                   STDERR_FILENO)
+                     == 0
+              && posix_spawn_file_actions_addclosefrom_np (&actions, 3) == 0
+              && posix_spawnattr_setsigmask (&attr, &none) == 0
+              && posix_spawnattr_setsigdefault (&attr, &all) == 0
+              && posix_spawnattr_setflags (&attr, POSIX_SPAWN_SETSIGMASK
+                                                      | POSIX_SPAWN_SETSIGDEF)
+                     == 0
+              && posix_spawn (&pid, helper, &actions, &attr, argv, environ)
+                     != 0)
+            pid = -1;
+          posix_spawnattr_destroy (&attr);
+        }
+      posix_spawn_file_actions_destroy (&actions);
+    }
+  close (query_fds[1]);
+  if (pid > 0)
+    {
+      /* The helper waits for the end of its input, so it is still alive
+       * here and the descriptor names it. */
+      *pidfd = pidfd_open (pid, 0);
+      if (*pidfd >= 0)
+        fcntl (*pidfd, F_SETFD, FD_CLOEXEC);
+      send_query (query_fds[0], query);
+    }
+  close (query_fds[0]);
+  return pid;
+}
+
+static void
+kill_search_process (pid_t pid, int pidfd)
+{
+  if (pidfd >= 0)
+    pidfd_send_signal (pidfd, SIGKILL, NULL, 0);
+  else
+    kill (pid, SIGKILL);
 }
 
 static int
@@ -257,8 +457,15 @@ extern "C" int
 meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
                    gpointer user_data)
 {
-  if (query == NULL || callback == NULL)
-    return -1;
+  return meta_search_async_full (priority, query, callback, user_data, NULL);
+}
+
+/* Starts the search; on failure returns -1 with the slot released, the
+ * user data not yet handed to notify. */
+static int
+start_search (gint priority, const gchar *query, MetaSearchFunc callback,
+              gpointer user_data, GDestroyNotify notify)
+{
   int id = reserve_slot ();
   if (id < 0)
     return -1;
@@ -269,19 +476,33 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
       release_slot (id);
       return -1;
     }
-  int wake_fd = eventfd (0, EFD_CLOEXEC);
-  if (wake_fd < 0)
+  /* The complaint is read once the helper has exited: without waiting
+   * for anybody else who might hold the write end. */
+  int reason_fds[2];
+  if (pipe2 (reason_fds, O_CLOEXEC) != 0)
     {
       close (pipe_fds[0]);
       close (pipe_fds[1]);
       release_slot (id);
       return -1;
     }
+  fcntl (reason_fds[0], F_SETFL, O_NONBLOCK);
+  int wake_fd = eventfd (0, EFD_CLOEXEC);
+  if (wake_fd < 0)
+    {
+      close (pipe_fds[0]);
+      close (pipe_fds[1]);
+      close (reason_fds[0]);
+      close (reason_fds[1]);
+      release_slot (id);
+      return -1;
+    }
 
-  pid_t pid = fork ();
-  if (pid == 0)
-    run_child (pipe_fds[0], pipe_fds[1], wake_fd, priority, query);
+  int pidfd = -1;
+  pid_t pid = spawn_helper (pipe_fds[1], reason_fds[1], priority, query,
+                            &pidfd);
   close (pipe_fds[1]);
+  close (reason_fds[1]);
 
   SearchRun *run = NULL;
   pthread_attr_t attr;
@@ -294,10 +515,13 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
   if (run != NULL)
     {
       run->fd = pipe_fds[0];
+      run->reason_fd = reason_fds[0];
       run->wake_fd = wake_fd;
       run->callback = callback;
       run->user_data = user_data;
+      run->notify = notify;
       run->pid = pid;
+      run->pidfd = pidfd;
       run->id = id;
 
       /* The slot is filled in before the reader can finish and free it:
@@ -323,14 +547,56 @@ meta_search_async (gint priority, const gchar *query, MetaSearchFunc callback,
     pthread_attr_destroy (&attr);
   if (pid > 0)
     {
-      kill (pid, SIGKILL);
-      while (waitpid (pid, NULL, 0) < 0 && errno == EINTR)
-        ;
+      siginfo_t info;
+      kill_search_process (pid, pidfd);
+      if (pidfd >= 0)
+        {
+          while (waitid (SEARCH_P_PIDFD, pidfd, &info, WEXITED) != 0
+                 && errno == EINTR)
+            ;
+          close (pidfd);
+        }
+      else
+        while (waitpid (pid, NULL, 0) < 0 && errno == EINTR)
+          ;
     }
   close (pipe_fds[0]);
+  close (reason_fds[0]);
   close (wake_fd);
   release_slot (id);
   return -1;
+}
+
+extern "C" int
+meta_search_async_full (gint priority, const gchar *query,
+                        MetaSearchFunc callback, gpointer user_data,
+                        GDestroyNotify notify)
+{
+  int id = query != NULL && callback != NULL
+               ? start_search (priority, query, callback, user_data, notify)
+               : -1;
+  if (id < 0 && notify != NULL)
+    notify (user_data);
+  return id;
+}
+
+extern "C" int
+meta_search_end_status (GError **error)
+{
+  if (!end_outcome.active || !end_outcome.failed)
+    return 1;
+  g_set_error_literal (error, META_ERROR, META_ERROR_FAILED,
+                       end_outcome.reason);
+  return 0;
+}
+
+extern "C" int
+meta_search_columns (const gchar *query, MetaColumnsFunc callback,
+                     gpointer user_data, GError **error)
+{
+  if (query == NULL || callback == NULL)
+    return 0;
+  return storage_search_columns (query, callback, user_data, error);
 }
 
 extern "C" int
@@ -348,9 +614,9 @@ meta_search_cancel (gint search_id)
       return search_id;
     }
   run->cancelled = true;
-  /* The child is not reaped while search_lock is held, so its pid is
-   * still its own. */
-  kill (run->pid, SIGKILL);
+  /* Through the pidfd, or by a pid not reaped while search_lock is held:
+   * either way the signal reaches the search process or nobody. */
+  kill_search_process (run->pid, run->pidfd);
   uint64_t one = 1;
   if (write (run->wake_fd, &one, sizeof one) < 0)
     {

@@ -93,108 +93,299 @@ struct _MpMediaResourceClass
 
 TESSEL_API GType mp_media_resource_get_type (void) G_GNUC_CONST;
 
+/**
+ * mp_media_resource_new:
+ *
+ * Returns: (transfer full): a new resource
+ */
 /* A new resource: length, track, bitrate and count -1, flags 0, strings
  * NULL.  One reference owned by the caller. */
 TESSEL_API MpMediaResource *mp_media_resource_new (void);
 
+/**
+ * mp_media_resource_destroy: (skip)
+ * @user_data: ignored
+ *
+ * Left out of the introspection data: bindings hold and drop their
+ * references themselves.
+ */
 /* Drops one reference.  Has the shape of a GFunc, so a list is released
  * with g_list_foreach (list, (GFunc) mp_media_resource_destroy, NULL)
  * followed by g_list_free (list); user_data is ignored. */
 TESSEL_API void mp_media_resource_destroy (MpMediaResource *mp_media_resource,
                                            gpointer user_data);
 
+/**
+ * mp_media_resource_get_uri:
+ *
+ * Returns: (nullable): the file path or URL, borrowed from the resource
+ */
+/**
+ * mp_media_resource_set_uri:
+ * @uri: (nullable): the new value, copied
+ */
 TESSEL_API const gchar *
 mp_media_resource_get_uri (MpMediaResource *mp_media_resource);
 TESSEL_API void mp_media_resource_set_uri (MpMediaResource *mp_media_resource,
                                            const gchar *uri);
+
+/**
+ * mp_media_resource_get_title:
+ *
+ * Returns: (nullable): the title, borrowed from the resource
+ */
+/**
+ * mp_media_resource_set_title:
+ * @title: (nullable): the new value, copied
+ */
 TESSEL_API const gchar *
 mp_media_resource_get_title (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_title (MpMediaResource *mp_media_resource,
                              const gchar *title);
+
+/**
+ * mp_media_resource_get_length:
+ *
+ * Returns: the length in seconds, -1 when unknown
+ */
+/**
+ * mp_media_resource_set_length:
+ * @length: the new value
+ */
 TESSEL_API gint
 mp_media_resource_get_length (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_length (MpMediaResource *mp_media_resource,
                               gint length);
 
+/**
+ * mp_media_resource_get_title_or_uri:
+ *
+ * The display name: the title, else the URI's last path component (with
+ * the extension cut off for video).
+ *
+ * Returns: (nullable): the display name, borrowed from the resource
+ */
 /* The display name: the title, else the URI's last path component (with
  * the extension cut off for video).  Computed once, then kept even when
  * title, URI or MIME change; NULL (not kept) with neither title nor URI. */
 TESSEL_API const gchar *
 mp_media_resource_get_title_or_uri (MpMediaResource *mp_media_resource);
 
+/**
+ * mp_media_resource_get_mime:
+ *
+ * Returns: (nullable): the MIME type, borrowed from the resource
+ */
+/**
+ * mp_media_resource_set_mime:
+ * @mime: (nullable): the new value, copied
+ */
 TESSEL_API const gchar *
 mp_media_resource_get_mime (MpMediaResource *mp_media_resource);
 TESSEL_API void mp_media_resource_set_mime (MpMediaResource *mp_media_resource,
                                             const gchar *mime);
 
+/**
+ * mp_media_resource_get_icon:
+ *
+ * Returns: (nullable): a constant icon name, "" for none
+ */
 /* A constant icon name for the media type ("" for none); never free it.
  * Computed once, then kept. */
 TESSEL_API const gchar *
 mp_media_resource_get_icon (MpMediaResource *mp_media_resource);
 
+/**
+ * mp_media_resource_get_media_type:
+ *
+ * Returns: the media type of the MIME type
+ */
 /* The media type of the MIME type.  A MIME type that is unset, or neither
  * audio nor video, gives MP_MEDIA_TYPE_NONE with a critical and is derived
  * again next time; any other result is kept. */
 TESSEL_API MpMediaType
 mp_media_resource_get_media_type (MpMediaResource *mp_media_resource);
 
+/**
+ * mp_media_resource_get_artist:
+ *
+ * Returns: (nullable): the artist, borrowed from the resource
+ */
+/**
+ * mp_media_resource_set_artist:
+ * @artist: (nullable): the new value, copied
+ */
 TESSEL_API const gchar *
 mp_media_resource_get_artist (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_artist (MpMediaResource *mp_media_resource,
                               const gchar *artist);
+
+/**
+ * mp_media_resource_get_album:
+ *
+ * Returns: (nullable): the album, borrowed from the resource
+ */
+/**
+ * mp_media_resource_set_album:
+ * @album: (nullable): the new value, copied
+ */
 TESSEL_API const gchar *
 mp_media_resource_get_album (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_album (MpMediaResource *mp_media_resource,
                              const gchar *album);
+
+/**
+ * mp_media_resource_get_genre:
+ *
+ * Returns: (nullable): the genre, borrowed from the resource
+ */
+/**
+ * mp_media_resource_set_genre:
+ * @genre: (nullable): the new value, copied
+ */
 TESSEL_API const gchar *
 mp_media_resource_get_genre (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_genre (MpMediaResource *mp_media_resource,
                              const gchar *genre);
+
+/**
+ * mp_media_resource_get_description:
+ *
+ * Returns: (nullable): the free-text description, borrowed from the resource
+ */
+/**
+ * mp_media_resource_set_description:
+ * @description: (nullable): the new value, copied
+ */
 TESSEL_API const gchar *
 mp_media_resource_get_description (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_description (MpMediaResource *mp_media_resource,
                                    const gchar *description);
+
+/**
+ * mp_media_resource_get_id:
+ *
+ * Returns: (nullable): the identifier of a directory node, borrowed from
+ *   the resource
+ */
+/**
+ * mp_media_resource_set_id:
+ * @id: (nullable): the new value, copied
+ */
 TESSEL_API const gchar *
 mp_media_resource_get_id (MpMediaResource *mp_media_resource);
 TESSEL_API void mp_media_resource_set_id (MpMediaResource *mp_media_resource,
                                           const gchar *id);
+
+/**
+ * mp_media_resource_get_track:
+ *
+ * Returns: the track number, -1 when unknown
+ */
+/**
+ * mp_media_resource_set_track:
+ * @track: the new value
+ */
 TESSEL_API gint mp_media_resource_get_track (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_track (MpMediaResource *mp_media_resource, gint track);
+
+/**
+ * mp_media_resource_get_year:
+ *
+ * Returns: (nullable): the year as text, borrowed from the resource
+ */
+/**
+ * mp_media_resource_set_year:
+ * @year: (nullable): the new value, copied
+ */
 TESSEL_API const gchar *
 mp_media_resource_get_year (MpMediaResource *mp_media_resource);
 TESSEL_API void mp_media_resource_set_year (MpMediaResource *mp_media_resource,
                                             const gchar *year);
+
+/**
+ * mp_media_resource_get_bitrate:
+ *
+ * Returns: the bitrate, -1 when unknown
+ */
+/**
+ * mp_media_resource_set_bitrate:
+ * @bitrate: the new value
+ */
 TESSEL_API gint
 mp_media_resource_get_bitrate (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_bitrate (MpMediaResource *mp_media_resource,
                                gint bitrate);
+
+/**
+ * mp_media_resource_get_count:
+ *
+ * Returns: the number of items an aggregate stands for, -1 when none
+ */
+/**
+ * mp_media_resource_set_count:
+ * @count: the new value
+ */
 TESSEL_API gint mp_media_resource_get_count (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_count (MpMediaResource *mp_media_resource, gint count);
+
+/**
+ * mp_media_resource_get_is_playlist:
+ *
+ * Returns: non-zero for a playlist
+ */
+/**
+ * mp_media_resource_set_is_playlist:
+ * @is_playlist: the new value
+ */
 TESSEL_API gint
 mp_media_resource_get_is_playlist (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_is_playlist (MpMediaResource *mp_media_resource,
                                    gint is_playlist);
+
+/**
+ * mp_media_resource_get_is_stream:
+ *
+ * Returns: non-zero for a stream
+ */
+/**
+ * mp_media_resource_set_is_stream:
+ * @is_stream: the new value
+ */
 TESSEL_API gint
 mp_media_resource_get_is_stream (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_is_stream (MpMediaResource *mp_media_resource,
                                  gint is_stream);
 
+/**
+ * mp_media_resource_copy:
+ *
+ * Returns: (transfer full) (nullable): a new resource, %NULL for a bad
+ *   instance
+ */
 /* A new resource with every field of the source, the derived values as
  * they stand included.  One reference owned by the caller. */
 TESSEL_API MpMediaResource *
 mp_media_resource_copy (MpMediaResource *mp_media_resource);
 
+/**
+ * mp_media_resource_list_copy:
+ * @list: (nullable) (element-type MpMediaResource): the resources
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   copies
+ */
 /* Copies of the resources of list, in the same order; NULL elements are
  * skipped.  The source list is not touched. */
 TESSEL_API GList *mp_media_resource_list_copy (GList *list);

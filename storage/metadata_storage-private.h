@@ -7,10 +7,9 @@
 #include <sqlite3.h>
 
 #include "metadata_storage.h"
+#include "metadata_storage_stream-private.h"
 
 #define STORAGE_STATEMENT_SIZE 2048
-#define STORAGE_ATTEMPTS 6
-#define STORAGE_BUSY_TIMEOUT_MS 500
 
 /* The one connection of the process; NULL while closed. */
 G_GNUC_INTERNAL extern sqlite3 *storage_db;
@@ -29,6 +28,11 @@ using StorageStmt = std::unique_ptr<sqlite3_stmt, StorageStmtFinalize>;
 /* TRUE when key may enter a statement as a bare column name. */
 G_GNUC_INTERNAL gboolean storage_key_is_identifier (const gchar *key);
 
+/* TRUE when key is an identifier naming a column of Metadata.  The rowid
+ * SQLite gives every table is no column of ours: without this test a key
+ * "rowid" would read, write and delete by it. */
+G_GNUC_INTERNAL gboolean storage_column_exists (const gchar *key);
+
 /* Formats a statement with SQLite's printf (use %Q for text values and file
  * names: it writes an escaped single-quoted literal).  Returns NULL when the
  * text, terminator included, does not fit the statement buffer. */
@@ -39,6 +43,16 @@ G_GNUC_INTERNAL StorageSql storage_compose (const char *format, ...);
 G_GNUC_INTERNAL int storage_query_first_row (const char *sql,
                                              sqlite3_stmt **stmt);
 
+/* Prepares sql and takes its first step, retrying while busy.  Returns
+ * the step's result: SQLITE_ROW or SQLITE_DONE with *stmt prepared (the
+ * caller steps on and finalizes it), or the failure with nothing open. */
+G_GNUC_INTERNAL int storage_query_rows (const char *sql, sqlite3_stmt **stmt);
+
+/* 1 when sql yields a row, 0 when it certainly yields none, -1 when it
+ * could not be run (refused, or busy on every attempt).  Unlike the
+ * first-row query it tells "could not look" from "not there". */
+G_GNUC_INTERNAL int storage_query_has_row (const char *sql);
+
 /* Runs one statement that returns no rows, six attempts while the database
  * is busy.  Text holding more than one statement is refused.  1 or 0. */
 G_GNUC_INTERNAL int storage_exec_retry (const char *sql);
@@ -46,5 +60,29 @@ G_GNUC_INTERNAL int storage_exec_retry (const char *sql);
 /* Makes sure the column key exists, adding it with the declared type for
  * kind (1 integer, 2 floating point, 3 text).  1 or 0. */
 G_GNUC_INTERNAL int storage_ensure_column (const gchar *key, int kind);
+
+/* The same path on the other memory card: the first path component that
+ * is exactly "mmc1" or "mmc2" of an absolute local path, swapped for the
+ * other.  NULL for any other name (a URL, "mmc10", "mmc2-backup").
+ * g_free the result. */
+G_GNUC_INTERNAL gchar *storage_card_swapped_name (const gchar *filename);
+
+/* Tells the trim's cached row count about a statement of this connection
+ * that changed the number of named rows by named_rows (0 for one that
+ * changed none); changes_before is sqlite3_total_changes64 () taken just
+ * before the statement.  The cache stays valid only when nothing else
+ * changed rows in between. */
+G_GNUC_INTERNAL void storage_row_count_changed (sqlite3_int64 changes_before,
+                                                int named_rows);
+
+/* A write transaction around several statements that belong together:
+ * BEGIN IMMEDIATE takes the write lock first (waiting as any statement
+ * does), so that what is looked up cannot change before it is written.
+ * begin returns 1 when it began a transaction, 2 when the caller's own
+ * transaction is open already (the work becomes part of it), 0 when it
+ * could not begin.  end commits (commit TRUE) or rolls back what begin
+ * began and returns 1 when the work stands, else 0. */
+G_GNUC_INTERNAL int storage_write_begin (void);
+G_GNUC_INTERNAL int storage_write_end (int begun, gboolean commit);
 
 #endif /* TESSEL_METADATA_STORAGE_PRIVATE_H */

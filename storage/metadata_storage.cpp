@@ -1,6 +1,7 @@
 /* The storage connection, the table and its growth, the existence test
  * and the trim; plus the statement routines every storage call shares. */
 #include "metadata_storage-private.h"
+#include "metadata_storage_fts-private.h"
 #include "metadata_conf.h"
 #include "tessel-private.h"
 
@@ -23,6 +24,7 @@ static const char create_table_sql[]
 
 sqlite3 *storage_db;
 static gchar *storage_path;
+static void forget_row_count (void);
 
 extern "C" void
 storage_set_path (const gchar *path)
@@ -31,6 +33,12 @@ storage_set_path (const gchar *path)
   storage_path = g_strdup (path);
 }
 
+/* Words SQL reads as values where a column name could stand: a key
+ * spelled like one would select, compare or delete by a constant. */
+static const char *const literal_words[] = {
+  "TRUE", "FALSE", "NULL", "CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP",
+};
+
 gboolean
 storage_key_is_identifier (const gchar *key)
 {
@@ -38,6 +46,28 @@ storage_key_is_identifier (const gchar *key)
     return FALSE;
   for (const gchar *p = key + 1; *p != '\0'; p++)
     if (!(g_ascii_isalnum (*p) || *p == '_'))
+      return FALSE;
+  for (const char *word : literal_words)
+    if (g_ascii_strcasecmp (key, word) == 0)
+      return FALSE;
+  return TRUE;
+}
+
+gboolean
+storage_column_exists (const gchar *key)
+{
+  if (storage_db == NULL || !storage_key_is_identifier (key))
+    return FALSE;
+  int primary = 0;
+  if (sqlite3_table_column_metadata (storage_db, "main", "Metadata", key,
+                                     NULL, NULL, NULL, &primary, NULL)
+      != SQLITE_OK)
+    return FALSE;
+  /* SQLite answers for the table's own rowid under its three names as for
+   * a primary-key column; one declared under such a name is not. */
+  static const char *const rowid_names[] = { "rowid", "oid", "_rowid_" };
+  for (const char *name : rowid_names)
+    if (primary && g_ascii_strcasecmp (key, name) == 0)
       return FALSE;
   return TRUE;
 }
@@ -100,6 +130,36 @@ storage_query_first_row (const char *sql, sqlite3_stmt **out)
   return 0;
 }
 
+int
+storage_query_rows (const char *sql, sqlite3_stmt **out)
+{
+  *out = NULL;
+  for (int attempt = 0; attempt < STORAGE_ATTEMPTS; attempt++)
+    {
+      StorageStmt stmt (prepare_single (sql));
+      int rc = stmt ? sqlite3_step (stmt.get ())
+                    : storage_db != NULL ? sqlite3_errcode (storage_db)
+                                         : SQLITE_MISUSE;
+      if (rc == SQLITE_ROW || rc == SQLITE_DONE)
+        {
+          *out = stmt.release ();
+          return rc;
+        }
+      if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
+        return rc;
+    }
+  return SQLITE_BUSY;
+}
+
+int
+storage_query_has_row (const char *sql)
+{
+  sqlite3_stmt *raw = NULL;
+  int rc = storage_query_rows (sql, &raw);
+  sqlite3_finalize (raw);
+  return rc == SQLITE_ROW ? 1 : rc == SQLITE_DONE ? 0 : -1;
+}
+
 /* Runs sql until it is done; the SQLite result of the last attempt. */
 static int
 exec_with_attempts (const char *sql)
@@ -139,12 +199,7 @@ storage_ensure_column (const gchar *key, int kind)
 {
   if (!storage_key_is_identifier (key))
     return 0;
-  StorageSql probe = storage_compose ("SELECT %s FROM Metadata", key);
-  if (!probe)
-    return 0;
-  /* The column exists exactly when the query compiles; stepping to a row
-   * would wrongly add a column to an empty table. */
-  if (StorageStmt (prepare_single (probe.get ())))
+  if (storage_column_exists (key))
     return 1;
 
   const char *type;
@@ -180,35 +235,97 @@ table_exists (void)
   return TRUE;
 }
 
+/* The rows the trim removes, as its DELETE and its index both name them.
+ * SQL gives AND precedence over OR: every absent row without UPnP, and
+ * every row whose UPnP is 0. */
+#define TRIMMABLE_ROWS "Present = 0 AND UPnP ISNULL OR UPnP = 0"
+
+/* What the library adds to a database beyond the table's own statement,
+ * run in order on every open.  Each must be harmless to run again.  A
+ * failure is no reason to refuse the database (a read-only file, a table
+ * from elsewhere that lacks a column): the library then just works without
+ * the addition.
+ *
+ * The trimmable-row index holds only the rows the trim would remove,
+ * usually none: the trim's existence test and DELETE visit those rows
+ * instead of the whole table, and inserting a present row costs it
+ * nothing. */
+static const char *const schema_additions[] = {
+  "CREATE INDEX IF NOT EXISTS MetadataTrimmable ON Metadata (UPnP) WHERE "
+  TRIMMABLE_ROWS,
+};
+
+/* The journal mode the open database reports, in lower case, or NULL. */
+static gchar *
+journal_mode (const char *pragma)
+{
+  sqlite3_stmt *raw = NULL;
+  if (!storage_query_first_row (pragma, &raw))
+    return NULL;
+  StorageStmt stmt (raw);
+  const unsigned char *mode = sqlite3_column_text (raw, 0);
+  return mode != NULL ? g_ascii_strdown ((const gchar *) mode, -1) : NULL;
+}
+
+/* Opens path as the storage connection with the busy timeout.  FALSE with
+ * nothing open on failure. */
+static gboolean
+open_connection (const char *path)
+{
+  sqlite3 *db = NULL;
+  if (sqlite3_open (path, &db) != SQLITE_OK)
+    {
+      sqlite3_close (db);
+      return FALSE;
+    }
+  sqlite3_busy_timeout (db, STORAGE_BUSY_TIMEOUT_MS);
+  storage_db = db;
+  return TRUE;
+}
+
+/* Puts the database in write-ahead logging, where readers and the writer
+ * never wait for each other, with commits that need no sync: a crash of
+ * the process loses nothing committed, a power loss at most the last
+ * commits, and neither corrupts the file.  Where the log cannot work
+ * (SQLite refuses the switch on a file system without shared memory, and
+ * where the folder cannot take the -wal and -shm files, or another
+ * process holds the database locked for long) the database keeps the
+ * rollback journal; the next open tries again. */
+static void
+use_write_ahead_log (void)
+{
+  g_autofree gchar *mode = journal_mode ("PRAGMA journal_mode = WAL");
+  if (g_strcmp0 (mode, "wal") == 0)
+    storage_exec_retry ("PRAGMA synchronous = NORMAL");
+}
+
 extern "C" int
 storage_init (void)
 {
   if (storage_db != NULL)
     storage_close ();
 
-  sqlite3 *db = NULL;
-  int rc = sqlite3_open (storage_path != NULL ? storage_path
-                                               : STORAGE_DEFAULT_PATH,
-                         &db);
-  if (rc != SQLITE_OK)
-    {
-      sqlite3_close (db);
-      return 0;
-    }
-  sqlite3_busy_timeout (db, STORAGE_BUSY_TIMEOUT_MS);
-  storage_db = db;
+  const char *path = storage_path != NULL ? storage_path : STORAGE_DEFAULT_PATH;
+  if (!open_connection (path))
+    return 0;
+  use_write_ahead_log ();
 
-  for (int attempt = 0; attempt < STORAGE_ATTEMPTS; attempt++)
-    {
-      rc = exec_with_attempts (create_table_sql);
-      if (rc != SQLITE_BUSY)
-        break;
-    }
+  int rc = SQLITE_BUSY;
+  for (int attempt = 0; attempt < STORAGE_ATTEMPTS && rc == SQLITE_BUSY;
+       attempt++)
+    rc = exec_with_attempts (create_table_sql);
   /* An existing table is opened as it is.  Anything else that kept the
    * table from being created (a file that is no database, a read-only
    * folder) leaves the library without a usable table: report it. */
   if (rc == SQLITE_OK || (rc != SQLITE_BUSY && table_exists ()))
-    return 1;
+    {
+      for (const char *addition : schema_additions)
+        storage_exec_retry (addition);
+      /* Without the word index the database still works; only finding by
+       * words fails. */
+      storage_ensure_search_index ();
+      return 1;
+    }
   sqlite3_close (storage_db);
   storage_db = NULL;
   return 0;
@@ -220,6 +337,7 @@ storage_close (void)
   int rc = sqlite3_close (storage_db);
   if (rc == SQLITE_OK)
     storage_db = NULL;
+  forget_row_count ();
   return rc;
 }
 
@@ -236,26 +354,23 @@ row_exists (const gchar *filename)
   return TRUE;
 }
 
-/* The same path on the other memory card: the digit after the first "mmc"
- * swapped between 1 and 2.  NULL when the name has no such place. */
-static gchar *
-card_swapped_name (const gchar *filename)
+gchar *
+storage_card_swapped_name (const gchar *filename)
 {
-  const gchar *mmc = strstr (filename, "mmc");
-  if (mmc == NULL || strlen (mmc) < 4)
+  if (filename == NULL || filename[0] != '/')
     return NULL;
-  gchar *other = g_strdup (filename);
-  gchar *digit = other + (mmc - filename) + 3;
-  if (*digit == '1')
-    *digit = '2';
-  else if (*digit == '2')
-    *digit = '1';
-  else
+  for (const gchar *p = strstr (filename, "/mmc"); p != NULL;
+       p = strstr (p + 1, "/mmc"))
     {
-      g_free (other);
-      return NULL;
+      gchar digit = p[4];
+      if ((digit == '1' || digit == '2') && (p[5] == '/' || p[5] == '\0'))
+        {
+          gchar *other = g_strdup (filename);
+          other[p - filename + 4] = digit == '1' ? '2' : '1';
+          return other;
+        }
     }
-  return other;
+  return NULL;
 }
 
 extern "C" int
@@ -268,7 +383,7 @@ storage_file_exists (const gchar *filename, gchar try_other,
     return 1;
   if (!try_other)
     return 0;
-  g_autofree gchar *other = card_swapped_name (filename);
+  g_autofree gchar *other = storage_card_swapped_name (filename);
   if (other == NULL || !row_exists (other))
     return 0;
   if (other_name != NULL)
@@ -276,21 +391,143 @@ storage_file_exists (const gchar *filename, gchar try_other,
   return 1;
 }
 
+/* The trim's row count, count(Filename), kept between calls: counting
+ * walks the whole name index, which at a card's worth of rows costs more
+ * than storing a row.  The count is valid for one connection while no
+ * other connection has committed (data_version unchanged) and this one
+ * has changed no row behind the cache's back (total_changes unchanged);
+ * storing keeps it up to date through storage_row_count_changed. */
+namespace
+{
+struct RowCount
+{
+  sqlite3 *db = nullptr;
+  sqlite3_int64 count = 0;
+  sqlite3_int64 data_version = 0;
+  sqlite3_int64 total_changes = 0;
+};
+RowCount row_count;
+} // namespace
+
+/* A later connection may get the address of a closed one. */
+static void
+forget_row_count (void)
+{
+  row_count.db = nullptr;
+}
+
+/* PRAGMA data_version of the connection, or -1. */
+static sqlite3_int64
+data_version (void)
+{
+  sqlite3_stmt *raw = NULL;
+  if (!storage_query_first_row ("PRAGMA data_version", &raw))
+    return -1;
+  sqlite3_int64 version = sqlite3_column_int64 (raw, 0);
+  sqlite3_finalize (raw);
+  return version;
+}
+
+/* The number of named rows as the cache knows it, when the cache is still
+ * valid for the connection at this data version. */
+static gboolean
+cached_row_count (sqlite3_int64 version, sqlite3_int64 *count)
+{
+  if (version < 0 || row_count.db != storage_db
+      || row_count.data_version != version
+      || row_count.total_changes != sqlite3_total_changes64 (storage_db))
+    return FALSE;
+  *count = row_count.count;
+  return TRUE;
+}
+
+/* Counts the named rows and keeps the count for version, read before
+ * counting: a commit in between makes the next call count again, never
+ * keeps a count that misses it.  FALSE when the table cannot be
+ * counted. */
+static gboolean
+recount_rows (sqlite3_int64 version, sqlite3_int64 *count)
+{
+  forget_row_count ();
+  sqlite3_stmt *raw = NULL;
+  if (version < 0
+      || !storage_query_first_row ("SELECT count(Filename) FROM Metadata",
+                                   &raw))
+    return FALSE;
+  *count = sqlite3_column_int64 (raw, 0);
+  sqlite3_finalize (raw);
+  row_count = { storage_db, *count, version,
+                sqlite3_total_changes64 (storage_db) };
+  return TRUE;
+}
+
+void
+storage_row_count_changed (sqlite3_int64 changes_before, int named_rows)
+{
+  if (row_count.db != storage_db || storage_db == NULL
+      || row_count.total_changes != changes_before)
+    return;
+  row_count.count += named_rows;
+  row_count.total_changes = sqlite3_total_changes64 (storage_db);
+}
+
+/* TRUE unless the table certainly holds no row the trim would remove.
+ * The trimmable-row index makes this a look at an index that is usually
+ * empty. */
+static gboolean
+trimmable_rows_may_exist (void)
+{
+  return storage_query_has_row ("SELECT 1 FROM Metadata WHERE "
+                                TRIMMABLE_ROWS " LIMIT 1")
+         != 0;
+}
+
+/* The trim removes exactly the rows its DELETE selects whenever the table
+ * holds more named rows than the limit.  Cheap tests come first: with a
+ * valid cached count nothing more is read while the table is within the
+ * limit, and without one the table is counted only when a trimmable row
+ * exists at all. */
 extern "C" void
 storage_vacuum (int limit)
 {
   if (limit < 0)
     limit = 0;
-  sqlite3_stmt *raw = NULL;
+  if (storage_db == NULL)
+    return;
+  sqlite3_int64 version = data_version ();
   sqlite3_int64 count = 0;
-  if (storage_query_first_row ("SELECT count(Filename) FROM Metadata", &raw))
+  if (cached_row_count (version, &count))
     {
-      count = sqlite3_column_int64 (raw, 0);
-      sqlite3_finalize (raw);
+      if (count <= limit || !trimmable_rows_may_exist ())
+        return;
     }
+  else if (!trimmable_rows_may_exist () || !recount_rows (version, &count)
+           || count <= limit)
+    return;
   /* The limit is a threshold for cleaning up, not a cap: every absent row
-   * without UPnP and every UPnP = 0 row goes at once. */
-  if (count > limit)
-    storage_exec_retry ("DELETE FROM Metadata WHERE Present = 0 AND UPnP "
-                        "ISNULL OR UPnP = 0");
+   * without UPnP and every UPnP = 0 row goes at once.  The deleted rows
+   * may include nameless ones, so the count is taken again next time. */
+  storage_exec_retry ("DELETE FROM Metadata WHERE " TRIMMABLE_ROWS);
+}
+
+int
+storage_write_begin (void)
+{
+  if (storage_db == NULL)
+    return 0;
+  /* Inside a transaction the caller opened, the work is part of it. */
+  if (!sqlite3_get_autocommit (storage_db))
+    return 2;
+  return storage_exec_retry ("BEGIN IMMEDIATE");
+}
+
+int
+storage_write_end (int begun, gboolean commit)
+{
+  if (begun != 1)
+    return commit;
+  if (commit && storage_exec_retry ("COMMIT"))
+    return 1;
+  storage_exec_retry ("ROLLBACK");
+  return 0;
 }

@@ -10,12 +10,12 @@
 #define ARRAY_BAR '|'
 
 /* Positions the first-row query of key in the row of filename.  1 with
- * *stmt open on the row, 0 when either is NULL, the key is no plain
- * identifier, the row or the column is missing or the database is busy. */
+ * *stmt open on the row, 0 when either is NULL, the key names no column,
+ * the row is missing or the database is busy. */
 static int
 select_key (const gchar *filename, const gchar *key, sqlite3_stmt **stmt)
 {
-  if (filename == NULL || !storage_key_is_identifier (key))
+  if (filename == NULL || !storage_column_exists (key))
     return 0;
   StorageSql sql = storage_compose (
       "SELECT %s FROM Metadata WHERE Filename=%Q", key, filename);
@@ -289,7 +289,7 @@ store_element (const gchar *start, const gchar *end, gint type, void *value)
         break;
       }
     case META_TYPE_TEXT:
-      g_strlcpy (static_cast<gchar *> (value), text, META_VALUE_SIZE);
+      tessel_text_to_value (static_cast<gchar *> (value), text);
       break;
     default:
       break;

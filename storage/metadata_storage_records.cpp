@@ -6,9 +6,11 @@
 #include "metadata_conf.h"
 #include "tessel-private.h"
 
+#include <errno.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 gboolean
 storage_format_real (double value, char buffer[STORAGE_REAL_SIZE])
@@ -22,7 +24,7 @@ storage_format_real (double value, char buffer[STORAGE_REAL_SIZE])
 gchar *
 storage_value_text (const gchar *value)
 {
-  return g_strndup (value, META_VALUE_SIZE - 1);
+  return g_strndup (value, tessel_text_cut (value, META_VALUE_SIZE - 1));
 }
 
 /* Where a row stands: found, certainly missing, or unknown because the
@@ -35,46 +37,64 @@ enum class RowLookup
   UNKNOWN
 };
 
-/* Looks for a row with exactly this Filename.  Unlike the plain existence
- * test it tells a locked database from a missing row: storing must not
- * take "could not look" for "not there" and insert a second row for a file
- * that is stored under the other card's name. */
-static RowLookup
-lookup_row (const gchar *filename)
+/* TRUE when something exists at path in the file system.  Only "no such
+ * file" counts as missing: a file that cannot be looked at may still be
+ * there. */
+static gboolean
+file_exists (const gchar *path)
 {
-  StorageSql sql = storage_compose (
-      "SELECT Filename FROM Metadata WHERE Filename=%Q", filename);
-  if (!sql || storage_db == NULL)
-    return RowLookup::UNKNOWN;
-  for (int attempt = 0; attempt < STORAGE_ATTEMPTS; attempt++)
-    {
-      sqlite3_stmt *raw = NULL;
-      int rc = sqlite3_prepare_v2 (storage_db, sql.get (), -1, &raw, NULL);
-      StorageStmt stmt (raw);
-      if (rc == SQLITE_OK && stmt)
-        rc = sqlite3_step (stmt.get ());
-      if (rc == SQLITE_ROW)
-        return RowLookup::FOUND;
-      if (rc == SQLITE_DONE)
-        return RowLookup::MISSING;
-      if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED)
-        return RowLookup::UNKNOWN;
-    }
-  return RowLookup::UNKNOWN;
+  struct stat st;
+  return lstat (path, &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
-/* The same path on the other memory card (the digit after the first "mmc"
- * swapped between 1 and 2), as the existence test forms it; NULL when the
- * name has no such place. */
-static gchar *
-other_card_name (const gchar *filename)
+/* Where the row of filename is: found under that name, or (with *other set
+ * to the name) under the other card's name of a file that no longer exists
+ * there.  A file on the other card that still exists is a file of its own,
+ * with a row of its own.  Both names are looked up by one statement.
+ * UNKNOWN when the database could not be read (kept locked by another
+ * process, or the statement would not fit the buffer): storing must not
+ * take "could not look" for "not there" and insert a second row. */
+static RowLookup
+find_row (const gchar *filename, gchar **other)
 {
-  const gchar *mmc = strstr (filename, "mmc");
-  if (mmc == NULL || strlen (mmc) < 4 || (mmc[3] != '1' && mmc[3] != '2'))
-    return NULL;
-  gchar *other = g_strdup (filename);
-  other[mmc - filename + 3] = mmc[3] == '1' ? '2' : '1';
-  return other;
+  g_autofree gchar *swapped = storage_card_swapped_name (filename);
+  StorageSql sql
+      = swapped != NULL
+            ? storage_compose ("SELECT Filename = %Q FROM Metadata WHERE "
+                               "Filename IN (%Q, %Q)",
+                               filename, filename, swapped)
+            : storage_compose ("SELECT 1 FROM Metadata WHERE Filename=%Q",
+                               filename);
+  sqlite3_stmt *raw = NULL;
+  gboolean own = FALSE, swapped_found = FALSE;
+  int rc = sql ? storage_query_rows (sql.get (), &raw) : SQLITE_ERROR;
+  StorageStmt stmt (raw);
+  for (; rc == SQLITE_ROW; rc = sqlite3_step (raw))
+    {
+      if (sqlite3_column_int (raw, 0))
+        own = TRUE;
+      else
+        swapped_found = TRUE;
+    }
+  if (rc != SQLITE_DONE)
+    return RowLookup::UNKNOWN;
+  if (own)
+    return RowLookup::FOUND;
+  if (!swapped_found || file_exists (swapped))
+    return RowLookup::MISSING;
+  *other = static_cast<gchar *> (g_steal_pointer (&swapped));
+  return RowLookup::FOUND;
+}
+
+/* TRUE when the list carries the row's name. */
+static gboolean
+list_has_filename (const MetaItem *list)
+{
+  for (const MetaItem *item = list; item != NULL; item = item->next)
+    if (g_ascii_strcasecmp (item->key, "Filename") == 0
+        && storage_value_tag (&item->type) == META_TYPE_TEXT)
+      return TRUE;
+  return FALSE;
 }
 
 /* Appends item's value as an SQL literal: integers with "%d", floats
@@ -208,6 +228,46 @@ compose_insert (const MetaItem *list, gchar present)
                           columns->str, values->str);
 }
 
+/* Runs the update or insertion for filename inside the open write
+ * transaction.  1 when it ran. */
+static int
+store_row (MetaItem *list, const gchar *filename, gchar present)
+{
+  g_autofree gchar *other = NULL;
+  RowLookup found
+      = filename != NULL ? find_row (filename, &other) : RowLookup::MISSING;
+  StorageSql sql;
+  int named_rows = 0;
+  switch (found)
+    {
+    case RowLookup::FOUND:
+      /* The list's Filename renames a row found under the other card's
+       * name to the name the card has now. */
+      sql = compose_update (list, other != NULL ? other : filename, present);
+      break;
+    case RowLookup::MISSING:
+      /* A row without a name is one that nothing finds again. */
+      if (!list_has_filename (list))
+        return 0;
+      storage_vacuum (meta_conf_get_max_storage_limit ());
+      sql = compose_insert (list, present);
+      named_rows = 1;
+      break;
+    case RowLookup::UNKNOWN:
+    default:
+      return 0;
+    }
+  sqlite3_int64 changes = sqlite3_total_changes64 (storage_db);
+  if (!sql || !storage_exec_retry (sql.get ()))
+    return 0;
+  storage_row_count_changed (changes, named_rows);
+  return 1;
+}
+
+/* The lookup and the update or insertion form one write transaction: two
+ * processes storing the same card's file under both its names cannot both
+ * find no row and both insert.  A list without a Filename item updates an
+ * existing row but never inserts one. */
 extern "C" int
 storage_store (MetaItem *list, const gchar *filename, gchar present)
 {
@@ -218,40 +278,10 @@ storage_store (MetaItem *list, const gchar *filename, gchar present)
    * another file's, and never found again by its own.  Refuse it. */
   if (filename != NULL && strlen (filename) >= META_VALUE_SIZE)
     return 0;
-
-  /* A NULL name matches no row, so the list goes in as a new row. */
-  RowLookup found = RowLookup::MISSING;
-  g_autofree gchar *other = NULL;
-  if (filename != NULL)
-    {
-      found = lookup_row (filename);
-      if (found == RowLookup::MISSING)
-        {
-          other = other_card_name (filename);
-          if (other != NULL)
-            found = lookup_row (other);
-          if (found != RowLookup::FOUND)
-            g_clear_pointer (&other, g_free);
-        }
-    }
-
-  StorageSql sql;
-  switch (found)
-    {
-    case RowLookup::FOUND:
-      /* A Filename node in the list renames a row found under the other
-       * card's name to the name the card has now. */
-      sql = compose_update (list, other != NULL ? other : filename, present);
-      break;
-    case RowLookup::MISSING:
-      storage_vacuum (meta_conf_get_max_storage_limit ());
-      sql = compose_insert (list, present);
-      break;
-    case RowLookup::UNKNOWN:
-    default:
-      return 0;
-    }
-  return sql ? storage_exec_retry (sql.get ()) : 0;
+  int begun = storage_write_begin ();
+  if (!begun)
+    return 0;
+  return storage_write_end (begun, store_row (list, filename, present));
 }
 
 extern "C" int
@@ -310,43 +340,46 @@ storage_read_size_lastmodified_present (const gchar *filename, gint32 *size,
 }
 
 /* Fills *list, reallocated from its start with the C allocator, with a
- * copy of every stored name and a closing NULL.  Rows stored without a
- * name are passed over: a NULL entry would end the array early and hide
- * the names after it.  0 for an empty table or an error; a failure after
- * the first row leaves the grown array with every slot NULL, still the
- * caller's to free. */
+ * copy of every stored name and a closing NULL (an empty table gives just
+ * the NULL).  Rows stored without a name are passed over: a NULL entry
+ * would end the array early and hide the names after it.  0 when the table
+ * could not be read, so that a damaged table is not taken for an empty
+ * one; a failure after the first row leaves the grown array with every
+ * slot NULL, still the caller's to free. */
 extern "C" int
 storage_get_file_list (gchar ***list)
 {
   if (list == NULL)
     return 0;
-  sqlite3_stmt *raw = NULL;
-  if (!storage_query_first_row ("SELECT * FROM Metadata", &raw))
+  StorageStmt stmt (storage_prepare_query (storage_db,
+                                           "SELECT * FROM Metadata"));
+  if (!stmt)
     return 0;
-  StorageStmt stmt (raw);
 
   gchar **names = *list;
   gsize count = 0;
-  int rc = SQLITE_ROW;
+  gboolean delivered = FALSE;
+  StorageStep step;
   gboolean grown = TRUE;
-  while (rc == SQLITE_ROW)
+  while (grown
+         && (step = storage_step_row (stmt.get (), delivered))
+                == STORAGE_STEP_ROW)
     {
-      const unsigned char *name = sqlite3_column_text (raw, 0);
-      if (name != NULL)
+      delivered = TRUE;
+      const unsigned char *name = sqlite3_column_text (stmt.get (), 0);
+      if (name == NULL)
+        continue;
+      gchar **bigger = static_cast<gchar **> (
+          realloc (names, (count + 1) * sizeof *names));
+      if (bigger == NULL)
         {
-          gchar **bigger = static_cast<gchar **> (
-              realloc (names, (count + 1) * sizeof *names));
-          if (bigger == NULL)
-            {
-              grown = FALSE;
-              break;
-            }
-          names = bigger;
-          names[count++] = g_strdup (reinterpret_cast<const gchar *> (name));
+          grown = FALSE;
+          break;
         }
-      rc = sqlite3_step (raw);
+      names = bigger;
+      names[count++] = g_strdup (reinterpret_cast<const gchar *> (name));
     }
-  if (grown && rc == SQLITE_DONE)
+  if (grown && step == STORAGE_STEP_DONE)
     {
       gchar **bigger = static_cast<gchar **> (
           realloc (names, (count + 1) * sizeof *names));
@@ -369,7 +402,7 @@ storage_get_file_list (gchar ***list)
 extern "C" int
 storage_delete_by_key (const gchar *key, MetaValue value)
 {
-  if (!storage_key_is_identifier (key))
+  if (!storage_column_exists (key))
     return 0;
   gint tag = storage_value_tag (&value.type);
   if (tag != META_TYPE_INTEGER && tag != META_TYPE_FLOAT

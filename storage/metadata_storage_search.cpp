@@ -3,6 +3,7 @@
  * turned into media resources. */
 #include "metadata_storage-private.h"
 #include "metadata_storage_search-private.h"
+#include "metadata_storage_stream-private.h"
 #include "mp_media_resource.h"
 #include "tessel-private.h"
 
@@ -10,166 +11,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <vector>
+
 #define SEARCH_MAX_PAIRS 64
-
-enum StepOutcome
-{
-  STEP_ROW,
-  STEP_DONE,
-  STEP_FAILED
-};
-
-/* One step to the next row.  A busy database is stepped again, five
- * repeats at most for each row; a row that only arrives on the last
- * allowed step counts as a failure, as the query is then considered
- * stuck. */
-static StepOutcome
-step_row (sqlite3_stmt *stmt)
-{
-  for (int attempt = 0; attempt < STORAGE_ATTEMPTS; attempt++)
-    {
-      int rc = sqlite3_step (stmt);
-      if (rc == SQLITE_DONE)
-        return STEP_DONE;
-      if (rc == SQLITE_ROW)
-        return attempt < STORAGE_ATTEMPTS - 1 ? STEP_ROW : STEP_FAILED;
-      if (rc == SQLITE_ERROR || rc == SQLITE_MISUSE)
-        return STEP_FAILED;
-    }
-  return STEP_FAILED;
-}
-
-/* Compiles the caller's query.  Text after the first statement, other than
- * blanks and comments, makes the query refused: it would otherwise be
- * silently dropped. */
-static sqlite3_stmt *
-prepare_query (const char *query)
-{
-  if (storage_db == NULL || query == NULL)
-    return NULL;
-  sqlite3_stmt *stmt = NULL;
-  const char *tail = NULL;
-  if (sqlite3_prepare_v2 (storage_db, query, -1, &stmt, &tail) != SQLITE_OK
-      || stmt == NULL)
-    {
-      sqlite3_finalize (stmt);
-      return NULL;
-    }
-  if (tail != NULL && *tail != '\0')
-    {
-      sqlite3_stmt *second = NULL;
-      int rc = sqlite3_prepare_v2 (storage_db, tail, -1, &second, NULL);
-      bool more = rc != SQLITE_OK || second != NULL;
-      sqlite3_finalize (second);
-      if (more)
-        {
-          sqlite3_finalize (stmt);
-          return NULL;
-        }
-    }
-  return stmt;
-}
-
-/* The named value of column i of the current row, or NULL when the column
- * takes no part: NULL or blob, empty name, or empty text.  Both texts are
- * borrowed from the statement until the next step. */
-static const char *
-named_value (sqlite3_stmt *stmt, int i, const char **name)
-{
-  /* The storage class must be read before the text conversion. */
-  int type = sqlite3_column_type (stmt, i);
-  if (type != SQLITE_INTEGER && type != SQLITE_FLOAT && type != SQLITE_TEXT)
-    return NULL;
-  *name = sqlite3_column_name (stmt, i);
-  const char *text
-      = reinterpret_cast<const char *> (sqlite3_column_text (stmt, i));
-  if (*name == NULL || **name == '\0' || text == NULL || *text == '\0')
-    return NULL;
-  return text;
-}
-
-void
-storage_search_escape (GString *line, const char *text)
-{
-  for (const char *p = text; *p != '\0'; p++)
-    switch (*p)
-      {
-      case '\t':
-        g_string_append (line, "\\t");
-        break;
-      case '\n':
-        g_string_append (line, "\\n");
-        break;
-      case '\\':
-        g_string_append (line, "\\\\");
-        break;
-      default:
-        g_string_append_c (line, *p);
-        break;
-      }
-}
-
-void
-storage_search_unescape (char *text)
-{
-  char *out = text;
-  for (const char *p = text; *p != '\0'; p++)
-    {
-      if (*p == '\\' && p[1] != '\0')
-        {
-          char next = p[1];
-          if (next == 't' || next == 'n' || next == '\\')
-            {
-              *out++ = next == 't' ? '\t' : next == 'n' ? '\n' : '\\';
-              p++;
-              continue;
-            }
-        }
-      *out++ = *p;
-    }
-  *out = '\0';
-}
 
 extern "C" int
 storage_search_async (FILE *stream, const gchar *query)
 {
-  if (stream == NULL || query == NULL)
-    return 0;
-  StorageStmt stmt (prepare_query (query));
-  if (!stmt)
-    return 0;
-
-  g_autoptr (GString) line = g_string_new (NULL);
-  int columns = sqlite3_column_count (stmt.get ());
-  for (;;)
-    {
-      StepOutcome outcome = step_row (stmt.get ());
-      if (outcome == STEP_DONE)
-        return 1;
-      if (outcome == STEP_FAILED)
-        return 0;
-
-      g_string_truncate (line, 0);
-      for (int i = 0; i < columns; i++)
-        {
-          const char *name = NULL;
-          const char *text = named_value (stmt.get (), i, &name);
-          if (text == NULL)
-            continue;
-          storage_search_escape (line, name);
-          g_string_append_c (line, '\t');
-          storage_search_escape (line, text);
-          g_string_append_c (line, '\t');
-        }
-      if (line->len == 0)
-        continue;
-      g_string_append_c (line, '\n');
-      /* One write per row, flushed at once, so the reader sees each row as
-       * it is produced.  Nobody reading any more ends the search. */
-      if (fwrite (line->str, 1, line->len, stream) != line->len
-          || fflush (stream) != 0)
-        return 0;
-    }
+  return storage_stream_rows (storage_db, stream, query, NULL);
 }
 
 /* One row of a synchronous search, kept until its callback has run. */
@@ -203,7 +52,7 @@ search_record_new (sqlite3_stmt *stmt, int columns)
   for (int i = 0; i < columns && pairs < SEARCH_MAX_PAIRS; i++)
     {
       const char *name = NULL;
-      const char *text = named_value (stmt, i, &name);
+      const char *text = storage_named_value (stmt, i, &name);
       if (text == NULL)
         continue;
       record->keys[pairs] = g_strdup (name);
@@ -225,14 +74,15 @@ storage_search_sync (const gchar *query, MetaSearchFunc callback,
   g_autoptr (GPtrArray) records = g_ptr_array_new_with_free_func (
       search_record_free);
   {
-    StorageStmt stmt (prepare_query (query));
+    StorageStmt stmt (storage_prepare_query (storage_db, query));
     if (!stmt)
       return 0;
     int columns = sqlite3_column_count (stmt.get ());
-    StepOutcome outcome;
-    while ((outcome = step_row (stmt.get ())) == STEP_ROW)
+    StorageStep step;
+    while ((step = storage_step_row (stmt.get (), records->len > 0))
+           == STORAGE_STEP_ROW)
       g_ptr_array_add (records, search_record_new (stmt.get (), columns));
-    if (outcome == STEP_FAILED)
+    if (step == STORAGE_STEP_FAILED)
       return 0;
     /* The statement is finalized here, before the first callback, so that
      * callbacks may use the storage layer themselves. */
@@ -373,7 +223,7 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
                         FALSE);
   g_return_val_if_fail (filter != NULL, FALSE);
 
-  StorageStmt stmt (prepare_query (filter));
+  StorageStmt stmt (storage_prepare_query (storage_db, filter));
   if (!stmt)
     return FALSE;
   int columns = sqlite3_column_count (stmt.get ());
@@ -382,8 +232,10 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
 
   GList *objects = NULL;
   gboolean blob = FALSE;
-  StepOutcome outcome = STEP_DONE;
-  while (!blob && (outcome = step_row (stmt.get ())) == STEP_ROW)
+  StorageStep step = STORAGE_STEP_DONE;
+  while (!blob
+         && (step = storage_step_row (stmt.get (), objects != NULL))
+                == STORAGE_STEP_ROW)
     {
       MpMediaResource *resource = mp_media_resource_new ();
       objects = g_list_prepend (objects, resource);
@@ -412,7 +264,7 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
   g_free (plan);
   stmt.reset ();
 
-  if (blob || outcome == STEP_FAILED)
+  if (blob || step == STORAGE_STEP_FAILED)
     {
       g_list_free_full (objects, g_object_unref);
       if (blob)
@@ -423,25 +275,83 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
   return TRUE;
 }
 
-sqlite3 *storage_inherited_db;
-
-int
-storage_open_search_connection (void)
+const char *
+storage_search_database (void)
 {
   const char *file
       = storage_db != NULL ? sqlite3_db_filename (storage_db, "main") : NULL;
-  if (file == NULL || *file == '\0')
-    return 0;
-  sqlite3 *db = NULL;
-  if (sqlite3_open_v2 (file, &db, SQLITE_OPEN_READWRITE, NULL) != SQLITE_OK)
+  return file != NULL && *file != '\0' ? file : NULL;
+}
+
+/* One row of meta_search_columns, kept until its call. */
+struct ColumnsRow
+{
+  gint *types;
+  gchar **values;
+};
+
+int
+storage_search_columns (const gchar *query, MetaColumnsFunc callback,
+                        gpointer user_data, GError **error)
+{
+  StorageStmt stmt (storage_prepare_query (storage_db, query));
+  if (!stmt)
     {
-      sqlite3_close (db);
+      g_autofree gchar *reason = storage_failure_reason (storage_db);
+      g_set_error_literal (error, META_ERROR, META_ERROR_FAILED, reason);
       return 0;
     }
-  sqlite3_busy_timeout (db, STORAGE_BUSY_TIMEOUT_MS);
-  /* The inherited handle is kept as it is: closing it here could undo
-   * state the parent's connection still relies on. */
-  storage_inherited_db = storage_db;
-  storage_db = db;
-  return 1;
+  int columns = sqlite3_column_count (stmt.get ());
+  g_autoptr (GPtrArray) names = g_ptr_array_new_with_free_func (g_free);
+  for (int i = 0; i < columns; i++)
+    {
+      const char *name = sqlite3_column_name (stmt.get (), i);
+      g_ptr_array_add (names, g_strdup (name != NULL ? name : ""));
+    }
+  g_ptr_array_add (names, NULL);
+
+  std::vector<ColumnsRow> rows;
+  StorageStep step;
+  while ((step = storage_step_row (stmt.get (), !rows.empty ()))
+         == STORAGE_STEP_ROW)
+    {
+      ColumnsRow row = { g_new0 (gint, MAX (columns, 1)),
+                         g_new0 (gchar *, columns + 1) };
+      for (int i = 0; i < columns; i++)
+        {
+          int type = sqlite3_column_type (stmt.get (), i);
+          if (type != SQLITE_INTEGER && type != SQLITE_FLOAT
+              && type != SQLITE_TEXT)
+            continue;
+          row.types[i] = type;
+          row.values[i] = g_strdup (reinterpret_cast<const gchar *> (
+              sqlite3_column_text (stmt.get (), i)));
+        }
+      rows.push_back (row);
+    }
+  gboolean done = step == STORAGE_STEP_DONE;
+  if (!done)
+    {
+      g_autofree gchar *reason = storage_failure_reason (storage_db);
+      g_set_error_literal (error, META_ERROR, META_ERROR_FAILED, reason);
+    }
+  /* Finished before the first call, so that calls may use the storage
+   * layer themselves. */
+  stmt.reset ();
+
+  if (done)
+    callback (columns, reinterpret_cast<const gchar *const *> (names->pdata),
+              NULL, NULL, user_data);
+  for (ColumnsRow &row : rows)
+    {
+      if (done)
+        callback (columns,
+                  reinterpret_cast<const gchar *const *> (names->pdata),
+                  row.types, row.values, user_data);
+      g_free (row.types);
+      for (int i = 0; i < columns; i++)
+        g_free (row.values[i]);
+      g_free (row.values);
+    }
+  return done ? 1 : 0;
 }

@@ -4,6 +4,8 @@
 #ifndef TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H
 #define TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H
 
+#include "metadata_storage_fts-private.h"
+
 /* The texts below are what the browsing screens have always run, spacing
  * and repeated tests included; results depend on every condition, so they
  * are kept exactly as they stand.  Those holding %q or %ld are formats for
@@ -350,5 +352,21 @@ static const char added_length_fmt[]
       "LIKE 'video/x-ms-asf' AND MIME NOT LIKE 'video/x-real' AND MIME "
       "NOT LIKE 'video/x-mp4' AND MIME NOT LIKE 'video/3gpp' AND MIME "
       "NOT LIKE 'video/mpeg'";
+
+/* Finding by words: the rows whose title, artist, album, genre or file
+ * name hold every word of the match expression (%q), present rows only,
+ * best first by the index's rank function; equal matches come in title
+ * and file name order. */
+static const char find_fmt[]
+    = "SELECT Metadata.Filename AS Filename, Metadata.Title AS Title, "
+      "Metadata.Length AS Length, Metadata.MIME AS MIME, Metadata.Album AS "
+      "Album, Metadata.Artist AS Artist, Metadata.Track AS Track, "
+      "Metadata.Genre AS Genre, Metadata.Year AS Year, Metadata.Bitrate AS "
+      "Bitrate, Metadata.isPlaylist AS isPlaylist, Metadata.isStream AS "
+      "isStream FROM " STORAGE_SEARCH_TABLE " JOIN Metadata ON "
+      "Metadata.rowid = " STORAGE_SEARCH_TABLE ".rowid WHERE "
+      STORAGE_SEARCH_TABLE " MATCH '%q' AND Metadata.Present = 1 ORDER BY "
+      STORAGE_SEARCH_RANK " (" STORAGE_SEARCH_TABLE "), UPPER "
+      "(Metadata.Title), UPPER (Metadata.Filename)";
 
 #endif /* TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H */

@@ -3,6 +3,7 @@
 #include "mp_library_store_database.h"
 #include "mp_library_store_database-private.h"
 #include "metadata_storage.h"
+#include "metadata_storage_fts-private.h"
 #include "tessel-private.h"
 
 #include <limits.h>
@@ -404,6 +405,19 @@ mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
   return _mp_library_store_database_search_sync (
       mp_library_store,
       Sql (sqlite3_mprintf (added_fmt, window_start (period))).get (), error);
+}
+
+extern "C" GList *
+mp_library_store_database_find (MpLibraryStoreDatabase *mp_library_store,
+                                const gchar *text, GError **error)
+{
+  CHECK_STORE (NULL);
+  g_autofree gchar *match = storage_search_match_expression (text);
+  if (match == NULL)
+    return NULL;
+  return _mp_library_store_database_search_sync (
+      mp_library_store, Sql (sqlite3_mprintf (find_fmt, match)).get (),
+      error);
 }
 
 /* Aggregates */

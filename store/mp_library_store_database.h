@@ -55,6 +55,11 @@ struct _MpLibraryStoreDatabaseClass
 
 TESSEL_API GType mp_library_store_database_get_type (void);
 
+/**
+ * mp_library_store_database_get_instance:
+ *
+ * Returns: (transfer none): the process-wide store
+ */
 /* The process-wide store, created on the first call.  No reference is
  * added for the caller: never unref it. */
 TESSEL_API MpLibraryStoreDatabase *mp_library_store_database_get_instance (
@@ -62,117 +67,387 @@ TESSEL_API MpLibraryStoreDatabase *mp_library_store_database_get_instance (
 
 /* Listings */
 
+/**
+ * mp_library_store_database_get_media_by_uri:
+ * @uri: (nullable): the file name or URL
+ *
+ * Returns: (transfer full) (nullable): the row's resource, or %NULL
+ */
 /* The row of uri, present or not, or NULL when there is none (also for a
  * NULL uri).  Several rows for one uri give a critical and NULL. */
 TESSEL_API MpMediaResource *mp_library_store_database_get_media_by_uri (
     MpLibraryStoreDatabase *mp_library_store, const gchar *uri,
     GError **error);
 
+/**
+ * mp_library_store_database_get_songs:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 /* Present songs ordered by title. */
 TESSEL_API GList *
 mp_library_store_database_get_songs (MpLibraryStoreDatabase *mp_library_store,
                                      GError **error);
+
+/**
+ * mp_library_store_database_get_songs_ordered_by_album:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 /* Present songs ordered by album, genre or artist ignoring ASCII case, then
  * track, title and file name; the songs without that key come last. */
 TESSEL_API GList *mp_library_store_database_get_songs_ordered_by_album (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_songs_ordered_by_genre:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *mp_library_store_database_get_songs_ordered_by_genre (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_songs_ordered_by_artist:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *mp_library_store_database_get_songs_ordered_by_artist (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
 
+/**
+ * mp_library_store_database_get_songs_by_artist:
+ * @artist: (nullable): the artist, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *mp_library_store_database_get_songs_by_artist (
     MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
     GError **error);
+
+/**
+ * mp_library_store_database_get_songs_by_album:
+ * @album: (nullable): the album, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *mp_library_store_database_get_songs_by_album (
     MpLibraryStoreDatabase *mp_library_store, const gchar *album,
     GError **error);
+
+/**
+ * mp_library_store_database_get_songs_by_genre:
+ * @genre: (nullable): the genre, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *mp_library_store_database_get_songs_by_genre (
     MpLibraryStoreDatabase *mp_library_store, const gchar *genre,
     GError **error);
+
+/**
+ * mp_library_store_database_get_songs_by_artist_genre:
+ * @artist: (nullable): the artist, %NULL for the songs without one
+ * @genre: (nullable): the genre, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *mp_library_store_database_get_songs_by_artist_genre (
     MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
     const gchar *genre, GError **error);
+
+/**
+ * mp_library_store_database_get_songs_by_artist_album:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 /* Both artist and album are required (critical and NULL otherwise). */
 TESSEL_API GList *mp_library_store_database_get_songs_by_artist_album (
     MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
     const gchar *album, GError **error);
+
+/**
+ * mp_library_store_database_get_unknown_album_songs_by_artist:
+ * @artist: (nullable): the artist, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *
 mp_library_store_database_get_unknown_album_songs_by_artist (
     MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
     GError **error);
 
+/**
+ * mp_library_store_database_get_videos:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 /* Present videos that are not playlists, and every present stream. */
 TESSEL_API GList *
 mp_library_store_database_get_videos (MpLibraryStoreDatabase *mp_library_store,
                                       GError **error);
+
+/**
+ * mp_library_store_database_get_playlists:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 /* Rows flagged as playlists, in the database's own order. */
 TESSEL_API GList *mp_library_store_database_get_playlists (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_user_playlists:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 /* Rows whose MIME type is a playlist format. */
 TESSEL_API GList *mp_library_store_database_get_user_playlists (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_unplayed:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 /* Rows never played (AccessTime unset). */
 TESSEL_API GList *mp_library_store_database_get_unplayed (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_played:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 /* Rows played (or added) during the last period seconds, most recent
  * first. */
 TESSEL_API GList *
 mp_library_store_database_get_played (MpLibraryStoreDatabase *mp_library_store,
                                       long period, GError **error);
+
+/**
+ * mp_library_store_database_get_added:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *
 mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
                                      long period, GError **error);
+
+/**
+ * mp_library_store_database_find:
+ * @mp_library_store: the store
+ * @text: (nullable): what the user typed, UTF-8
+ * @error: (optional): the place for the error of a failed search
+ *
+ * Finds the present rows (songs, videos, streams and playlists alike)
+ * whose title, artist, album, genre or file name (the last component of
+ * the path or URL) hold every word of @text, so that a player can search
+ * as the user types.  A word is a run of letters and digits; each word of
+ * @text matches the words of a row that begin with it, without regard to
+ * case or accents: "cafe" finds "Café", "harb lig" finds "Harbour
+ * Lights".  Every other character only separates words and has no
+ * meaning of its own: quotes, operators and the like are never a query
+ * syntax.  Best matches come first: a word found in the title counts most,
+ * then in the artist, album, genre and file name, and in a short field more
+ * than in a long one; equal matches come in title and file name order.
+ * The resources carry the same properties as those of
+ * mp_library_store_database_get_media_by_uri().
+ *
+ * @text that holds no word (%NULL, empty, blanks or only punctuation)
+ * finds nothing: %NULL without an error.  When the search cannot run (the
+ * database lacks the word index: it is read-only and was made before the
+ * index existed, or this SQLite has no FTS5; or it stays locked), the
+ * result is %NULL and @error, if given and still empty, receives "Could
+ * not connect to media database", code -1, as for the other listings.
+ *
+ * Returns: (transfer full) (element-type MpMediaResource) (nullable): the
+ *   rows found, best first, each a new resource; %NULL for none.
+ */
+TESSEL_API GList *
+mp_library_store_database_find (MpLibraryStoreDatabase *mp_library_store,
+                                const gchar *text, GError **error);
 
 /* Aggregates: one resource per genre, artist or album with Count (songs)
  * and Length (their total seconds, -1 when none is known).  A non-zero
  * unknown_entry appends one resource for the songs without that value. */
 
+/**
+ * mp_library_store_database_get_genres:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *
 mp_library_store_database_get_genres (MpLibraryStoreDatabase *mp_library_store,
                                       gboolean unknown_entry, GError **error);
+
+/**
+ * mp_library_store_database_get_artists:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *mp_library_store_database_get_artists (
     MpLibraryStoreDatabase *mp_library_store, gboolean unknown_entry,
     GError **error);
+
+/**
+ * mp_library_store_database_get_albums:
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *
 mp_library_store_database_get_albums (MpLibraryStoreDatabase *mp_library_store,
                                       gboolean unknown_entry, GError **error);
+
+/**
+ * mp_library_store_database_get_albums_by_artist:
+ * @artist: (nullable): the artist, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 /* The unknown entry exists only when the artist has songs without album;
  * otherwise it is left out with a critical. */
 TESSEL_API GList *mp_library_store_database_get_albums_by_artist (
     MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
     gboolean unknown_entry, GError **error);
+
+/**
+ * mp_library_store_database_get_artists_by_genre:
+ * @genre: (nullable): the genre, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   resources; %NULL when there are none or a query failed
+ */
 TESSEL_API GList *mp_library_store_database_get_artists_by_genre (
     MpLibraryStoreDatabase *mp_library_store, const gchar *genre,
     gboolean unknown_entry, GError **error);
 
+/**
+ * mp_library_store_database_get_genres_length:
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 /* Totals: one new resource with Count and Length, NULL on failure.  The
  * genres, artists and albums totals count distinct values. */
 TESSEL_API MpMediaResource *mp_library_store_database_get_genres_length (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_artists_length:
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *mp_library_store_database_get_artists_length (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_albums_length:
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *mp_library_store_database_get_albums_length (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_artist_length:
+ * @artist: (nullable): the artist, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *mp_library_store_database_get_artist_length (
     MpLibraryStoreDatabase *mp_library_store, const gchar *artist,
     GError **error);
+
+/**
+ * mp_library_store_database_get_genre_length:
+ * @genre: (nullable): the genre, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *mp_library_store_database_get_genre_length (
     MpLibraryStoreDatabase *mp_library_store, const gchar *genre,
     GError **error);
+
+/**
+ * mp_library_store_database_get_album_length:
+ * @album: (nullable): the album, %NULL for the songs without one
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *mp_library_store_database_get_album_length (
     MpLibraryStoreDatabase *mp_library_store, const gchar *album,
     GError **error);
+
+/**
+ * mp_library_store_database_get_songs_length:
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *mp_library_store_database_get_songs_length (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_videos_length:
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *mp_library_store_database_get_videos_length (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_playlist_unplayed_length:
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *
 mp_library_store_database_get_playlist_unplayed_length (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_playlist_played_length:
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *
 mp_library_store_database_get_playlist_played_length (
     MpLibraryStoreDatabase *mp_library_store, long period, GError **error);
+
+/**
+ * mp_library_store_database_get_playlist_added_length:
+ *
+ * Returns: (transfer full) (nullable): a resource with Count and Length, or
+ *   %NULL on failure
+ */
 TESSEL_API MpMediaResource *
 mp_library_store_database_get_playlist_added_length (
     MpLibraryStoreDatabase *mp_library_store, long period, GError **error);

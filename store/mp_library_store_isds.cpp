@@ -161,7 +161,8 @@ _call_callback_with_error (MpLibraryStoreIsdsCallback callback,
 
 /* Records a client error in E as a library error, unless there is no error,
  * no location, or the location already holds one.  Client code 0 means
- * success and records nothing. */
+ * success and records nothing; codes without a meaning of their own here
+ * become META_ERROR_FAILED with the client's message as the detail. */
 static void
 _map_isds_error (const GError *client_error, GError **E)
 {
@@ -185,7 +186,13 @@ _map_isds_error (const GError *client_error, GError **E)
           break;
         }
     }
-  meta_set_error (E, META_ERROR_FAILED, "%s", "Unknown error");
+  /* The client's own message names the reason (no network, a name not
+   * resolved, a refused connection, a timeout, an HTTP status), which is
+   * what a user needs to hear; "Unknown error" only when it gives none. */
+  const gchar *reason = client_error->message;
+  meta_set_error (E, META_ERROR_FAILED, "%s",
+                  reason != NULL && *reason != '\0' ? reason
+                                                    : "Unknown error");
 }
 
 /* Conversions */
@@ -1027,5 +1034,67 @@ mp_library_store_isds_get_path (MpLibraryStoreIsds *mp_library_store,
 
   _finish_own_location (error, &own);
   g_strfreev (pieces);
+  return list;
+}
+
+/* A path that mp_library_store_isds_get_path would leave without any call:
+ * a listing or the channels of a word that is no category, or a piece that
+ * would split into several. */
+static gboolean
+_browse_path_unknown (const gchar *const *pieces, guint n)
+{
+  for (guint i = 0; i < n; i++)
+    if (strchr (pieces[i], '\n') != NULL)
+      return TRUE;
+  if (n == 1)
+    return _category_listing (pieces[0]) == NULL;
+  if (n == 2)
+    return _category_channels (pieces[0]) == NULL
+           && !_is (pieces[0], "hotpicks");
+  return FALSE;
+}
+
+extern "C" GList *
+mp_library_store_isds_browse (MpLibraryStoreIsds *mp_library_store,
+                              const gchar *const *pieces,
+                              MpLibraryStoreIsdsCallback callback,
+                              gpointer user_data, gboolean *connecting,
+                              GError **error)
+{
+  if (connecting != NULL)
+    *connecting = FALSE;
+  g_return_val_if_fail (IS_MP_LIBRARY_STORE_ISDS (mp_library_store), NULL);
+
+  guint n = pieces != NULL ? g_strv_length (const_cast<gchar **> (pieces)) : 0;
+  if (_browse_path_unknown (pieces, n))
+    {
+      _call_callback_with_error (callback, user_data, META_ERROR_PATH_UNKNOWN,
+                                 "Path not recognized", NULL);
+      return NULL;
+    }
+
+  /* The path's first piece is never looked at, and every piece after it
+   * ends with a newline, so that n pieces make a path of n + 2. */
+  g_autoptr (GString) path = g_string_new ("\n");
+  for (guint i = 0; i < n; i++)
+    g_string_append_printf (path, "%s\n", pieces[i]);
+
+  GError *outcome = NULL;
+  GList *list = mp_library_store_isds_get_path (mp_library_store, path->str,
+                                                callback, user_data, &outcome);
+  if (g_error_matches (outcome, META_ERROR, META_ERROR_SUCCESS))
+    g_clear_error (&outcome);
+  else if (g_error_matches (outcome, META_ERROR, META_ERROR_CONNECTING))
+    {
+      if (connecting != NULL)
+        *connecting = TRUE;
+      g_clear_error (&outcome);
+    }
+  if (outcome != NULL)
+    {
+      _free_resource_list (list);
+      g_propagate_error (error, outcome);
+      return NULL;
+    }
   return list;
 }

@@ -56,6 +56,15 @@ struct _MpLibraryStoreIsdsClass
   MpLibraryStoreClass parent_class;
 };
 
+/**
+ * MpLibraryStoreIsdsCallback:
+ * @resources: (nullable) (element-type MpMediaResource) (transfer none):
+ *   the fresh listing, lent for the call
+ * @completed: TRUE when a directory request finished
+ * @error: (not nullable) (transfer none): the outcome, code
+ *   %META_ERROR_SUCCESS on success
+ * @user_data: (closure): the data given with the callback
+ */
 /* The fresh answer of a request.  resources (may be NULL) and error (never
  * NULL; code 0 "OK" on success) are lent for the call: keep a resource with
  * a reference or a copy of your own.  completed is TRUE when the call
@@ -67,9 +76,49 @@ typedef void (*MpLibraryStoreIsdsCallback) (GList *resources,
                                             gpointer user_data);
 
 TESSEL_API GType mp_library_store_isds_get_type (void);
+/**
+ * mp_library_store_isds_get_instance:
+ *
+ * Returns: (transfer none): the process-wide store
+ */
 /* The process-wide store, created on the first call; the caller gets no
  * reference of its own and must not release it. */
 TESSEL_API MpLibraryStoreIsds *mp_library_store_isds_get_instance (void);
+
+/* The browsing calls below always fill a given error location, with code
+ * META_ERROR_SUCCESS on success, which bindings would raise as an
+ * exception; they use mp_library_store_isds_browse () instead, which
+ * reaches every listing. */
+/**
+ * mp_library_store_isds_get_root: (skip)
+ */
+/**
+ * mp_library_store_isds_get_genres: (skip)
+ */
+/**
+ * mp_library_store_isds_get_languages: (skip)
+ */
+/**
+ * mp_library_store_isds_get_countries: (skip)
+ */
+/**
+ * mp_library_store_isds_get_hotpicks: (skip)
+ */
+/**
+ * mp_library_store_isds_get_genre_channels: (skip)
+ */
+/**
+ * mp_library_store_isds_get_language_channels: (skip)
+ */
+/**
+ * mp_library_store_isds_get_country_channels: (skip)
+ */
+/**
+ * mp_library_store_isds_get_preset: (skip)
+ */
+/**
+ * mp_library_store_isds_get_path: (skip)
+ */
 
 /* The directory's root listing and its four category listings.  The root,
  * genres and languages work the same with or without an error location;
@@ -132,6 +181,36 @@ mp_library_store_isds_get_path (MpLibraryStoreIsds *mp_library_store,
                                 const gchar *path,
                                 MpLibraryStoreIsdsCallback callback,
                                 gpointer user_data, GError **error);
+
+/**
+ * mp_library_store_isds_browse:
+ * @mp_library_store: the store
+ * @pieces: (nullable) (array zero-terminated=1): the path below the root:
+ *   none for the root listing; a category keyword for its listing; the
+ *   keyword and a genre, language or country for its channels; "hotpicks"
+ *   and a channel id, or a category, its name and a channel id, for the
+ *   channel's streams
+ * @callback: (nullable) (scope async) (closure user_data): receives the
+ *   fresh answer, or the error that stopped it
+ * @user_data: handed to @callback
+ * @connecting: (out) (optional): TRUE when the fresh request waits for the
+ *   internet connection to come up
+ * @error: the error location, filled only on failure
+ *
+ * mp_library_store_isds_get_path () for language bindings, whose
+ * conventions it follows: the error location stays empty on success and
+ * while the connection comes up (@connecting tells that), and the callback
+ * is called exactly once, also for a path naming no category (with
+ * META_ERROR_PATH_UNKNOWN), where the path call makes no call.  A piece
+ * holding a newline is such a path too.
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   cached answer; %NULL when it is empty or on failure
+ */
+TESSEL_API GList *mp_library_store_isds_browse (
+    MpLibraryStoreIsds *mp_library_store, const gchar *const *pieces,
+    MpLibraryStoreIsdsCallback callback, gpointer user_data,
+    gboolean *connecting, GError **error);
 
 G_END_DECLS
 

@@ -140,3 +140,45 @@ tessel_test_spawn (const gchar *const *argv, gchar **out, gchar **err)
   g_assert_no_error (error);
   return WIFEXITED (wait_status) ? WEXITSTATUS (wait_status) : -1;
 }
+
+/* The stand-in file system: SQLite's unix files without their
+ * shared-memory methods. */
+static sqlite3_vfs *unix_vfs;
+static sqlite3_vfs shm_less_vfs;
+static sqlite3_io_methods shm_less_methods;
+
+static int
+shm_less_open (sqlite3_vfs *vfs, const char *name, sqlite3_file *file,
+               int flags, int *out_flags)
+{
+  (void) vfs;
+  int rc = unix_vfs->xOpen (unix_vfs, name, file, flags, out_flags);
+  if (rc != SQLITE_OK || file->pMethods == NULL)
+    return rc;
+  /* Version 1 of the methods has no shared memory. */
+  shm_less_methods = *file->pMethods;
+  shm_less_methods.iVersion = 1;
+  file->pMethods = &shm_less_methods;
+  return rc;
+}
+
+void
+tessel_test_use_shm (gboolean available)
+{
+  if (unix_vfs == NULL)
+    {
+      unix_vfs = sqlite3_vfs_find ("unix");
+      g_assert_nonnull (unix_vfs);
+      shm_less_vfs = *unix_vfs;
+      shm_less_vfs.zName = "tessel-test-shm-less";
+      shm_less_vfs.pNext = NULL;
+      shm_less_vfs.xOpen = shm_less_open;
+    }
+  if (available)
+    {
+      sqlite3_vfs_unregister (&shm_less_vfs);
+      sqlite3_vfs_register (unix_vfs, 1);
+    }
+  else
+    sqlite3_vfs_register (&shm_less_vfs, 1);
+}

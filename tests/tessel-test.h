@@ -51,6 +51,12 @@ void tessel_test_sql (const gchar *db, const gchar *sql);
  * NULL for no row or a NULL value. */
 gchar *tessel_test_sql_text (const gchar *db, const gchar *sql);
 
+/* Whether the file system under new SQLite connections of this process
+ * offers shared memory (TRUE: SQLite's own unix files, the default) or
+ * not (FALSE: SQLite then refuses write-ahead logging).  Open files keep
+ * what they had. */
+void tessel_test_use_shm (gboolean available);
+
 G_END_DECLS
 
 #endif /* TESSEL_TEST_H */

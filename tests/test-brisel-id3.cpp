@@ -518,8 +518,8 @@ test_extract_configured_plugin (TesselFixture *fx, gconstpointer data)
                                               a, a);
   g_assert_cmpstr (out, ==, expect);
   g_autofree gchar *expect_err = g_strdup_printf (
-      "tessel: no plug-in configured for '%s'\n"
-      "tessel: cannot read '/nonexistent/c.fake': no such file\n",
+      "tessel: extract: no plug-in configured for '%s'\n"
+      "tessel: extract: cannot read '/nonexistent/c.fake': no such file\n",
       b);
   g_assert_cmpstr (err, ==, expect_err);
   g_assert_false (g_file_test (fx->db, G_FILE_TEST_EXISTS));
@@ -540,7 +540,10 @@ test_extract_usage (TesselFixture *fx, gconstpointer data)
       run_tessel ({ "extract", "--config", missing, "x.mp3" }, &out, &err),
       ==, 1);
   g_autofree gchar *expect
-      = g_strdup_printf ("tessel: cannot read configuration '%s'\n", missing);
+      = g_strdup_printf ("tessel: extract: cannot read configuration '%s': "
+                         "No such file or directory (give --config FILE, or "
+                         "install: meson install -C build)\n",
+                         missing);
   g_assert_cmpstr (err, ==, expect);
 }
 

@@ -18,6 +18,7 @@
 
 #include <glib/gstdio.h>
 
+#include "mp_library_store_database.h"
 #include "tessel-test.h"
 
 #define NOBODY 65534
@@ -183,8 +184,9 @@ test_random_bytes (TesselFixture *fx, gconstpointer data)
   assert_one_line_about (err, fx->db);
   g_assert_nonnull (strstr (err, ": file is not a database, or is damaged"));
   g_clear_pointer (&err, g_free);
-  g_assert_cmpint (run_tessel (&err, "index", "--database", fx->db, fx->dir,
-                               NULL),
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", "ogg libbrisel_gst\n"));
+  g_assert_cmpint (run_tessel (&err, "index", "--database", fx->db,
+                               "--config", fx->conf, fx->dir, NULL),
                    ==, 1);
   assert_one_line_about (err, fx->db);
   assert_file_unchanged (fx->db, before);
@@ -212,10 +214,16 @@ test_not_a_file (TesselFixture *fx, gconstpointer data)
   g_assert_nonnull (strstr (err, ": it is not a regular file"));
   g_clear_pointer (&err, g_free);
   g_autofree gchar *nowhere = g_build_filename (fx->dir, "no", "db", NULL);
-  g_assert_cmpint (run_tessel (&err, "ls", "--database", nowhere, NULL), ==,
+  g_assert_cmpint (run_tessel (&err, "init", "--database", nowhere, NULL), ==,
                    1);
   assert_one_line_about (err, nowhere);
   g_assert_nonnull (strstr (err, ": its folder does not exist"));
+  /* A reading command does not even try to create it. */
+  g_clear_pointer (&err, g_free);
+  g_assert_cmpint (run_tessel (&err, "ls", "--database", nowhere, NULL), ==,
+                   1);
+  assert_one_line_about (err, nowhere);
+  g_assert_nonnull (strstr (err, ": no database at"));
 }
 
 /* A file cut short: in its header, inside the first page, and after the
@@ -271,6 +279,105 @@ test_truncated (TesselFixture *fx, gconstpointer data)
 /* A valid database without the table gets the table; other tables are
  * left as they were.  A view or an index under the table's name cannot be
  * used: opening fails and the object stays. */
+/* Changes the type byte of a table leaf page half-way through the file:
+ * the schema and the first rows read well, the scan then meets a page
+ * SQLite calls corrupt. */
+static void
+damage_middle_leaf (const gchar *db)
+{
+  g_autofree gchar *page_size
+      = tessel_test_sql_text (db, "PRAGMA page_size");
+  gsize size = (gsize) atoi (page_size);
+  gchar *data = NULL;
+  gsize len = 0;
+  g_assert_true (g_file_get_contents (db, &data, &len, NULL));
+  GArray *leaves = g_array_new (FALSE, FALSE, sizeof (gsize));
+  for (gsize page = 1; (page + 1) * size <= len; page++)
+    if (data[page * size] == 0x0d)
+      g_array_append_val (leaves, page);
+  g_assert_cmpuint (leaves->len, >=, 4);
+  gsize middle = g_array_index (leaves, gsize, leaves->len / 2);
+  data[middle * size] = 0x03;
+  g_assert_true (g_file_set_contents (db, data, len, NULL));
+  g_array_free (leaves, TRUE);
+  g_free (data);
+}
+
+static void
+async_end (const gchar *filename, gchar **keys, gchar **values,
+           gpointer user_data, gint id)
+{
+  (void) filename, (void) values, (void) id;
+  if (keys == NULL)
+    g_atomic_int_set ((gint *) user_data, 1);
+}
+
+/* A damaged table: every search and listing stops at the damage and
+ * reports failure, once, instead of starting over without end. */
+static void
+test_damaged_midway (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  seed_rows (fx->db, 200);
+  damage_middle_leaf (fx->db);
+  if (!g_test_subprocess ())
+    {
+      /* Bounded: a search that starts over never returns. */
+      g_test_trap_subprocess (NULL, 20 * G_USEC_PER_SEC,
+                              G_TEST_SUBPROCESS_INHERIT_STDERR);
+      g_test_trap_assert_passed ();
+    }
+  else
+    {
+      g_assert_cmpint (meta_init (), ==, 1);
+      int calls = 0;
+      g_assert_cmpint (meta_search_sync ("SELECT Filename, Title FROM Metadata",
+                                         count_call, &calls),
+                       ==, 0);
+      g_assert_cmpint (calls, ==, 0);
+      GList *objects = NULL;
+      g_assert_false (storage_search_sync_objects_list (
+          "SELECT Filename, Title FROM Metadata", &objects));
+      g_assert_null (objects);
+      gchar **names = NULL;
+      g_assert_cmpint (meta_get_file_list (&names), ==, 0);
+      free (names);
+      gint ended = 0;
+      g_assert_cmpint (meta_search_async (0, "SELECT Filename, Title FROM Metadata",
+                                          async_end, &ended),
+                       ==, 0);
+      for (int i = 0; i < 10000 && !g_atomic_int_get (&ended); i++)
+        g_usleep (1000);
+      g_assert_true (g_atomic_int_get (&ended));
+      meta_destruct ();
+      return;
+    }
+
+  static const char *const commands[][3] = {
+    { "ls", NULL },      { "search", "SELECT Filename, Title FROM Metadata" },
+    { "search", "--async", "SELECT Filename, Title FROM Metadata" },
+    { "songs", NULL },   { "albums", NULL },   { "artists", NULL },
+    { "genres", NULL },  { "videos", NULL },   { "playlists", NULL },
+    { "unplayed", NULL }, { "played", NULL },  { "added", NULL },
+    { "stats", NULL },
+  };
+  g_autofree gchar *tessel = g_test_build_filename (G_TEST_BUILT, "..",
+                                                    "tools", "tessel", NULL);
+  for (gsize c = 0; c < G_N_ELEMENTS (commands); c++)
+    {
+      /* timeout(1) bounds a command that would never end. */
+      const gchar *argv[] = { "/usr/bin/timeout", "-s", "KILL", "20", tessel,
+                              commands[c][0], "--database", fx->db,
+                              commands[c][1], commands[c][2], NULL };
+      g_autofree gchar *err = NULL;
+      gint status = tessel_test_spawn (argv, NULL, &err);
+      g_test_message ("tessel %s: %d: %s", commands[c][0], status, err);
+      g_assert_cmpint (status, ==, 1);
+      g_assert_true (g_str_has_prefix (err, "tessel: "));
+      g_assert_true (strchr (err, '\n') == err + strlen (err) - 1);
+    }
+}
+
 static void
 test_without_table (TesselFixture *fx, gconstpointer data)
 {
@@ -411,6 +518,14 @@ test_read_only_file (TesselFixture *fx, gconstpointer data)
   MetaValue v = { .type = META_TYPE_INTEGER };
   g_assert_cmpint (storage_delete_by_key ("Track", v), ==, 0);
   storage_vacuum (0);
+  /* No word index could be added: finding fails, as the store fails. */
+  GError *error = NULL;
+  g_assert_null (mp_library_store_database_find (
+      mp_library_store_database_get_instance (), "title", &error));
+  g_assert_error (error, g_quark_from_string ("Could not connect to media "
+                                              "database"),
+                  -1);
+  g_clear_error (&error);
   meta_destruct ();
   assert_file_unchanged (fx->db, before);
   g_autofree gchar *count = tessel_test_sql_text (
@@ -572,6 +687,7 @@ main (int argc, char **argv)
   ADD ("/hostile/db/random-bytes", test_random_bytes);
   ADD ("/hostile/db/not-a-file", test_not_a_file);
   ADD ("/hostile/db/truncated", test_truncated);
+  ADD ("/hostile/db/damaged-midway", test_damaged_midway);
   ADD ("/hostile/db/without-table", test_without_table);
   ADD ("/hostile/db/other-shape", test_other_shape);
   ADD ("/hostile/db/read-only-file", test_read_only_file);

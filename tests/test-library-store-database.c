@@ -188,6 +188,7 @@ test_wrong_store (TesselFixture *fx, gconstpointer data)
       EXPECT_REFUSED (
           mp_library_store_database_get_artist_length (s, "A", &error));
       EXPECT_REFUSED (mp_library_store_database_get_songs_length (s, &error));
+      EXPECT_REFUSED (mp_library_store_database_find (s, "a", &error));
 #undef EXPECT_REFUSED
     }
   mp_media_resource_destroy (res, NULL);
@@ -739,6 +740,126 @@ test_empty_table (TesselFixture *fx, gconstpointer data)
   g_assert_no_error (error);
 }
 
+/* A small library for finding by words; the absent row would match many
+ * of the texts. */
+static void
+add_find_rows (TesselFixture *fx)
+{
+  add_row (fx, "/m/01 Harbour Lights.mp3", "Harbour Lights", "Café Tacvba",
+           "Ñandú", "Rock", 1, 200, "audio/mpeg");
+  add_row (fx, "/m/salt.ogg", "SALT water", "O'Brien", "Deep", "Folk", 2, 100,
+           "audio/ogg");
+  /* An artist written with a decomposed umlaut, as some file systems do. */
+  add_row (fx, "/m/3.flac", NULL, "Bjo\xcc\x88rk", "Post", "Pop", 3, 300,
+           "audio/flac");
+  add_row (fx, "/v/Salt Lake City.avi", NULL, NULL, NULL, NULL, -1, 60,
+           "video/x-msvideo");
+  add_row (fx, "/m/gone.mp3", "Harbour Gone", "Café Tacvba", NULL, NULL, 4, 10,
+           "audio/mpeg");
+  run_sql (fx, "UPDATE Metadata SET Present = 0 WHERE Filename = %Q",
+           "/m/gone.mp3");
+}
+
+typedef struct
+{
+  const char *text, *found;
+} FindCase;
+
+static const FindCase find_cases[] = {
+  /* Accents and case, both ways. */
+  { "cafe", "/m/01 Harbour Lights.mp3" },
+  { "CAFÉ TACVBA", "/m/01 Harbour Lights.mp3" },
+  { "nandu", "/m/01 Harbour Lights.mp3" },
+  { "bjork", "/m/3.flac" },
+  { "Björk", "/m/3.flac" },
+  /* Prefixes of every word, in any order; every word required. */
+  { "harb lig", "/m/01 Harbour Lights.mp3" },
+  { "lig HARB", "/m/01 Harbour Lights.mp3" },
+  { "harb salt", "" },
+  { "arbour", "" },
+  /* Genre and file name; the title counts above the file name. */
+  { "folk", "/m/salt.ogg" },
+  { "salt", "/m/salt.ogg,/v/Salt Lake City.avi" },
+  { "city", "/v/Salt Lake City.avi" },
+  { "o'brien", "/m/salt.ogg" },
+  /* The absent row is never found. */
+  { "gone", "" },
+  /* Hostile texts: none of it is query syntax. */
+  { "\"harb", "/m/01 Harbour Lights.mp3" },
+  { "harb* -lig", "/m/01 Harbour Lights.mp3" },
+  { "harb OR salt", "" },
+  { "Title:harb", "" },
+  { "NEAR(harb lig)", "" },
+  { "'); DROP TABLE Metadata; --", "" },
+  { "harb\xff\xfelig", "/m/01 Harbour Lights.mp3" },
+  /* No word at all finds nothing, without an error. */
+  { "", "" },
+  { "   ", "" },
+  { "\"", "" },
+  { "*:^()-+\"'", "" },
+};
+
+static void
+test_find_cases (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  add_find_rows (fx);
+  for (guint i = 0; i < G_N_ELEMENTS (find_cases); i++)
+    {
+      GError *error = NULL;
+      GList *list
+          = mp_library_store_database_find (STORE, find_cases[i].text, &error);
+      g_assert_no_error (error);
+      g_autofree gchar *got = uris (list);
+      if (g_strcmp0 (got, find_cases[i].found) != 0)
+        g_error ("find '%s': '%s', expected '%s'", find_cases[i].text, got,
+                 find_cases[i].found);
+    }
+  GError *error = NULL;
+  g_assert_null (mp_library_store_database_find (STORE, NULL, &error));
+  g_assert_no_error (error);
+
+  /* A very long text is still one query. */
+  GString *many = g_string_new (NULL);
+  for (int i = 0; i < 3000; i++)
+    g_string_append (many, i % 2 ? "HARB " : "lig \" ");
+  ASSERT_LIST (mp_library_store_database_find (STORE, many->str, &error),
+               "/m/01 Harbour Lights.mp3");
+  g_assert_no_error (error);
+  g_string_free (many, TRUE);
+  g_autofree gchar *rows
+      = tessel_test_sql_text (fx->db, "SELECT count(*) FROM Metadata");
+  g_assert_cmpstr (rows, ==, "5");
+
+  /* The resources carry what the uri lookup gives. */
+  GList *list = mp_library_store_database_find (STORE, "harb", &error);
+  g_assert_cmpuint (g_list_length (list), ==, 1);
+  MpMediaResource *res = list->data;
+  g_assert_cmpstr (mp_media_resource_get_title (res), ==, "Harbour Lights");
+  g_assert_cmpstr (mp_media_resource_get_album (res), ==, "Ñandú");
+  g_assert_cmpstr (mp_media_resource_get_genre (res), ==, "Rock");
+  g_assert_cmpint (mp_media_resource_get_track (res), ==, 1);
+  g_assert_cmpint (mp_media_resource_get_length (res), ==, 200);
+  free_list (list);
+}
+
+/* Best first: a word in the title above artist, album, genre and file
+ * name; equal matches by title. */
+static void
+test_find_ranking (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  add_row (fx, "/r/5 rain.mp3", "Five", "E", "E", "E", -1, 1, "audio/mpeg");
+  add_row (fx, "/r/4.mp3", "Four", "D", "D", "Rainbeat", -1, 1, "audio/mpeg");
+  add_row (fx, "/r/3.mp3", "Three", "C", "Purple Rain", "C", -1, 1,
+           "audio/mpeg");
+  add_row (fx, "/r/2.mp3", "Two", "Rain Dogs", "B", "B", -1, 1, "audio/mpeg");
+  add_row (fx, "/r/1b.mp3", "Rain", "A", "A", "A", -1, 1, "audio/mpeg");
+  add_row (fx, "/r/1a.mp3", "RAIN", "Z", "Z", "Z", -1, 1, "audio/mpeg");
+  ASSERT_LIST (mp_library_store_database_find (STORE, "rain", NULL),
+               "/r/1a.mp3,/r/1b.mp3,/r/2.mp3,/r/3.mp3,/r/4.mp3,/r/5 rain.mp3");
+}
+
 static void
 assert_connect_error (GError **error)
 {
@@ -788,6 +909,7 @@ test_search_failure (TesselFixture *fx, gconstpointer data)
   EXPECT_FAILED (mp_library_store_database_get_played (STORE, 10, &error));
   EXPECT_FAILED (mp_library_store_database_get_added (STORE, 10, &error));
   EXPECT_FAILED (mp_library_store_database_get_genres (STORE, FALSE, &error));
+  EXPECT_FAILED (mp_library_store_database_find (STORE, "a", &error));
 
   /* Two queries, one error; the unknown entry's own critical besides. */
 #define EXPECT_FAILED_UNKNOWN(call)                                           \
@@ -873,12 +995,18 @@ test_failure_after_rows (TesselFixture *fx, gconstpointer data)
 }
 
 /* Another connection holding the database locked: the search gives up
- * after its retries and the error is reported. */
+ * after its retries and the error is reported.  Only the rollback journal
+ * lets a lock keep readers out, so the database is opened where
+ * write-ahead logging cannot work. */
 static void
 test_locked_database (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   add_song (fx, "/m/a.mp3", "A", "B", "G", 10);
+  g_assert_cmpint (storage_close (), ==, 0);
+  tessel_test_sql (fx->db, "PRAGMA journal_mode = DELETE");
+  tessel_test_use_shm (FALSE);
+  g_assert_cmpint (storage_init (), ==, 1);
   sqlite3 *other = NULL;
   g_assert_cmpint (sqlite3_open (fx->db, &other), ==, SQLITE_OK);
   g_assert_cmpint (sqlite3_exec (other, "BEGIN EXCLUSIVE", NULL, NULL, NULL),
@@ -892,6 +1020,7 @@ test_locked_database (TesselFixture *fx, gconstpointer data)
   ASSERT_LIST (mp_library_store_database_get_songs (STORE, &error),
                "/m/a.mp3");
   g_assert_no_error (error);
+  tessel_test_use_shm (TRUE);
 }
 
 int
@@ -919,6 +1048,8 @@ main (int argc, char **argv)
   ADD ("/store/database/failure/rows-before-failure-released",
        test_failure_after_rows);
   ADD ("/store/database/failure/locked-database", test_locked_database);
+  ADD ("/store/database/find/accents-case-prefixes-hostile", test_find_cases);
+  ADD ("/store/database/find/ranking", test_find_ranking);
 #undef ADD
   return g_test_run ();
 }

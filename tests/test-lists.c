@@ -79,6 +79,24 @@ test_text_rules (void)
   meta_free_list (&list);
 }
 
+/* The cut keeps whole UTF-8 characters: 255 bytes of two-byte "é" end
+ * in the middle of one, so 254 bytes stay.  Three- and four-byte
+ * characters are cut at their start as well. */
+static void
+test_text_cut_keeps_characters (gconstpointer data)
+{
+  const gchar *unit = data;
+  GString *text = g_string_new (NULL);
+  while (text->len < 300)
+    g_string_append (text, unit);
+  gsize whole = 255 - 255 % strlen (unit);
+  MetaItem *list = meta_list_append_text ("Title", text->str, NULL);
+  g_assert_cmpuint (strlen (list->value), ==, whole);
+  g_assert_true (g_utf8_validate (list->value, -1, NULL));
+  meta_free_list (&list);
+  g_string_free (text, TRUE);
+}
+
 static void
 test_file_attrib (TesselFixture *fx, gconstpointer data)
 {
@@ -189,6 +207,12 @@ main (int argc, char **argv)
                    test_append_order_and_types);
   g_test_add_func ("/lists/append/refuses-null", test_append_refuses_null);
   g_test_add_func ("/lists/text/rules", test_text_rules);
+  g_test_add_data_func ("/lists/text/cut-two-byte", "\xc3\xa9",
+                        test_text_cut_keeps_characters);
+  g_test_add_data_func ("/lists/text/cut-three-byte", "\xe6\x9d\xb1",
+                        test_text_cut_keeps_characters);
+  g_test_add_data_func ("/lists/text/cut-four-byte", "\xf0\x9f\x8e\xb5",
+                        test_text_cut_keeps_characters);
   g_test_add ("/lists/file-attrib", TesselFixture, NULL,
               tessel_fixture_setup, test_file_attrib,
               tessel_fixture_teardown);

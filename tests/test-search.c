@@ -2,23 +2,29 @@
  * layer, and the front end's synchronous and asynchronous searches with
  * their cancellation. */
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include "metadata_search-testing.h"
 #include "mp_media_resource.h"
 #include "tessel-test.h"
 
 /* Every callback of one search, each formatted as one text ("END" for the
  * end call), collected under a lock because asynchronous callbacks run on
- * the reader thread. */
+ * the reader thread.  POSIX primitives rather than GLib's, which work on
+ * futexes ThreadSanitizer cannot see, so that it reports only real races. */
 typedef struct
 {
-  GMutex lock;
-  GCond cond;
+  pthread_mutex_t lock;
+  pthread_cond_t cond;
   GPtrArray *calls;
   gint expected_id;
   gboolean wrong_id;
@@ -35,14 +41,20 @@ typedef struct
   gboolean reopen;         /* close and reopen the database in each call */
   gint reopen_failures;
   gboolean wrong_thread;   /* the slot did not name the calling thread */
+  gint notified;           /* calls of the user data's release */
+  gint ends_at_notify;     /* end calls made before the release */
 } Collector;
 
 static void
 collector_init (Collector *c, gint expected_id)
 {
   memset (c, 0, sizeof *c);
-  g_mutex_init (&c->lock);
-  g_cond_init (&c->cond);
+  pthread_mutex_init (&c->lock, NULL);
+  pthread_condattr_t attr;
+  pthread_condattr_init (&attr);
+  pthread_condattr_setclock (&attr, CLOCK_MONOTONIC);
+  pthread_cond_init (&c->cond, &attr);
+  pthread_condattr_destroy (&attr);
   c->calls = g_ptr_array_new_with_free_func (g_free);
   c->expected_id = expected_id;
   c->cancel_on_row = -1;
@@ -52,8 +64,8 @@ static void
 collector_clear (Collector *c)
 {
   g_ptr_array_unref (c->calls);
-  g_mutex_clear (&c->lock);
-  g_cond_clear (&c->cond);
+  pthread_mutex_destroy (&c->lock);
+  pthread_cond_destroy (&c->cond);
 }
 
 static gchar *
@@ -97,7 +109,7 @@ collect (const gchar *filename, gchar **keys, gchar **values,
       pthread_mutex_unlock (&search_lock);
     }
 
-  g_mutex_lock (&c->lock);
+  pthread_mutex_lock (&c->lock);
   if (search_id != c->expected_id)
     c->wrong_id = TRUE;
   if (wrong_thread)
@@ -105,8 +117,8 @@ collect (const gchar *filename, gchar **keys, gchar **values,
   gint row = (gint) c->calls->len;
   g_ptr_array_add (c->calls, text);
   c->in_callback = TRUE;
-  g_cond_broadcast (&c->cond);
-  g_mutex_unlock (&c->lock);
+  pthread_cond_broadcast (&c->cond);
+  pthread_mutex_unlock (&c->lock);
 
   if (!end && c->sleep_ms > 0)
     g_usleep (c->sleep_ms * 1000);
@@ -123,12 +135,12 @@ collect (const gchar *filename, gchar **keys, gchar **values,
     c->search_on_end_result
         = meta_search_async (0, "SELECT 1", nested_callback, NULL);
 
-  g_mutex_lock (&c->lock);
+  pthread_mutex_lock (&c->lock);
   c->in_callback = FALSE;
   if (end)
     c->ends++;
-  g_cond_broadcast (&c->cond);
-  g_mutex_unlock (&c->lock);
+  pthread_cond_broadcast (&c->cond);
+  pthread_mutex_unlock (&c->lock);
 }
 
 /* Waits until the collector holds at least rows calls (or the end call
@@ -136,21 +148,25 @@ collect (const gchar *filename, gchar **keys, gchar **values,
 static gboolean
 collector_wait (Collector *c, gint rows)
 {
-  gint64 deadline = g_get_monotonic_time () + 10 * G_TIME_SPAN_SECOND;
+  struct timespec deadline;
+  clock_gettime (CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += 10;
   gboolean ok = TRUE;
-  g_mutex_lock (&c->lock);
+  pthread_mutex_lock (&c->lock);
   while (ok && (rows < 0 ? c->ends == 0 : (gint) c->calls->len < rows))
-    ok = g_cond_wait_until (&c->cond, &c->lock, deadline);
-  g_mutex_unlock (&c->lock);
+    ok = pthread_cond_timedwait (&c->cond, &c->lock, &deadline) == 0;
+  if (!ok)
+    ok = rows < 0 ? c->ends > 0 : (gint) c->calls->len >= rows;
+  pthread_mutex_unlock (&c->lock);
   return ok;
 }
 
 static guint
 collector_count (Collector *c)
 {
-  g_mutex_lock (&c->lock);
+  pthread_mutex_lock (&c->lock);
   guint n = c->calls->len;
-  g_mutex_unlock (&c->lock);
+  pthread_mutex_unlock (&c->lock);
   return n;
 }
 
@@ -688,6 +704,72 @@ test_async_cancel_long_search (TesselFixture *fx, gconstpointer data)
   collector_clear (&c);
 }
 
+/* The release of the user data: how often, and how many end calls had
+ * been made by then. */
+static void
+count_notify (gpointer user_data)
+{
+  Collector *c = user_data;
+  pthread_mutex_lock (&c->lock);
+  c->notified++;
+  c->ends_at_notify = c->ends;
+  pthread_mutex_unlock (&c->lock);
+}
+
+static void
+test_async_full_releases_user_data (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+
+  /* After the end call of a finished search. */
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async_full (0, "SELECT 1 AS one", collect, &c,
+                                           count_notify),
+                   ==, 0);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
+  g_assert_cmpint (c.notified, ==, 1);
+  g_assert_cmpint (c.ends_at_notify, ==, 1);
+  collector_clear (&c);
+
+  /* By the time a cancellation returns, without an end call. */
+  collector_init (&c, 0);
+  g_assert_cmpint (
+      meta_search_async_full (0, endless, collect, &c, count_notify), ==, 0);
+  g_assert_true (collector_wait (&c, 1));
+  /* A search refused while the slot is taken releases its data at once. */
+  Collector refused;
+  collector_init (&refused, 0);
+  g_assert_cmpint (meta_search_async_full (0, "SELECT 1", collect, &refused,
+                                           count_notify),
+                   ==, -1);
+  g_assert_cmpint (refused.notified, ==, 1);
+  g_assert_cmpuint (refused.calls->len, ==, 0);
+  collector_clear (&refused);
+  g_assert_cmpint (meta_search_cancel (0), ==, 0);
+  g_assert_cmpint (c.notified, ==, 1);
+  g_assert_cmpint (c.ends_at_notify, ==, 0);
+  collector_clear (&c);
+
+  /* Refused arguments, and no notify at all. */
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async_full (0, NULL, collect, &c,
+                                           count_notify),
+                   ==, -1);
+  g_assert_cmpint (meta_search_async_full (0, "SELECT 1", NULL, &c,
+                                           count_notify),
+                   ==, -1);
+  g_assert_cmpint (c.notified, ==, 2);
+  g_assert_cmpint (meta_search_async_full (0, "SELECT 1", collect, &c, NULL),
+                   ==, 0);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
+  g_assert_cmpint (c.notified, ==, 2);
+  collector_clear (&c);
+}
+
 static void
 test_async_cancel_inside_callback (TesselFixture *fx, gconstpointer data)
 {
@@ -720,10 +802,10 @@ test_async_cancel_while_callback_runs (TesselFixture *fx, gconstpointer data)
   g_assert_true (collector_wait (&c, 1));
   /* The first callback is asleep now. */
   g_assert_cmpint (meta_search_cancel (0), ==, 0);
-  g_mutex_lock (&c.lock);
+  pthread_mutex_lock (&c.lock);
   gboolean busy = c.in_callback;
   guint delivered = c.calls->len;
-  g_mutex_unlock (&c.lock);
+  pthread_mutex_unlock (&c.lock);
   g_assert_false (busy);
   g_usleep (250 * 1000);
   g_assert_cmpuint (collector_count (&c), ==, delivered);
@@ -892,6 +974,299 @@ test_objects_argument_checks (TesselFixture *fx, gconstpointer data)
   g_assert_null (objects);
 }
 
+
+/* Row 3 makes SQLite fail with "string or blob too big" after two rows
+ * have been delivered.  Stepping again would start over at row 1. */
+static const gchar too_big[]
+    = "SELECT Filename, CASE WHEN rowid = 3 THEN zeroblob (2000000000) END "
+      "AS Big FROM Metadata ORDER BY rowid";
+
+static void
+insert_three_rows (TesselFixture *fx)
+{
+  g_assert_cmpint (meta_init (), ==, 1);
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename) VALUES ('/a'), "
+                           "('/b'), ('/c')");
+}
+
+static void
+test_failure_after_rows_ends (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  insert_three_rows (fx);
+  if (!g_test_subprocess ())
+    {
+      /* The synchronous forms run bounded: a search that starts over
+       * never returns. */
+      g_test_trap_subprocess (NULL, 20 * G_USEC_PER_SEC,
+                              G_TEST_SUBPROCESS_INHERIT_STDERR);
+      g_test_trap_assert_passed ();
+
+      Collector c;
+      collector_init (&c, 0);
+      g_assert_cmpint (meta_search_async (0, too_big, collect, &c), ==, 0);
+      g_assert_true (collector_wait (&c, -1));
+      const gchar *partial[] = { "F=/a Filename=/a", "F=/b Filename=/b", "END",
+                                 NULL };
+      assert_calls (&c, partial);
+      wait_slot_free ();
+      assert_no_child_left ();
+      collector_clear (&c);
+      return;
+    }
+
+  Collector c;
+  collector_init (&c, -1);
+  g_assert_cmpint (meta_search_sync (too_big, collect, &c), ==, 0);
+  g_assert_cmpuint (c.calls->len, ==, 0);
+  collector_clear (&c);
+  int result = 1;
+  gchar *text = stream_text (too_big, &result);
+  g_assert_cmpint (result, ==, 0);
+  g_assert_cmpstr (text, ==, "Filename\t/a\t\nFilename\t/b\t\n");
+  free (text);
+  GList *objects = NULL;
+  g_assert_false (storage_search_sync_objects_list (too_big, &objects));
+  g_assert_null (objects);
+}
+
+/* A helper that cannot be started: no search, and the slot stays free. */
+static void
+test_async_helper_missing (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (meta_init (), ==, 1);
+  g_autofree gchar *missing = g_build_filename (fx->dir, "no-helper", NULL);
+  meta_search_testing_set_helper (missing);
+  g_assert_cmpint (meta_search_async (0, "SELECT 1", nested_callback, NULL),
+                   ==, -1);
+  meta_search_testing_set_helper (NULL);
+  g_assert_cmpint (slot_state (), ==, -1);
+  assert_no_child_left ();
+
+  Collector c;
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async (0, "SELECT 1 AS one", collect, &c), ==,
+                   0);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
+  collector_clear (&c);
+}
+
+/* Hands the next pid to a new process, as the kernel does once the pids
+ * have wrapped; 0 when this system does not let us. */
+static pid_t
+fork_victim_with_pid (pid_t wanted)
+{
+  for (int attempt = 0; attempt < 20; attempt++)
+    {
+      g_autofree gchar *last = g_strdup_printf ("%d", (int) wanted - 1);
+      FILE *f = fopen ("/proc/sys/kernel/ns_last_pid", "w");
+      if (f == NULL)
+        return 0;
+      gboolean written = fputs (last, f) >= 0;
+      if (fclose (f) != 0 || !written)
+        return 0;
+      pid_t victim = fork ();
+      if (victim == 0)
+        {
+          pause ();
+          _exit (0);
+        }
+      if (victim == wanted)
+        return victim;
+      /* Another process of the machine took the pid first. */
+      kill (victim, SIGKILL);
+    }
+  return 0;
+}
+
+typedef struct
+{
+  gint rows;
+  pid_t victim;
+  gboolean victim_alive;
+  gboolean skipped;
+} PidReuse;
+
+static void
+cancel_after_reuse (const gchar *filename, gchar **keys, gchar **values,
+                    gpointer user_data, gint search_id)
+{
+  (void) filename, (void) values;
+  PidReuse *r = user_data;
+  if (keys == NULL || r->rows++ > 0)
+    return;
+  pthread_mutex_lock (&search_lock);
+  pid_t helper = search_ids[0].pid;
+  pthread_mutex_unlock (&search_lock);
+  /* The search process has written its row; with SIGCHLD ignored the
+   * kernel reaps it the moment it exits, and its pid is free. */
+  for (int i = 0; i < 10000 && kill (helper, 0) == 0; i++)
+    g_usleep (1000);
+  r->victim = fork_victim_with_pid (helper);
+  if (r->victim == 0)
+    {
+      r->skipped = TRUE;
+      return;
+    }
+  int victim_fd = (int) syscall (SYS_pidfd_open, r->victim, 0);
+  g_assert_cmpint (victim_fd, >=, 0);
+  meta_search_cancel (search_id);
+  /* A SIGKILL sent by the cancel would end the victim within this bound;
+   * its descriptor becomes readable when it ends. */
+  struct pollfd ended = { victim_fd, POLLIN, 0 };
+  r->victim_alive = poll (&ended, 1, 500) == 0;
+  close (victim_fd);
+  kill (r->victim, SIGKILL);
+}
+
+static void
+test_async_reaped_pid_not_killed (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  if (!g_test_subprocess ())
+    {
+      if (access ("/proc/sys/kernel/ns_last_pid", W_OK) != 0)
+        {
+          g_test_skip ("cannot choose the next pid (needs root and "
+                       "/proc/sys/kernel/ns_last_pid)");
+          return;
+        }
+      g_test_trap_subprocess (NULL, 30 * G_USEC_PER_SEC,
+                              G_TEST_SUBPROCESS_INHERIT_STDERR
+                                  | G_TEST_SUBPROCESS_INHERIT_STDOUT);
+      g_test_trap_assert_passed ();
+      return;
+    }
+  open_library (fx);
+  signal (SIGCHLD, SIG_IGN);
+  PidReuse r = { 0 };
+  g_assert_cmpint (meta_search_async (0, "SELECT 1 AS one", cancel_after_reuse,
+                                      &r),
+                   ==, 0);
+  wait_slot_free ();
+  /* Other processes of the machine kept taking the pid: nothing shown. */
+  if (r.skipped)
+    return;
+  g_assert_true (r.victim_alive);
+}
+
+static void
+collect_columns (gint columns, const gchar *const *names, const gint *types,
+                 const gchar *const *values, gpointer user_data)
+{
+  GString *out = user_data;
+  for (gint i = 0; i < columns; i++)
+    if (values == NULL)
+      g_string_append_printf (out, "%s%s", i > 0 ? "," : "", names[i]);
+    else
+      g_string_append_printf (out, "%s%d:%s", i > 0 ? "," : "", types[i],
+                              values[i] != NULL ? values[i] : "NULL");
+  g_string_append_c (out, ';');
+}
+
+/* Every column in the query's order, duplicates and NULLs included, each
+ * with its storage class; a failing query gives SQLite's reason. */
+static void
+test_columns_form (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  GString *out = g_string_new (NULL);
+  GError *error = NULL;
+  g_assert_cmpint (meta_search_columns ("SELECT Title, Track, Title, 2.5 AS "
+                                        "R FROM Metadata ORDER BY Filename",
+                                        collect_columns, out, &error),
+                   ==, 1);
+  g_assert_no_error (error);
+  g_assert_cmpstr (out->str, ==,
+                   "Title,Track,Title,R;0:NULL,1:3,0:NULL,2:2.5;"
+                   "3:,0:NULL,3:,2:2.5;");
+  g_string_truncate (out, 0);
+  /* An empty result still names its columns. */
+  g_assert_cmpint (meta_search_columns ("SELECT Filename FROM Metadata "
+                                        "WHERE 0", collect_columns, out,
+                                        &error),
+                   ==, 1);
+  g_assert_cmpstr (out->str, ==, "Filename;");
+  g_string_truncate (out, 0);
+  g_assert_cmpint (meta_search_columns ("SELECT Titel FROM Metadata",
+                                        collect_columns, out, &error),
+                   ==, 0);
+  g_assert_error (error, META_ERROR, META_ERROR_FAILED);
+  g_assert_cmpstr (error->message, ==, "no such column: Titel");
+  g_clear_error (&error);
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename) VALUES ('/c')");
+  g_assert_cmpint (meta_search_columns (too_big, collect_columns, out,
+                                        &error),
+                   ==, 0);
+  g_assert_error (error, META_ERROR, META_ERROR_FAILED);
+  g_clear_error (&error);
+  g_assert_cmpstr (out->str, ==, "");
+  g_string_free (out, TRUE);
+}
+
+typedef struct
+{
+  pthread_mutex_t lock;
+  gboolean ended;
+  gint status;
+  gchar *reason;
+} EndStatus;
+
+static void
+record_end_status (const gchar *filename, gchar **keys, gchar **values,
+                   gpointer user_data, gint search_id)
+{
+  (void) filename, (void) values, (void) search_id;
+  if (keys != NULL)
+    return;
+  EndStatus *e = user_data;
+  GError *error = NULL;
+  gint status = meta_search_end_status (&error);
+  pthread_mutex_lock (&e->lock);
+  e->status = status;
+  e->reason = error != NULL ? g_strdup (error->message) : NULL;
+  e->ended = TRUE;
+  pthread_mutex_unlock (&e->lock);
+  g_clear_error (&error);
+}
+
+/* The end call of an asynchronous search tells a failure, with its
+ * reason, from a complete result. */
+static void
+test_async_end_status (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  insert_three_rows (fx);
+  struct
+  {
+    const gchar *query;
+    gint status;
+    const gchar *reason;
+  } cases[] = {
+    { "SELECT Filename FROM Metadata", 1, NULL },
+    { "SELECT x FROM Nowhere", 0, "no such table: Nowhere" },
+    { too_big, 0, "string or blob too big" },
+  };
+  g_assert_cmpint (meta_search_end_status (NULL), ==, 1);
+  for (gsize i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      EndStatus e = { PTHREAD_MUTEX_INITIALIZER, FALSE, -1, NULL };
+      g_assert_cmpint (meta_search_async (0, cases[i].query,
+                                          record_end_status, &e),
+                       ==, 0);
+      wait_slot_free ();
+      pthread_mutex_lock (&e.lock);
+      g_assert_true (e.ended);
+      g_assert_cmpint (e.status, ==, cases[i].status);
+      g_assert_cmpstr (e.reason, ==, cases[i].reason);
+      pthread_mutex_unlock (&e.lock);
+      g_free (e.reason);
+    }
+}
+
 #define ADD TESSEL_TEST_ADD
 
 int
@@ -904,6 +1279,7 @@ main (int argc, char **argv)
   ADD ("/search/forms/refused-queries", test_refused_queries);
   ADD ("/search/forms/modifying-query", test_modifying_query);
   ADD ("/search/forms/failure-midway", test_failure_midway);
+  ADD ("/search/forms/failure-after-rows-ends", test_failure_after_rows_ends);
   ADD ("/search/sync/callbacks-may-use-storage",
        test_callbacks_may_use_storage);
   ADD ("/search/stream/escapes-separators", test_stream_escapes_separators);
@@ -918,7 +1294,14 @@ main (int argc, char **argv)
        test_async_child_skips_exit_handlers);
   ADD ("/search/async/second-search-refused",
        test_async_second_search_refused);
+  ADD ("/search/async/helper-missing", test_async_helper_missing);
+  ADD ("/search/async/full-releases-user-data",
+       test_async_full_releases_user_data);
+  ADD ("/search/async/end-status", test_async_end_status);
+  ADD ("/search/columns/types-nulls-duplicates", test_columns_form);
   ADD ("/search/cancel/ids", test_cancel_ids);
+  ADD ("/search/cancel/reaped-pid-not-killed",
+       test_async_reaped_pid_not_killed);
   ADD ("/search/cancel/long-search", test_async_cancel_long_search);
   ADD ("/search/cancel/inside-callback", test_async_cancel_inside_callback);
   ADD ("/search/cancel/while-callback-runs",

@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <sqlite3.h>
+
 #include "tessel-test.h"
 
 static const char create_table_sql[]
@@ -86,7 +88,9 @@ test_file_exists_card_swap (TesselFixture *fx, gconstpointer data)
                    "INSERT INTO Metadata (Filename) VALUES "
                    "('/media/mmc2/a.mp3'), ('/media/mmc1/b.mp3'), "
                    "('/media/mmc3/c.mp3'), ('/x/mmc1/mmc2/d.mp3'), "
-                   "('Title'), ('it''s \"quoted\" %d.mp3')");
+                   "('Title'), ('it''s \"quoted\" %d.mp3'), "
+                   "('/home/u/mmc2-backup/s.mp3'), ('http://r.example/mmc2/s'),"
+                   " ('/media/mmc2')");
 
   gchar *other = NULL;
   g_assert_cmpint (storage_file_exists ("/media/mmc2/a.mp3", 1, &other), ==,
@@ -116,6 +120,15 @@ test_file_exists_card_swap (TesselFixture *fx, gconstpointer data)
                    0);
   g_assert_cmpint (storage_file_exists ("/media/mmc", 1, &other), ==, 0);
   g_assert_null (other);
+  /* Only a whole path component of an absolute path is a card. */
+  g_assert_cmpint (
+      storage_file_exists ("/home/u/mmc1-backup/s.mp3", 1, &other), ==, 0);
+  g_assert_cmpint (storage_file_exists ("http://r.example/mmc1/s", 1, &other),
+                   ==, 0);
+  g_assert_null (other);
+  g_assert_cmpint (storage_file_exists ("/media/mmc1", 1, &other), ==, 1);
+  g_assert_cmpstr (other, ==, "/media/mmc2");
+  g_clear_pointer (&other, g_free);
 
   /* Names are compared as exact text: a column's name, quotes and percent
    * signs are just characters. */
@@ -209,6 +222,125 @@ test_quoted_names_distinct (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (track, ==, 11);
 }
 
+static gchar *
+journal_mode (TesselFixture *fx)
+{
+  return tessel_test_sql_text (fx->db, "PRAGMA journal_mode");
+}
+
+static gboolean
+store_name (const gchar *name)
+{
+  MetaItem *list = meta_list_append_text ("Filename", name, NULL);
+  int stored = storage_store (list, name, 1);
+  meta_free_list (&list);
+  return stored == 1;
+}
+
+/* Write-ahead logging on a new file and on a file that was using the
+ * rollback journal, rows and all. */
+static void
+test_init_write_ahead_log (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_autofree gchar *fresh = journal_mode (fx);
+  g_assert_cmpstr (fresh, ==, "wal");
+  g_assert_cmpint (storage_close (), ==, 0);
+
+  g_assert_cmpint (g_unlink (fx->db), ==, 0);
+  tessel_test_sql (fx->db, create_table_sql);
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename) VALUES ('/old')");
+  g_autofree gchar *before = journal_mode (fx);
+  g_assert_cmpstr (before, ==, "delete");
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_autofree gchar *after = journal_mode (fx);
+  g_assert_cmpstr (after, ==, "wal");
+  g_assert_cmpint (storage_file_exists ("/old", 0, NULL), ==, 1);
+  g_assert_true (store_name ("/new"));
+  g_assert_cmpint (row_count (fx), ==, 2);
+}
+
+/* Another connection in the middle of a read transaction, and of a write
+ * transaction: neither keeps the library from writing, or reading, at
+ * once.  In the rollback journal the write would fail after its retries
+ * while the read lasts. */
+static void
+test_readers_and_writer_never_wait (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_assert_true (store_name ("/a"));
+
+  sqlite3 *reader = NULL;
+  g_assert_cmpint (sqlite3_open (fx->db, &reader), ==, SQLITE_OK);
+  sqlite3_stmt *count = NULL;
+  g_assert_cmpint (sqlite3_prepare_v2 (reader, "SELECT count(*) FROM Metadata",
+                                       -1, &count, NULL),
+                   ==, SQLITE_OK);
+  g_assert_cmpint (sqlite3_exec (reader, "BEGIN", NULL, NULL, NULL), ==,
+                   SQLITE_OK);
+  g_assert_cmpint (sqlite3_step (count), ==, SQLITE_ROW);
+  g_assert_cmpint (sqlite3_column_int (count, 0), ==, 1);
+  sqlite3_reset (count);
+
+  g_assert_true (store_name ("/b"));
+  g_assert_cmpint (storage_write_int ("/a", "Track", 4), ==, 1);
+  /* The reader goes on seeing the table as its transaction began. */
+  g_assert_cmpint (sqlite3_step (count), ==, SQLITE_ROW);
+  g_assert_cmpint (sqlite3_column_int (count, 0), ==, 1);
+  sqlite3_reset (count);
+  g_assert_cmpint (sqlite3_exec (reader, "COMMIT", NULL, NULL, NULL), ==,
+                   SQLITE_OK);
+  g_assert_cmpint (sqlite3_step (count), ==, SQLITE_ROW);
+  g_assert_cmpint (sqlite3_column_int (count, 0), ==, 2);
+  sqlite3_finalize (count);
+
+  /* An uncommitted write elsewhere: the library still reads. */
+  g_assert_cmpint (sqlite3_exec (reader, "BEGIN IMMEDIATE; UPDATE Metadata "
+                                         "SET Title = 'x'",
+                                 NULL, NULL, NULL),
+                   ==, SQLITE_OK);
+  gint32 track = 0;
+  g_assert_cmpint (storage_read_int ("/a", "Track", &track), ==, 1);
+  g_assert_cmpint (track, ==, 4);
+  g_assert_cmpint (storage_file_exists ("/b", 0, NULL), ==, 1);
+  sqlite3_exec (reader, "ROLLBACK", NULL, NULL, NULL);
+  sqlite3_close (reader);
+}
+
+/* On a file system without shared memory, where SQLite refuses
+ * write-ahead logging, a new database and one that was using the rollback
+ * journal open and store as before. */
+static void
+test_init_without_write_ahead_log (TesselFixture *fx, gconstpointer data)
+{
+  const gboolean *existing = data;
+  if (*existing)
+    {
+      tessel_test_sql (fx->db, create_table_sql);
+      tessel_test_sql (fx->db,
+                       "INSERT INTO Metadata (Filename) VALUES ('/old')");
+    }
+  tessel_test_use_shm (FALSE);
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_assert_true (store_name ("/new"));
+  g_assert_cmpint (storage_file_exists ("/new", 0, NULL), ==, 1);
+  g_assert_cmpint (storage_file_exists ("/old", 0, NULL), ==, *existing);
+  g_assert_cmpint (storage_close (), ==, 0);
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_assert_cmpint (storage_file_exists ("/new", 0, NULL), ==, 1);
+  g_assert_cmpint (storage_close (), ==, 0);
+  tessel_test_use_shm (TRUE);
+
+  g_autofree gchar *mode = journal_mode (fx);
+  g_assert_cmpstr (mode, ==, "delete");
+  g_assert_cmpint (row_count (fx), ==, *existing ? 2 : 1);
+  g_autofree gchar *check
+      = tessel_test_sql_text (fx->db, "PRAGMA integrity_check");
+  g_assert_cmpstr (check, ==, "ok");
+}
+
 static void
 test_close_when_closed (TesselFixture *fx, gconstpointer data)
 {
@@ -234,5 +366,17 @@ main (int argc, char **argv)
   ADD ("/storage/vacuum/threshold", test_vacuum_threshold);
   ADD ("/storage/store/quoted-names-distinct", test_quoted_names_distinct);
   ADD ("/storage/close/when-closed", test_close_when_closed);
+  ADD ("/storage/init/write-ahead-log", test_init_write_ahead_log);
+  ADD ("/storage/wal/readers-and-writer-never-wait",
+       test_readers_and_writer_never_wait);
+  static const gboolean existing[] = { FALSE, TRUE };
+  static const char *const no_wal_paths[] = {
+    "/storage/init/no-shared-memory/new-file",
+    "/storage/init/no-shared-memory/rollback-journal-file",
+  };
+  for (guint i = 0; i < G_N_ELEMENTS (existing); i++)
+    g_test_add (no_wal_paths[i], TesselFixture, &existing[i],
+                tessel_fixture_setup, test_init_without_write_ahead_log,
+                tessel_fixture_teardown);
   return g_test_run ();
 }

@@ -287,6 +287,73 @@ test_refused_keys (TesselFixture *fx, gconstpointer data)
   assert_row_text (fx, "Album", NULL);
 }
 
+/* Keys SQL would read as values, and SQLite's rowid, which no column of
+ * the table is: each reads as no value, writes nothing and deletes
+ * nothing. */
+static void
+test_literal_keys (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_row (fx);
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename, Title) VALUES "
+                           "('/other.mp3', 'x')");
+  g_autofree gchar *before = schema (fx);
+  static const gchar *const literal[]
+      = { "TRUE", "true", "False", "NULL", "null", "CURRENT_DATE",
+          "current_time", "Current_Timestamp", "rowid", "OID", "_rowid_" };
+  for (gsize i = 0; i < G_N_ELEMENTS (literal); i++)
+    {
+      gchar *text = (gchar *) "untouched";
+      gint32 number = -7;
+      gint index = 0;
+      MetaType type;
+      gchar area[256];
+      g_test_message ("key %s", literal[i]);
+      g_assert_cmpint (meta_read_string (row, literal[i], &text), ==, 0);
+      g_assert_cmpstr (text, ==, "untouched");
+      g_assert_cmpint (meta_read_integer (row, literal[i], &number), ==, 0);
+      g_assert_cmpint (number, ==, -7);
+      g_assert_cmpint (meta_get_key_type (row, literal[i]), ==, 0);
+      g_assert_cmpint (meta_read_array (row, literal[i], &index, area, &type),
+                       ==, 0);
+      g_assert_cmpint (meta_delete_by_key (literal[i],
+                                           tessel_test_int_value (1)),
+                       ==, 0);
+      g_assert_cmpint (meta_delete_by_key (literal[i],
+                                           tessel_test_int_value (0)),
+                       ==, 0);
+      if (i < 8)
+        g_assert_cmpint (meta_write_integer (row, literal[i], 5), ==, 0);
+    }
+  g_autofree gchar *count = tessel_test_sql_text (
+      fx->db, "SELECT count(*) FROM Metadata");
+  g_assert_cmpstr (count, ==, "2");
+  g_autofree gchar *after = schema (fx);
+  g_assert_cmpstr (after, ==, before);
+}
+
+/* A text array element of 128 "é" comes back cut at a whole character. */
+static void
+test_array_element_cut (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_row (fx);
+  GString *text = g_string_new (NULL);
+  for (int i = 0; i < 128; i++)
+    g_string_append (text, "\xc3\xa9");
+  g_assert_cmpint (storage_write_text (row, "Names", NULL), ==, 1);
+  g_autofree gchar *array = g_strdup_printf ("MT_ARRAY|3|%s|", text->str);
+  g_assert_cmpint (storage_write_text (row, "Names", array), ==, 1);
+  gint index = 0;
+  MetaType type;
+  gchar area[256];
+  g_assert_cmpint (storage_read_array (row, "Names", &index, area, &type), ==,
+                   1);
+  g_assert_cmpuint (strlen (area), ==, 254);
+  g_assert_true (g_utf8_validate (area, -1, NULL));
+  g_string_free (text, TRUE);
+}
+
 static void
 test_array_insert_sequence (TesselFixture *fx, gconstpointer data)
 {
@@ -568,6 +635,8 @@ main (int argc, char **argv)
   ADD ("/storage/keys/write-affinity", test_write_affinity);
   ADD ("/storage/keys/write-text-round-trip", test_write_text_round_trip);
   ADD ("/storage/keys/refused-keys", test_refused_keys);
+  ADD ("/storage/keys/literal-words-and-rowid", test_literal_keys);
+  ADD ("/storage/array/element-cut-whole-characters", test_array_element_cut);
   ADD ("/storage/array/insert-before-index", test_array_insert_sequence);
   ADD ("/storage/array/element-types", test_array_element_types);
   ADD ("/storage/array/without-elements", test_array_without_elements);

@@ -3,6 +3,8 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tessel-test.h"
 
@@ -112,14 +114,17 @@ test_store_empty_list (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_db ();
-  /* A new name with nothing listed: a row with only Present and AddedTime,
-   * and no name, since the name comes from the list. */
-  g_assert_cmpint (storage_store (NULL, "/new.mp3", 1), ==, 1);
-  g_assert_cmpint (row_count (fx), ==, 1);
-  g_assert_cmpint (
-      query_int (fx, "SELECT count(*) FROM Metadata WHERE Filename ISNULL "
-                     "AND Present = 1 AND AddedTime NOTNULL AND Title ISNULL"),
-      ==, 1);
+  /* A new name with no Filename listed would be a row without a name,
+   * which nothing finds again: nothing is stored, 0, however often. */
+  MetaItem *nameless = meta_list_append_text ("Title", "t", NULL);
+  for (int i = 0; i < 2; i++)
+    {
+      g_assert_cmpint (storage_store (NULL, "/new.mp3", 1), ==, 0);
+      g_assert_cmpint (storage_store (nameless, "/new.mp3", 1), ==, 0);
+      g_assert_cmpint (storage_store (nameless, NULL, 1), ==, 0);
+    }
+  meta_free_list (&nameless);
+  g_assert_cmpint (row_count (fx), ==, 0);
 
   /* An existing name: only Present changes. */
   tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename, Title, Present) "
@@ -128,7 +133,7 @@ test_store_empty_list (TesselFixture *fx, gconstpointer data)
   assert_cell (fx, "/old.mp3", "Present", "integer:1");
   assert_cell (fx, "/old.mp3", "Title", "text:t");
   assert_cell (fx, "/old.mp3", "AddedTime", "null:NULL");
-  g_assert_cmpint (row_count (fx), ==, 2);
+  g_assert_cmpint (row_count (fx), ==, 1);
 }
 
 static void
@@ -161,6 +166,118 @@ test_store_other_card_renames (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (row_count (fx), ==, 2);
   assert_cell (fx, "/media/mmc2/y.mp3", "Title", "text:y2");
   assert_cell (fx, "/media/mmc2/y.mp3", "AddedTime", "integer:99");
+}
+
+static gboolean
+store_titled (const gchar *name, const gchar *title)
+{
+  MetaItem *list = meta_list_append_text ("Filename", name, NULL);
+  list = meta_list_append_text ("Title", title, list);
+  int stored = storage_store (list, name, 1);
+  meta_free_list (&list);
+  return stored == 1;
+}
+
+/* Two files that both exist are two rows, even when their names differ
+ * only in the card; a name that only looks like a card's is never
+ * swapped. */
+static void
+test_store_two_files_two_rows (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_db ();
+  g_autofree gchar *card1 = g_build_filename (fx->dir, "mmc1", NULL);
+  g_autofree gchar *card2 = g_build_filename (fx->dir, "mmc2", NULL);
+  g_assert_cmpint (g_mkdir (card1, 0700), ==, 0);
+  g_assert_cmpint (g_mkdir (card2, 0700), ==, 0);
+  g_autofree gchar *one = tessel_fixture_write (fx, "mmc1/x.mp3", "1");
+  g_autofree gchar *two = tessel_fixture_write (fx, "mmc2/x.mp3", "2");
+
+  g_assert_true (store_titled (one, "one"));
+  g_assert_true (store_titled (two, "two"));
+  g_assert_true (store_titled (two, "two again"));
+  g_assert_cmpint (row_count (fx), ==, 2);
+  assert_cell (fx, one, "Title", "text:one");
+  assert_cell (fx, two, "Title", "text:two again");
+
+  /* Once the first file is gone, its row is the card's row again. */
+  g_assert_cmpint (g_unlink (one), ==, 0);
+  tessel_test_sql (fx->db, "DELETE FROM Metadata WHERE Title LIKE 'two%'");
+  g_assert_true (store_titled (two, "moved"));
+  g_assert_cmpint (row_count (fx), ==, 1);
+  assert_cell (fx, two, "Title", "text:moved");
+
+  const gchar *lookalikes[][2] = {
+    { "/home/u/mmc1-backup/song.mp3", "/home/u/mmc2-backup/song.mp3" },
+    { "http://radio.example/mmc1stream", "http://radio.example/mmc2stream" },
+    { "http://radio.example/mmc1/s", "http://radio.example/mmc2/s" },
+    { "mmc1/relative.mp3", "mmc2/relative.mp3" },
+    { "/media/mmc10/a.mp3", "/media/mmc20/a.mp3" },
+  };
+  for (guint i = 0; i < G_N_ELEMENTS (lookalikes); i++)
+    {
+      g_assert_true (store_titled (lookalikes[i][0], "first"));
+      g_assert_true (store_titled (lookalikes[i][1], "second"));
+      assert_cell (fx, lookalikes[i][0], "Title", "text:first");
+      assert_cell (fx, lookalikes[i][1], "Title", "text:second");
+    }
+  g_assert_cmpint (row_count (fx), ==, 1 + 2 * G_N_ELEMENTS (lookalikes));
+}
+
+#define RACE_FILES 300
+
+/* Stores the race's files under one card's names, starting when go_fd
+ * gets its byte.  Exits with the number of stores that failed. */
+static G_GNUC_NORETURN void
+race_child (TesselFixture *fx, int go_fd, int card)
+{
+  char go;
+  if (read (go_fd, &go, 1) != 1 || storage_init () != 1)
+    _exit (100);
+  int failed = 0;
+  for (int i = 0; i < RACE_FILES; i++)
+    {
+      g_autofree gchar *name
+          = g_strdup_printf ("%s/mmc%d/%03d.mp3", fx->dir, card, i);
+      if (!store_titled (name, "raced"))
+        failed++;
+    }
+  storage_close ();
+  _exit (failed);
+}
+
+/* Two processes store the same card's files under its two names at once
+ * (no file exists under either): every file ends up as exactly one row. */
+static void
+test_store_two_processes_race (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_db ();
+  g_assert_cmpint (storage_close (), ==, 0);
+  int go[2];
+  g_assert_cmpint (pipe (go), ==, 0);
+  pid_t children[2];
+  for (int c = 0; c < 2; c++)
+    {
+      children[c] = fork ();
+      g_assert_cmpint (children[c], >=, 0);
+      if (children[c] == 0)
+        race_child (fx, go[0], c + 1);
+    }
+  g_assert_cmpint (write (go[1], "gg", 2), ==, 2);
+  close (go[0]);
+  close (go[1]);
+  for (int c = 0; c < 2; c++)
+    {
+      int status = -1;
+      g_assert_cmpint (waitpid (children[c], &status, 0), ==, children[c]);
+      g_assert_true (WIFEXITED (status));
+      g_assert_cmpint (WEXITSTATUS (status), ==, 0);
+    }
+  g_assert_cmpint (row_count (fx), ==, RACE_FILES);
+  g_assert_cmpint (query_int (fx, "SELECT count(DISTINCT substr(Filename, "
+                                  "-7)) FROM Metadata"),
+                   ==, RACE_FILES);
 }
 
 static void
@@ -198,6 +315,27 @@ test_store_trim_boundary (TesselFixture *fx, gconstpointer data)
       query_int (fx, "SELECT count(*) FROM Metadata WHERE Filename IN "
                      "('/absent-null', '/absent-zero', '/present-zero')"),
       ==, 0);
+
+  /* The count the trim goes by follows this connection's own changes:
+   * insertions, and a row marked absent through the key writer. */
+  config.max_storage_limit = 8;
+  const gchar *more[] = { "/c.mp3", "/d.mp3", "/e.mp3", "/f.mp3", "/g.mp3" };
+  for (guint i = 0; i < G_N_ELEMENTS (more); i++)
+    {
+      if (i == 3)
+        {
+          g_assert_cmpint (storage_clear_present ("/c.mp3"), ==, 1);
+          /* Eight rows, one trimmable: still not above the limit. */
+          g_assert_cmpint (row_count (fx), ==, 8);
+        }
+      list = meta_list_append_text ("Filename", more[i], NULL);
+      g_assert_cmpint (storage_store (list, more[i], 1), ==, 1);
+      meta_free_list (&list);
+    }
+  /* /f.mp3 made nine rows; storing /g.mp3 removed /c.mp3 first. */
+  g_assert_cmpint (row_count (fx), ==, 9);
+  g_assert_cmpint (storage_file_exists ("/c.mp3", 0, NULL), ==, 0);
+  g_assert_cmpint (storage_file_exists ("/g.mp3", 0, NULL), ==, 1);
 
   /* An update never trims. */
   seed_trim_rows (fx);
@@ -398,10 +536,12 @@ test_get_file_list (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_db ();
-  /* Empty table: 0, and the array is not touched. */
+  /* Empty table: 1 with just the closing NULL, unlike a table that cannot
+   * be read. */
   gchar **list = NULL;
-  g_assert_cmpint (storage_get_file_list (&list), ==, 0);
-  g_assert_null (list);
+  g_assert_cmpint (storage_get_file_list (&list), ==, 1);
+  g_assert_nonnull (list);
+  g_assert_null (list[0]);
   g_assert_cmpint (storage_get_file_list (NULL), ==, 0);
 
   tessel_test_sql (fx->db,
@@ -483,6 +623,8 @@ main (int argc, char **argv)
   ADD ("/storage/store/empty-list", test_store_empty_list);
   ADD ("/storage/store/other-card-renames-keeping-added-time",
        test_store_other_card_renames);
+  ADD ("/storage/store/two-files-two-rows", test_store_two_files_two_rows);
+  ADD ("/storage/store/two-processes-race", test_store_two_processes_race);
   ADD ("/storage/store/trim-boundary", test_store_trim_boundary);
   ADD ("/storage/store/refusals-leave-row", test_store_refusals);
   ADD ("/storage/store/repeated-key", test_store_repeated_key);

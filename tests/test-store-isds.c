@@ -149,6 +149,11 @@ assert_log (Fixture *fx, const gchar *expected)
 #define MSG_NOT_UPDATED "There's no updated data: Not updated data available"
 #define MSG_HTTP "Http environment not set: HTTP environment not set"
 #define MSG_UNKNOWN "Failed: Unknown error"
+/* Client errors without a code of their own reach the caller with the
+ * client's message, which names the reason. */
+#define MSG_NOT_CONNECTED "Failed: Not connected to the directory service"
+#define MSG_SCRIPTED "Failed: Scripted directory error"
+#define MSG_CACHE "Failed: Cannot read the directory cache"
 #define MSG_PATH "Path unknown: Path not recognized"
 
 /* A listing whose top node has one entry per comma-separated title. */
@@ -477,7 +482,7 @@ test_browser_fails_silently (Fixture *fx, gconstpointer data)
   g_clear_error (&error);
   assert_log (fx, "cached_root;connect;connect;cached_root;list_root");
   run_loop ();
-  assert_heard_once (&h2, TRUE, META_ERROR_FAILED, MSG_UNKNOWN);
+  assert_heard_once (&h2, TRUE, META_ERROR_FAILED, MSG_NOT_CONNECTED);
   heard_clear (&h);
   heard_clear (&h2);
 }
@@ -517,9 +522,9 @@ static const CompletionCase completion_cases[] = {
     MSG_NOT_UPDATED, "" },
   { ISDS_ERROR_HTTP_ENV_NOT_SET, FALSE, META_ERROR_HTTP_ENV_NOT_SET, MSG_HTTP,
     "" },
-  { 3, FALSE, META_ERROR_FAILED, MSG_UNKNOWN, "" },
+  { 3, FALSE, META_ERROR_FAILED, MSG_SCRIPTED, "" },
   /* An error with data: the data is delivered with the mapped error. */
-  { 99, TRUE, META_ERROR_FAILED, MSG_UNKNOWN, "x,y" },
+  { 99, TRUE, META_ERROR_FAILED, MSG_SCRIPTED, "x,y" },
 };
 
 static void
@@ -577,7 +582,7 @@ test_cache_error_mapping (Fixture *fx, gconstpointer data)
   isds_browser_testing_set_cache_error (fx->browser, 42);
   free_resources (mp_library_store_isds_get_countries (fx->store, NULL, NULL,
                                                        &error));
-  assert_error (error, META_ERROR_FAILED, MSG_UNKNOWN);
+  assert_error (error, META_ERROR_FAILED, MSG_CACHE);
   g_clear_error (&error);
 
   /* While connecting, E already says so and the cache error is not
@@ -1099,6 +1104,70 @@ test_path_unrecognised_while_connecting (Fixture *fx, gconstpointer data)
   heard_clear (&h);
 }
 
+/* The call for bindings: the error location holds only failures, and
+ * every call, an unknown category included, makes exactly one callback. */
+static void
+test_browse_for_bindings (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  Heard h = { 0 };
+  GError *error = NULL;
+  gboolean connecting = TRUE;
+
+  /* While the connection comes up the request waits, and that is no
+   * error. */
+  g_assert_null (mp_library_store_isds_browse (fx->store, NULL, heard_cb, &h,
+                                               &connecting, &error));
+  g_assert_no_error (error);
+  g_assert_true (connecting);
+  g_assert_cmpint (h.calls, ==, 0);
+  go_online (fx);
+  g_assert_cmpint (h.calls, ==, 1);
+  heard_clear (&h);
+
+  isds_browser_testing_set_cached (fx->browser, ISDS_TESTING_GENRE_CHANNELS,
+                                   "Jazz", channel_listing ("jazz"));
+  const gchar *jazz[] = { "genres", "Jazz", NULL };
+  gchar *titles = take_titles (mp_library_store_isds_browse (
+      fx->store, jazz, heard_cb, &h, &connecting, &error));
+  g_assert_cmpstr (titles, ==, "jazz-one,jazz-two");
+  g_free (titles);
+  g_assert_no_error (error);
+  g_assert_false (connecting);
+  assert_log (fx, BROWSER_CONNECT
+                  ";cached_genre_channels:Jazz;list_genre_channels:Jazz");
+  run_loop ();
+  assert_heard_once (&h, TRUE, META_ERROR_SUCCESS, MSG_OK);
+  heard_clear (&h);
+
+  /* Paths the path call would leave without any callback. */
+  const gchar *unknown[][3] = { { "Genres", NULL, NULL },
+                                { "radio", "x", NULL },
+                                { "genres\nJazz", NULL, NULL } };
+  for (gsize i = 0; i < G_N_ELEMENTS (unknown); i++)
+    {
+      g_assert_null (mp_library_store_isds_browse (fx->store, unknown[i],
+                                                   heard_cb, &h, NULL,
+                                                   &error));
+      g_assert_no_error (error);
+      assert_heard_once (&h, FALSE, META_ERROR_PATH_UNKNOWN, MSG_PATH);
+      heard_clear (&h);
+    }
+
+  /* A failure: the error, no list, and the callback once as usual. */
+  isds_browser_testing_set_cached (fx->browser, ISDS_TESTING_ROOT, NULL,
+                                   listing ("a"));
+  isds_browser_testing_set_cache_error (fx->browser, 42);
+  g_assert_null (mp_library_store_isds_browse (fx->store, NULL, heard_cb, &h,
+                                               NULL, &error));
+  assert_error (error, META_ERROR_FAILED, MSG_CACHE);
+  g_clear_error (&error);
+  run_loop ();
+  g_assert_cmpint (h.calls, ==, 1);
+  heard_clear (&h);
+  g_free (isds_browser_testing_take_log (fx->browser));
+}
+
 /* A callback that asks again when its request is cancelled. */
 typedef struct
 {
@@ -1324,6 +1393,7 @@ main (int argc, char **argv)
     }
   add ("/isds/path/unrecognised-while-connecting",
        test_path_unrecognised_while_connecting);
+  add ("/isds/path/browse-for-bindings", test_browse_for_bindings);
 
   add ("/isds/waiting/callback-parks-during-replacement",
        test_callback_parks_during_replacement);

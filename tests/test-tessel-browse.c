@@ -115,6 +115,7 @@ test_windows (TesselFixture *fx, gconstpointer data)
     { "added", NULL, "/m/1.mp3\n/m/2.mp3\n" }, /* default 7d */
     { "added", "2d", "/m/1.mp3\n" },
     { "added", "90s", "/m/1.mp3\n" },
+    { "added", "1w", "/m/1.mp3\n/m/2.mp3\n" },
     { "played", NULL, "/m/1.mp3\n" },
     { "played", "30s", "" },
   };
@@ -209,6 +210,70 @@ test_json (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (json_object_get_int_member (second, "length"), ==, 3970);
 }
 
+/* The rows of a --json listing (unref the parser). */
+static JsonArray *
+json_rows (TesselFixture *fx, const char *const *args, JsonParser **parser)
+{
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 0);
+  g_assert_cmpstr (err, ==, "");
+  *parser = json_parser_new ();
+  g_assert_true (json_parser_load_from_data (*parser, out, -1, NULL));
+  return json_node_get_array (json_parser_get_root (*parser));
+}
+
+static void
+test_find (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_autofree gchar *out = NULL, *err = NULL;
+  const char *table[] = { "find", "O'BRIEN", "lon", NULL };
+  g_assert_cmpint (run_tool (fx, table, &out, &err), ==, 0);
+  g_assert_cmpstr (err, ==, "");
+  g_assert_cmpstr (out, ==,
+                   "TITLE     ARTIST   ALBUM   LENGTH  FILE\n"
+                   "Long one  O'Brien         1:02:05  /m/2.mp3\n");
+
+  /* Accents, a word of the file name; numbers and null in JSON. */
+  JsonParser *parser = NULL;
+  const char *angel[] = { "find", "--json", "angel", "1", NULL };
+  JsonArray *rows = json_rows (fx, angel, &parser);
+  g_assert_cmpuint (json_array_get_length (rows), ==, 1);
+  JsonObject *row = json_array_get_object_element (rows, 0);
+  g_assert_cmpstr (json_object_get_string_member (row, "title"), ==, "Ängel");
+  g_assert_cmpstr (json_object_get_string_member (row, "album"), ==, "Zeta");
+  g_assert_cmpint (json_object_get_int_member (row, "length"), ==, 245);
+  g_assert_cmpstr (json_object_get_string_member (row, "file"), ==,
+                   "/m/1.mp3");
+  g_clear_object (&parser);
+  const char *bach[] = { "find", "--json", "BACH", "classic", NULL };
+  rows = json_rows (fx, bach, &parser);
+  g_assert_cmpuint (json_array_get_length (rows), ==, 1);
+  row = json_array_get_object_element (rows, 0);
+  g_assert_true (json_object_get_null_member (row, "length"));
+  g_assert_cmpstr (json_object_get_string_member (row, "title"), ==, "3.mp3");
+  g_clear_object (&parser);
+
+  /* Absent rows and texts without a word: an empty array, status 0. */
+  tessel_test_sql (fx->db, "UPDATE Metadata SET Present = 0 WHERE Filename "
+                           "= '/m/2.mp3'");
+  const char *none[][5] = { { "find", "--json", "long", NULL },
+                            { "find", "--json", "\"*)", NULL } };
+  for (guint i = 0; i < G_N_ELEMENTS (none); i++)
+    {
+      rows = json_rows (fx, none[i], &parser);
+      g_assert_cmpuint (json_array_get_length (rows), ==, 0);
+      g_clear_object (&parser);
+    }
+
+  g_clear_pointer (&out, g_free);
+  g_clear_pointer (&err, g_free);
+  const char *missing[] = { "find", "--json", NULL };
+  g_assert_cmpint (run_tool (fx, missing, &out, &err), ==, 2);
+  g_assert_cmpstr (err, ==, "tessel: find: no TEXT given (see 'tessel find --help')\n");
+  g_assert_cmpstr (out, ==, "");
+}
+
 static void
 test_failures (TesselFixture *fx, gconstpointer data)
 {
@@ -220,16 +285,20 @@ test_failures (TesselFixture *fx, gconstpointer data)
     const char *message;
   } cases[] = {
     { { "played", "--since", "3x", NULL }, 2,
-      "tessel: invalid period '3x' (for example 90s, 30m, 12h or 7d)\n" },
+      "tessel: played: invalid period '3x' (for example 90s, 30m, 12h, 7d "
+      "or 2w)\n" },
     { { "played", "--since", "99999999999999999999d", NULL }, 2,
-      "tessel: invalid period '99999999999999999999d' (for example 90s, "
-      "30m, 12h or 7d)\n" },
+      "tessel: played: invalid period '99999999999999999999d' (for example "
+      "90s, 30m, 12h, 7d or 2w)\n" },
+    { { "played", "--since", "1", NULL }, 2,
+      "tessel: played: period '1' needs a unit: s, m, h, d or w (for example "
+      "1d)\n" },
     { { "songs", "--by", "title", NULL }, 2,
-      "tessel: --by takes album, artist or genre\n" },
+      "tessel: songs: --by takes album, artist or genre\n" },
     { { "songs", "--album", "x", "--genre", "y", NULL }, 2,
-      "tessel: --album cannot be combined with --genre\n" },
+      "tessel: songs: --album cannot be combined with --genre\n" },
     { { "songs", "--artist", "", "--album", "", NULL }, 2,
-      "tessel: --album needs a named --artist\n" },
+      "tessel: songs: --album needs a named --artist\n" },
   };
   for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
     {
@@ -250,8 +319,11 @@ test_failures (TesselFixture *fx, gconstpointer data)
       const char *args[] = { commands[i], NULL };
       g_autofree gchar *out = NULL, *err = NULL;
       g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 1);
-      g_assert_cmpstr (err, ==, "tessel: cannot read the library: Could not "
-                                "connect to media database\n");
+      g_autofree gchar *expected = g_strdup_printf (
+          "tessel: %s: cannot read the library: Could not connect to media "
+          "database\n",
+          commands[i]);
+      g_assert_cmpstr (err, ==, expected);
       g_assert_cmpstr (out, ==, "");
     }
 
@@ -262,7 +334,7 @@ test_failures (TesselFixture *fx, gconstpointer data)
   const char *args[] = { "songs", NULL };
   g_autofree gchar *out = NULL, *err = NULL;
   g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 1);
-  g_assert_true (g_str_has_prefix (err, "tessel: cannot open database"));
+  g_assert_true (g_str_has_prefix (err, "tessel: songs: cannot open database"));
   g_assert_cmpuint (strlen (err), ==, strcspn (err, "\n") + 1);
 }
 
@@ -283,6 +355,7 @@ main (int argc, char **argv)
   ADD ("/tool/browse/json-rows", test_json);
   ADD ("/tool/browse/song-filters", test_song_filters);
   ADD ("/tool/browse/failures-one-line", test_failures);
+  ADD ("/tool/browse/find", test_find);
 #undef ADD
   return g_test_run ();
 }

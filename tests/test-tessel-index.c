@@ -160,6 +160,22 @@ test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
   g_assert_cmpuint (s.absent, ==, 0);
   run_clear (&once_more);
 
+  /* Only rows below the folder are judged: not a sibling whose name
+   * begins the same, byte for byte. */
+  g_autofree gchar *seed = g_strdup_printf (
+      "INSERT INTO Metadata (Filename, Present) VALUES ('%s/it''s gone.mp3', "
+      "1), ('%s0/gone.mp3', 1), ('%s-other/gone.mp3', 1), ('%s.mp3', 1)",
+      music, music, music, music);
+  tessel_test_sql (fx->db, seed);
+  Run siblings = tessel (fx, "index", music, NULL);
+  s = summary_of (&siblings);
+  g_assert_cmpuint (s.absent, ==, 1);
+  run_clear (&siblings);
+  g_autofree gchar *still = tessel_test_sql_text (
+      fx->db, "SELECT group_concat(Present, '') FROM Metadata WHERE Filename "
+              "LIKE '%gone.mp3' OR Filename LIKE '%music.mp3'");
+  g_assert_cmpstr (still, ==, "0111");
+
   /* A changed file is indexed again. */
   g_autofree gchar *playlist = g_build_filename (music, "list.m3u", NULL);
   g_assert_true (g_file_set_contents (playlist, "#EXTM3U\n# changed\n", -1,
@@ -267,7 +283,7 @@ test_errors (TesselFixture *fx, gconstpointer data)
   Run missing = tessel (fx, "index", "/no/such/folder", NULL);
   g_assert_cmpint (missing.status, ==, 1);
   g_assert_true (g_str_has_prefix (missing.err,
-                                   "tessel: cannot read '/no/such/folder'"));
+                                   "tessel: index: cannot read '/no/such/folder'"));
   run_clear (&missing);
 
   Run no_path = tessel (fx, "index", NULL);
@@ -299,7 +315,7 @@ test_errors (TesselFixture *fx, gconstpointer data)
                                       NULL));
   Run bad_db = tessel (fx, "ls", NULL);
   g_assert_cmpint (bad_db.status, ==, 1);
-  g_assert_true (g_str_has_prefix (bad_db.err, "tessel: cannot open database"));
+  g_assert_true (g_str_has_prefix (bad_db.err, "tessel: ls: cannot open database"));
   g_assert_cmpstr (bad_db.out, ==, "");
   run_clear (&bad_db);
 

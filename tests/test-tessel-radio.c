@@ -255,7 +255,8 @@ test_unreachable_service_shows_cache (Fixture *fx, gconstpointer data)
   run = radio (fx, closed, "genres", "jazz", "--urls", NULL);
   g_assert_cmpint (run.status, ==, 0);
   g_assert_cmpstr (run.out, ==, "http://one/live\nhttp://two/live\n");
-  g_assert_true (g_str_has_prefix (run.err, "tessel: "));
+  g_assert_true (g_str_has_prefix (run.err, "tessel: radio: "));
+  g_assert_nonnull (strstr (run.err, "Connection refused"));
   g_assert_cmpint (strchr (run.err, '\n') - run.err + 1, ==, strlen (run.err));
   run_clear (&run);
 
@@ -277,6 +278,41 @@ test_unreachable_service_shows_cache (Fixture *fx, gconstpointer data)
   run_clear (&run);
   g_socket_close (socket, NULL);
   g_object_unref (socket);
+}
+
+/* When nothing can be shown the status is 1, and the line on stderr says
+ * why: an HTTP status, or an empty cache. */
+static void
+test_nothing_shown_fails (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  static const struct
+  {
+    const gchar *args[5];
+    const gchar *reason;
+  } cases[] = {
+    { { "--cached", "genres", NULL }, "nothing cached" },
+    { { "--cached", "hotpicks", NULL }, "nothing cached" },
+    /* The cached listing (fetched below) has no station u-9; the server
+     * knows no languages. */
+    { { "genres", "jazz", "u-9", NULL }, "no station 'u-9'" },
+    { { "languages", "--json", NULL }, "HTTP status 404" },
+  };
+  Run fetch = radio (fx, fx->service, "genres", "jazz", NULL);
+  g_assert_cmpint (fetch.status, ==, 0);
+  run_clear (&fetch);
+  for (gsize i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      const gchar *const *a = cases[i].args;
+      Run run = radio (fx, fx->service, a[0], a[1], a[2], a[3], a[4]);
+      g_test_message ("radio %s %s: %d %s", a[0], a[1], run.status, run.err);
+      g_assert_cmpint (run.status, ==, 1);
+      g_assert_true (g_str_has_prefix (run.err, "tessel: radio: "));
+      g_assert_nonnull (strstr (run.err, cases[i].reason));
+      g_assert_cmpint (strchr (run.err, '\n') - run.err + 1, ==,
+                       strlen (run.err));
+      run_clear (&run);
+    }
 }
 
 static void
@@ -319,6 +355,7 @@ main (int argc, char **argv)
   ADD ("/tessel/radio/listings-urls-and-cache", test_listings_urls_and_cache);
   ADD ("/tessel/radio/unreachable-service-shows-cache",
        test_unreachable_service_shows_cache);
+  ADD ("/tessel/radio/nothing-shown-fails", test_nothing_shown_fails);
   ADD ("/tessel/radio/usage-mistakes", test_usage_mistakes);
   return g_test_run ();
 }

@@ -42,10 +42,11 @@ seed (TesselFixture *fx, gconstpointer data)
                    "('/m/3.mp3', 'a' || char(9) || 'b', NULL)");
 }
 
+/* Numbers to the right, a NULL as an empty cell. */
 static const char table[] = "Filename  Title       Track\n"
-                            "/m/1.mp3  First song  1\n"
-                            "/m/2.mp3              12\n"
-                            "/m/3.mp3  a\\tb        \n";
+                            "/m/1.mp3  First song      1\n"
+                            "/m/2.mp3                 12\n"
+                            "/m/3.mp3  a\\tb             \n";
 
 static void
 test_table (TesselFixture *fx, gconstpointer data)
@@ -69,12 +70,21 @@ test_table (TesselFixture *fx, gconstpointer data)
                    0);
   g_assert_cmpstr (async_out, ==, table);
 
-  /* No rows: nothing printed. */
+  /* No rows: the header alone. */
   const char *none[] = { "SELECT Filename FROM Metadata WHERE Track = 99",
                          NULL };
   g_autofree gchar *none_out = NULL, *none_err = NULL;
   g_assert_cmpint (run_search (fx, none, &none_out, &none_err), ==, 0);
-  g_assert_cmpstr (none_out, ==, "");
+  g_assert_cmpstr (none_out, ==, "Filename\n");
+  /* Every column in the query's order, duplicates and all-NULL columns
+   * included. */
+  const char *dup[] = { "SELECT Track, Title, Track, NULL AS Missing FROM "
+                        "Metadata WHERE Filename = '/m/2.mp3'",
+                        NULL };
+  g_autofree gchar *dup_out = NULL, *dup_err = NULL;
+  g_assert_cmpint (run_search (fx, dup, &dup_out, &dup_err), ==, 0);
+  g_assert_cmpstr (dup_out, ==, "Track  Title  Track  Missing\n"
+                                "   12            12  \n");
 }
 
 static void
@@ -82,8 +92,8 @@ test_json (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   const char *args[] = { "--json",
-                         "SELECT Filename, Title FROM Metadata ORDER BY "
-                         "Filename",
+                         "SELECT Filename, Title, Track, Track / 8.0 AS R "
+                         "FROM Metadata ORDER BY Filename",
                          NULL };
   g_autofree gchar *out = NULL, *err = NULL;
   g_assert_cmpint (run_search (fx, args, &out, &err), ==, 0);
@@ -98,7 +108,15 @@ test_json (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (json_object_get_string_member (third, "Title"), ==,
                    "a\tb");
   JsonObject *second = json_array_get_object_element (rows, 1);
-  g_assert_false (json_object_has_member (second, "Title"));
+  /* NULL is null; integers and reals are numbers. */
+  g_assert_true (json_object_get_null_member (second, "Title"));
+  JsonNode *track = json_object_get_member (second, "Track");
+  g_assert_cmpint (json_node_get_value_type (track), ==, G_TYPE_INT64);
+  g_assert_cmpint (json_node_get_int (track), ==, 12);
+  JsonNode *real = json_object_get_member (second, "R");
+  g_assert_cmpint (json_node_get_value_type (real), ==, G_TYPE_DOUBLE);
+  g_assert_cmpfloat (json_node_get_double (real), ==, 1.5);
+  g_assert_true (json_object_get_null_member (third, "Track"));
 }
 
 static void
@@ -109,8 +127,16 @@ test_failures (TesselFixture *fx, gconstpointer data)
   g_autofree gchar *out = NULL, *err = NULL;
   g_assert_cmpint (run_search (fx, bad, &out, &err), ==, 1);
   g_assert_cmpstr (out, ==, "");
-  g_assert_cmpstr (err, ==, "tessel: search: the query failed: SELECT "
-                            "Filename FROM Metdata\n");
+  g_assert_cmpstr (err, ==, "tessel: search: the query failed: no such "
+                            "table: Metdata\n");
+  /* Asynchronously too, with SQLite's reason. */
+  const char *bad_async[] = { "--async", "SELECT Filename FROM Metdata",
+                              NULL };
+  g_autofree gchar *out4 = NULL, *err4 = NULL;
+  g_assert_cmpint (run_search (fx, bad_async, &out4, &err4), ==, 1);
+  g_assert_cmpstr (out4, ==, "");
+  g_assert_cmpstr (err4, ==, "tessel: search: the query failed: no such "
+                             "table: Metdata\n");
 
   const char *missing[] = { NULL };
   g_autofree gchar *out2 = NULL, *err2 = NULL;

@@ -1,9 +1,8 @@
 /* Browsing the library the way a media player sees it: songs, albums,
- * artists, genres, videos, playlists and the played/added windows, all
- * through the database store's calls. */
+ * artists, genres, videos, playlists, the played/added windows and finding
+ * by words, all through the database store's calls. */
 #include "tessel.h"
 
-#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -170,32 +169,6 @@ quiet_store_criticals (const gchar *domain, GLogLevelFlags level,
   g_log_default_handler (domain, level, message, NULL);
 }
 
-/* Parses a period such as 90s, 30m, 12h, 7d (a bare number is seconds).
- * FALSE for anything else, or a period that does not fit a long. */
-gboolean
-parse_period (const gchar *text, long *seconds)
-{
-  if (text == NULL || !g_ascii_isdigit (text[0]))
-    return FALSE;
-  gchar *end = NULL;
-  guint64 value = g_ascii_strtoull (text, &end, 10);
-  long unit = 1;
-  if (*end == 'm')
-    unit = 60;
-  else if (*end == 'h')
-    unit = 3600;
-  else if (*end == 'd')
-    unit = 86400;
-  else if (*end != 's' && *end != '\0')
-    return FALSE;
-  if (*end != '\0' && end[1] != '\0')
-    return FALSE;
-  if (value > static_cast<guint64> (LONG_MAX / unit))
-    return FALSE;
-  *seconds = static_cast<long> (value) * unit;
-  return TRUE;
-}
-
 enum class Browse
 {
   SONGS,
@@ -207,7 +180,8 @@ enum class Browse
   UNPLAYED,
   PLAYED,
   ADDED,
-  STATS
+  STATS,
+  FIND
 };
 
 struct Options
@@ -217,6 +191,7 @@ struct Options
   gchar *genre = nullptr;
   gchar *by = nullptr;
   gchar *since = nullptr;
+  gchar *text = nullptr; /* find: the words given, joined by blanks */
   gboolean json = FALSE;
   ~Options ()
   {
@@ -225,6 +200,7 @@ struct Options
     g_free (genre);
     g_free (by);
     g_free (since);
+    g_free (text);
   }
 };
 
@@ -461,6 +437,10 @@ run_listing (Browse what, const Options &o, Listing &out)
           }
         break;
       }
+    case Browse::FIND:
+      list = mp_library_store_database_find (store, o.text, &error);
+      add_songs (out, list);
+      break;
     case Browse::UNPLAYED:
       list = mp_library_store_database_get_unplayed (store, &error);
       add_items (out, list, true);
@@ -471,13 +451,8 @@ run_listing (Browse what, const Options &o, Listing &out)
         long period = 0;
         const gchar *since
             = o.since != NULL ? o.since : what == Browse::PLAYED ? "1d" : "7d";
-        if (!parse_period (since, &period))
-          {
-            tessel_error ("invalid period '%s' (for example 90s, 30m, 12h "
-                          "or 7d)",
-                          since);
-            return 2;
-          }
+        if (!tessel_parse_period (since, &period))
+          return 2;
         list = what == Browse::PLAYED
                    ? mp_library_store_database_get_played (store, period,
                                                            &error)
@@ -553,9 +528,19 @@ browse (Browse what, int argc, char **argv, const char *summary)
   entries.push_back ({ NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL });
 
   TesselCommonOptions common;
-  if (!tessel_parse (&argc, &argv, entries.data (), "", summary, &common))
+  if (!tessel_parse (&argc, &argv, entries.data (),
+                     what == Browse::FIND ? "TEXT..." : "", summary, &common))
     return 2;
-  if (argc > 1)
+  if (what == Browse::FIND)
+    {
+      if (argc < 2)
+        {
+          tessel_error ("no TEXT given (see 'tessel find --help')");
+          return 2;
+        }
+      o.text = g_strjoinv (" ", argv + 1);
+    }
+  else if (argc > 1)
     {
       tessel_error ("unexpected argument '%s'", argv[1]);
       return 2;
@@ -640,6 +625,16 @@ tessel_cmd_added (int argc, char **argv)
 {
   return browse (Browse::ADDED, argc, argv,
                  "List items added recently, most recent first.");
+}
+
+int
+tessel_cmd_find (int argc, char **argv)
+{
+  return browse (Browse::FIND, argc, argv,
+                 "List the present items whose title, artist, album, genre "
+                 "or file name\nhold every word of TEXT, best matches first. "
+                 "Each word matches the\nwords that begin with it, without "
+                 "regard to case or accents.");
 }
 
 int

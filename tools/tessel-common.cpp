@@ -1,8 +1,10 @@
 #include "tessel.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,20 @@
 #include "metadata_conf.h"
 #include "metadata_storage.h"
 
+namespace
+{
+
+/* The running command, for the messages. */
+const char *command_name;
+
+} // namespace
+
+void
+tessel_set_command (const char *name)
+{
+  command_name = name;
+}
+
 void
 tessel_error (const char *format, ...)
 {
@@ -20,7 +36,17 @@ tessel_error (const char *format, ...)
   va_start (args, format);
   g_autofree gchar *message = g_strdup_vprintf (format, args);
   va_end (args);
-  fprintf (stderr, "tessel: %s\n", message);
+  if (command_name == NULL)
+    {
+      fprintf (stderr, "tessel: %s\n", message);
+      return;
+    }
+  /* Some messages name their command already; it is said once. */
+  gsize n = strlen (command_name);
+  if (strncmp (message, command_name, n) == 0 && message[n] == ':')
+    fprintf (stderr, "tessel: %s\n", message);
+  else
+    fprintf (stderr, "tessel: %s: %s\n", command_name, message);
 }
 
 gboolean
@@ -28,16 +54,22 @@ tessel_parse (int *argc, char ***argv, const GOptionEntry *entries,
               const char *parameter_string, const char *summary,
               TesselCommonOptions *common)
 {
+  gboolean help = FALSE;
   const GOptionEntry common_entries[] = {
     { "database", 'd', 0, G_OPTION_ARG_FILENAME, &common->database,
       "Use FILE as the database (default: /home/user/.meta_storage)",
       "FILE" },
     { "config", 'c', 0, G_OPTION_ARG_FILENAME, &common->config,
-      "Read the configuration from FILE", "FILE" },
+      "Read the configuration from FILE (default: " TESSEL_CONF_PATH ")",
+      "FILE" },
+    { "help", 'h', 0, G_OPTION_ARG_NONE, &help, "Show this help", NULL },
     { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL }
   };
   g_autoptr (GOptionContext) ctx = g_option_context_new (parameter_string);
   g_option_context_set_summary (ctx, summary);
+  /* GLib's own help puts the usage on two lines; this one says it on one,
+   * like the program's. */
+  g_option_context_set_help_enabled (ctx, FALSE);
   if (entries != NULL)
     g_option_context_add_main_entries (ctx, entries, NULL);
   g_option_context_add_main_entries (ctx, common_entries, NULL);
@@ -47,6 +79,44 @@ tessel_parse (int *argc, char ***argv, const GOptionEntry *entries,
       tessel_error ("%s", error->message);
       return FALSE;
     }
+  if (help)
+    {
+      g_autofree gchar *text = g_option_context_get_help (ctx, TRUE, NULL);
+      const char *body = text;
+      if (g_str_has_prefix (body, "Usage:\n  "))
+        {
+          body += strlen ("Usage:\n  ");
+          fputs ("Usage: ", stdout);
+        }
+      fputs (body, stdout);
+      exit (0);
+    }
+  return TRUE;
+}
+
+const char *
+tessel_config_path (const TesselCommonOptions *common)
+{
+  return common->config != NULL ? common->config : TESSEL_CONF_PATH;
+}
+
+gboolean
+tessel_check_config (const TesselCommonOptions *common)
+{
+  const char *path = tessel_config_path (common);
+  FILE *file = fopen (path, "r");
+  if (file == NULL || !g_file_test (path, G_FILE_TEST_IS_REGULAR))
+    {
+      const char *why = file == NULL ? g_strerror (errno) : "not a file";
+      tessel_error ("cannot read configuration '%s': %s (give --config FILE, "
+                    "or install: meson install -C build)",
+                    path, why);
+      if (file != NULL)
+        fclose (file);
+      return FALSE;
+    }
+  fclose (file);
+  meta_conf_set_path (path);
   return TRUE;
 }
 
@@ -76,11 +146,21 @@ database_problem (const char *path)
   return "cannot create it";
 }
 
-gboolean
-tessel_open (const TesselCommonOptions *common)
+namespace
 {
-  if (common->database != NULL)
-    storage_set_path (common->database);
+
+const char *
+database_path (const TesselCommonOptions *common)
+{
+  return common->database != NULL ? common->database
+                                  : "/home/user/.meta_storage";
+}
+
+gboolean
+open_database (const TesselCommonOptions *common, gboolean create)
+{
+  const char *path = database_path (common);
+  storage_set_path (path);
   if (common->config != NULL)
     {
       if (!g_file_test (common->config, G_FILE_TEST_IS_REGULAR))
@@ -90,16 +170,111 @@ tessel_open (const TesselCommonOptions *common)
         }
       meta_conf_set_path (common->config);
     }
+  /* Opening creates a missing file; a misspelt name must not leave an
+   * empty database behind. */
+  GStatBuf st;
+  if (!create && g_stat (path, &st) != 0 && errno == ENOENT)
+    {
+      tessel_error ("no database at '%s' (tessel index creates one)", path);
+      return FALSE;
+    }
   if (!meta_init ())
     {
-      const char *path = common->database != NULL
-                             ? common->database
-                             : "/home/user/.meta_storage";
       tessel_error ("cannot open database '%s': %s", path,
                     database_problem (path));
       return FALSE;
     }
   return TRUE;
+}
+
+} // namespace
+
+gboolean
+tessel_open (const TesselCommonOptions *common)
+{
+  return open_database (common, FALSE);
+}
+
+gboolean
+tessel_open_or_create (const TesselCommonOptions *common)
+{
+  return open_database (common, TRUE);
+}
+
+namespace
+{
+
+/* Where a path names a memory card: the "mmc" of "mmc1" or "mmc2", the
+ * form the storage follows between the two cards; NULL elsewhere. */
+const char *
+card_name (const char *path)
+{
+  for (const char *m = strstr (path, "mmc"); m != NULL;
+       m = strstr (m + 1, "mmc"))
+    if (m[3] == '1' || m[3] == '2')
+      return m;
+  return NULL;
+}
+
+} // namespace
+
+gchar *
+tessel_canonical_path (const char *path)
+{
+  gchar *absolute = g_canonicalize_filename (path, NULL);
+  char *real = realpath (absolute, NULL);
+  if (real == NULL)
+    return absolute;
+  if (card_name (absolute) != NULL && card_name (real) == NULL)
+    {
+      free (real);
+      return absolute;
+    }
+  g_free (absolute);
+  gchar *result = g_strdup (real);
+  free (real);
+  return result;
+}
+
+int
+tessel_compare_names (const char *a, const char *b)
+{
+  int folded = g_ascii_strcasecmp (a, b);
+  return folded != 0 ? folded : strcmp (a, b);
+}
+
+gboolean
+tessel_parse_period (const char *text, long *seconds)
+{
+  static const struct
+  {
+    char suffix;
+    long unit;
+  } units[] = { { 's', 1 }, { 'm', 60 }, { 'h', 3600 }, { 'd', 86400 },
+                { 'w', 7 * 86400 } };
+  if (text != NULL && g_ascii_isdigit (text[0]))
+    {
+      gchar *end = NULL;
+      errno = 0;
+      guint64 value = g_ascii_strtoull (text, &end, 10);
+      if (*end == '\0')
+        {
+          tessel_error ("period '%s' needs a unit: s, m, h, d or w (for "
+                        "example %sd)",
+                        text, text);
+          return FALSE;
+        }
+      for (const auto &u : units)
+        if (errno == 0 && end[0] == u.suffix && end[1] == '\0'
+            && value <= static_cast<guint64> (LONG_MAX / u.unit))
+          {
+            *seconds = static_cast<long> (value) * u.unit;
+            return TRUE;
+          }
+    }
+  tessel_error ("invalid period '%s' (for example 90s, 30m, 12h, 7d or 2w)",
+                text != NULL ? text : "");
+  return FALSE;
 }
 
 gchar *
@@ -112,16 +287,22 @@ tessel_format_duration (gint64 seconds)
                           static_cast<int> (seconds % 60));
 }
 
-/* Characters a cell takes on a terminal; bytes for text that is not
- * UTF-8. */
-static gsize
-cell_width (const gchar *text)
+gsize
+tessel_display_width (const char *text)
 {
   if (text == NULL)
     return 0;
-  if (g_utf8_validate (text, -1, NULL))
-    return g_utf8_strlen (text, -1);
-  return strlen (text);
+  if (!g_utf8_validate (text, -1, NULL))
+    return strlen (text);
+  gsize width = 0;
+  for (const char *p = text; *p != '\0'; p = g_utf8_next_char (p))
+    {
+      gunichar c = g_utf8_get_char (p);
+      if (g_unichar_iszerowidth (c))
+        continue;
+      width += g_unichar_iswide (c) ? 2 : 1;
+    }
+  return width;
 }
 
 void
@@ -138,12 +319,12 @@ tessel_print_table_aligned (FILE *out, const char *const *header,
 {
   g_autofree gsize *widths = g_new0 (gsize, columns);
   for (guint c = 0; c < columns; c++)
-    widths[c] = cell_width (header[c]);
+    widths[c] = tessel_display_width (header[c]);
   for (guint r = 0; r < rows->len; r++)
     {
       auto cells = static_cast<const gchar *const *> (rows->pdata[r]);
       for (guint c = 0; c < columns; c++)
-        widths[c] = MAX (widths[c], cell_width (cells[c]));
+        widths[c] = MAX (widths[c], tessel_display_width (cells[c]));
     }
   auto pad = [&] (gsize from, gsize to) {
     for (; from < to; from++)
@@ -155,12 +336,12 @@ tessel_print_table_aligned (FILE *out, const char *const *header,
         const gchar *text = cells[c] != NULL ? cells[c] : "";
         gboolean last = c + 1 == columns;
         if (right != NULL && right[c])
-          pad (cell_width (text), widths[c]);
+          pad (tessel_display_width (text), widths[c]);
         fputs (text, out);
         if (right != NULL && right[c])
           pad (0, last ? 0 : 2);
         else if (!last)
-          pad (cell_width (text), widths[c] + 2);
+          pad (tessel_display_width (text), widths[c] + 2);
       }
     fputc ('\n', out);
   };

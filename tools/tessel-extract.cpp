@@ -102,18 +102,11 @@ tessel_cmd_extract (int argc, char **argv)
     return 2;
   if (argc < 2)
     {
-      tessel_error ("extract: no file given");
+      tessel_error ("no file given");
       return 2;
     }
-  if (common.config != NULL)
-    {
-      if (!g_file_test (common.config, G_FILE_TEST_IS_REGULAR))
-        {
-          tessel_error ("cannot read configuration '%s'", common.config);
-          return 1;
-        }
-      meta_conf_set_path (common.config);
-    }
+  if (!tessel_check_config (&common))
+    return 1;
   meta_load_lib_conf ();
 
   const char *symbol = id3 ? "meta_ext_id3" : "get_metadata";

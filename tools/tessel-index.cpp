@@ -3,30 +3,15 @@
  * changed, hands those over in batches, and marks the rows of vanished
  * files absent. */
 #include "tessel.h"
+#include "tessel-scan.h"
 
-#include <errno.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "metadata.h"
-
 namespace
 {
-
-struct Counts
-{
-  guint seen = 0;
-  guint indexed = 0;
-  guint unchanged = 0;
-  guint skipped = 0;
-  guint absent = 0;
-};
 
 /* Progress shown while batches run: a redrawn bar on a terminal, a plain
  * line per batch otherwise. */
@@ -99,109 +84,6 @@ on_progress (gchar **files, gint count, gint user_data) noexcept
   current_progress->draw (FALSE);
 }
 
-struct Walk
-{
-  std::vector<std::string> candidates; /* recognised files to judge */
-  Counts counts;
-  gboolean failed = FALSE;
-};
-
-/* Adds the regular files under path (itself when it is a file).  Folders
- * reached through symbolic links are not entered, so a link cannot make
- * the walk go round in circles. */
-void
-walk (const std::string &path, Walk *w, gboolean top)
-{
-  struct stat st;
-  if ((top ? stat (path.c_str (), &st) : lstat (path.c_str (), &st)) != 0)
-    {
-      if (top)
-        {
-          tessel_error ("cannot read '%s': %s", path.c_str (),
-                        g_strerror (errno));
-          w->failed = TRUE;
-        }
-      return;
-    }
-  if (S_ISLNK (st.st_mode))
-    {
-      /* A link to a file counts as the file. */
-      if (stat (path.c_str (), &st) != 0 || !S_ISREG (st.st_mode))
-        return;
-    }
-  if (S_ISDIR (st.st_mode))
-    {
-      g_autoptr (GError) error = NULL;
-      g_autoptr (GDir) dir = g_dir_open (path.c_str (), 0, &error);
-      if (dir == NULL)
-        {
-          tessel_error ("cannot read folder '%s': %s", path.c_str (),
-                        error->message);
-          w->failed = TRUE;
-          return;
-        }
-      std::vector<std::string> names;
-      const gchar *name;
-      while ((name = g_dir_read_name (dir)) != NULL)
-        names.emplace_back (name);
-      std::sort (names.begin (), names.end ());
-      for (const std::string &n : names)
-        walk (path == "/" ? "/" + n : path + "/" + n, w, FALSE);
-      return;
-    }
-  if (!S_ISREG (st.st_mode))
-    return;
-  w->counts.seen++;
-  /* An empty file has nothing to extract and cannot be judged later. */
-  if (st.st_size > 0 && meta_has_recognized_extension (path.c_str ()))
-    w->candidates.push_back (path);
-  else
-    w->counts.skipped++;
-}
-
-/* TRUE when the row of name matches the file on disk and is present:
- * the file was stored. */
-gboolean
-row_is_current (const std::string &name)
-{
-  gchar modified = 1, present = 0;
-  return meta_is_modified_or_new (name.c_str (), &modified, &present)
-         && !modified && present;
-}
-
-/* Marks absent the present rows of files below roots (or equal to one of
- * them) that no longer exist.  The number marked. */
-guint
-mark_vanished (const std::vector<std::string> &roots)
-{
-  gchar **names = NULL;
-  if (!meta_get_file_list (&names) || names == NULL)
-    {
-      free (names);
-      return 0;
-    }
-  guint marked = 0;
-  for (gchar **n = names; *n != NULL; n++)
-    {
-      const gchar *name = *n;
-      gboolean below = FALSE;
-      for (const std::string &root : roots)
-        if (g_str_equal (name, root.c_str ())
-            || (g_str_has_prefix (name, root.c_str ())
-                && (root == "/" || name[root.size ()] == '/')))
-          below = TRUE;
-      gint32 present = 0;
-      if (below && !g_file_test (name, G_FILE_TEST_EXISTS)
-          && meta_read_integer (name, "Present", &present) && present
-          && meta_file_absent (name))
-        marked++;
-    }
-  for (gchar **n = names; *n != NULL; n++)
-    g_free (*n);
-  free (names);
-  return marked;
-}
-
 } // namespace
 
 int
@@ -223,49 +105,38 @@ tessel_cmd_index (int argc, char **argv)
           "progress bar is shown when stderr is a terminal.  The last line\n"
           "sums up: files seen, indexed, unchanged, skipped (unknown\n"
           "extension, empty, or nothing extracted), marked absent, and the\n"
-          "time taken.",
+          "time taken.  Folders are resolved (symbolic links followed), so a\n"
+          "folder reached through a link gives the same rows.  Exits 1 when\n"
+          "a path cannot be read, nothing could be stored, or no file had an\n"
+          "extension the configuration maps to a plug-in.",
           &common))
     return 2;
   if (argc < 2)
     {
-      tessel_error ("index: no PATH given (see 'tessel index --help')");
+      tessel_error ("no PATH given (see 'tessel index --help')");
       return 2;
     }
   if (batch_size < 1)
     {
-      tessel_error ("index: --batch must be at least 1");
+      tessel_error ("--batch must be at least 1");
       return 2;
     }
-  if (!tessel_open (&common))
+  if (!tessel_check_config (&common) || !tessel_open_or_create (&common))
     return 1;
 
   gint64 start = g_get_monotonic_time ();
-  Walk w;
+  TesselScan w;
   std::vector<std::string> roots;
   for (int i = 1; i < argc; i++)
     {
-      /* The plug-in and the rows want absolute names. */
-      g_autofree gchar *absolute = g_canonicalize_filename (argv[i], NULL);
-      roots.emplace_back (absolute);
-      walk (absolute, &w, TRUE);
+      /* The plug-in and the rows want absolute names, and one name per
+       * file whatever link led to its folder. */
+      std::string canonical = tessel_scan_root (argv[i]);
+      roots.push_back (canonical);
+      tessel_scan_walk (canonical, &w, TRUE);
     }
 
-  std::vector<std::string> to_index;
-  for (const std::string &name : w.candidates)
-    {
-      gchar modified = 1, present = 0;
-      if (!meta_is_modified_or_new (name.c_str (), &modified, &present))
-        w.counts.skipped++; /* empty, or not a regular file any more */
-      else if (modified)
-        to_index.push_back (name);
-      else
-        {
-          /* Back after having been marked absent, unchanged. */
-          if (!present)
-            meta_set_present (name.c_str ());
-          w.counts.unchanged++;
-        }
-    }
+  std::vector<std::string> to_index = tessel_scan_judge_all (&w);
 
   Progress progress;
   progress.terminal = isatty (STDERR_FILENO);
@@ -275,13 +146,8 @@ tessel_cmd_index (int argc, char **argv)
   for (gsize first = 0; first < to_index.size (); first += batch_size)
     {
       gsize n = MIN (static_cast<gsize> (batch_size), to_index.size () - first);
-      std::vector<gchar *> batch;
-      for (gsize i = 0; i < n; i++)
-        batch.push_back (const_cast<gchar *> (to_index[first + i].c_str ()));
-      batch.push_back (NULL);
       batch_start = first;
-      meta_add_files_with_check (batch.data (), static_cast<gint> (n),
-                                 on_progress, 0);
+      tessel_scan_hand_over (to_index, first, n, on_progress);
       progress.done = first + n;
       progress.draw (!progress.terminal || first + n == to_index.size ());
     }
@@ -290,7 +156,7 @@ tessel_cmd_index (int argc, char **argv)
 
   for (const std::string &name : to_index)
     {
-      if (row_is_current (name))
+      if (tessel_scan_row_is_current (name))
         w.counts.indexed++;
       else
         w.counts.skipped++;
@@ -305,13 +171,18 @@ tessel_cmd_index (int argc, char **argv)
                   not_stored, to_index.size ());
   if (!to_index.empty () && w.counts.indexed == 0)
     w.failed = TRUE;
-  w.counts.absent = mark_vanished (roots);
+  /* Nothing was even tried: most likely the wrong configuration. */
+  if (w.counts.seen > 0 && w.counts.unmapped == w.counts.seen)
+    {
+      tessel_error ("none of the %u files has an extension that the "
+                    "configuration '%s' maps to a plug-in",
+                    w.counts.seen, tessel_config_path (&common));
+      w.failed = TRUE;
+    }
+  w.counts.absent = tessel_scan_mark_vanished (roots);
 
   double elapsed = (g_get_monotonic_time () - start) / 1e6;
-  printf ("%u seen, %u indexed, %u unchanged, %u skipped, %u marked absent, "
-          "%.1fs\n",
-          w.counts.seen, w.counts.indexed, w.counts.unchanged,
-          w.counts.skipped, w.counts.absent, elapsed);
+  tessel_scan_print_summary (stdout, w.counts, elapsed);
   meta_destruct ();
   return w.failed ? 1 : 0;
 }

@@ -12,7 +12,7 @@ tessel_cmd_init (int argc, char **argv)
                      "Create the database, or open an existing one.",
                      &common))
     return 2;
-  if (!tessel_open (&common))
+  if (!tessel_open_or_create (&common))
     return 1;
   printf ("database %s ready, table Metadata\n",
           common.database != NULL ? common.database

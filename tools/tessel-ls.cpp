@@ -134,7 +134,7 @@ tessel_cmd_ls (int argc, char **argv)
   TesselCommonOptions common;
   if (!tessel_parse (&argc, &argv, entries, "",
                      "List the stored rows: file, title, artist, album and "
-                     "length (h:mm:ss),\nsorted by file name.  Rows of "
+                     "length (h:mm:ss),\nsorted by file name ignoring case.  Rows of "
                      "files marked absent are left out unless\n--all is "
                      "given, which shows them with \"(absent)\" after the "
                      "name.",
@@ -142,7 +142,7 @@ tessel_cmd_ls (int argc, char **argv)
     return 2;
   if (argc > 1)
     {
-      tessel_error ("ls: unexpected argument '%s'", argv[1]);
+      tessel_error ("unexpected argument '%s'", argv[1]);
       return 2;
     }
   if (!tessel_open (&common))
@@ -150,14 +150,27 @@ tessel_cmd_ls (int argc, char **argv)
 
   gchar **names = NULL;
   std::vector<std::string> sorted;
-  if (meta_get_file_list (&names) && names != NULL)
+  gboolean listed = meta_get_file_list (&names);
+  if (listed)
     for (gchar **n = names; *n != NULL; n++)
       sorted.emplace_back (*n);
   if (names != NULL)
     for (gchar **n = names; *n != NULL; n++)
       g_free (*n);
   free (names);
-  std::sort (sorted.begin (), sorted.end ());
+  if (!listed)
+    {
+      /* A table that cannot be read is not an empty library. */
+      tessel_error ("cannot read the stored rows of '%s'",
+                    common.database != NULL ? common.database
+                                            : "/home/user/.meta_storage");
+      meta_destruct ();
+      return 1;
+    }
+  std::sort (sorted.begin (), sorted.end (),
+             [] (const std::string &a, const std::string &b) {
+               return tessel_compare_names (a.c_str (), b.c_str ()) < 0;
+             });
 
   std::vector<Row> rows;
   for (const std::string &name : sorted)

@@ -222,6 +222,24 @@ on_spin (gpointer data) noexcept
   return G_SOURCE_CONTINUE;
 }
 
+/* Why a request brought nothing fresh, for the user: the connection, or
+ * the reason the directory client gave (the detail after the library's
+ * "Failed: "). */
+std::string
+failure_reason (const Wait &w)
+{
+  if (w.code == META_ERROR_NO_UPDATED_DATA || w.code == META_ERROR_CONNECTING
+      || w.code == META_ERROR_NO_CONNECTION)
+    return "no network connection";
+  std::string detail = w.message;
+  gsize colon = detail.find (": ");
+  if (colon != std::string::npos)
+    detail = detail.substr (colon + 2);
+  if (detail.empty () || detail == "Unknown error")
+    return "the radio directory did not answer";
+  return "cannot reach the radio directory (" + detail + ")";
+}
+
 } // namespace
 
 int
@@ -331,12 +349,37 @@ tessel_cmd_radio (int argc, char **argv)
       if (w.answered && !w.completed && w.code == META_ERROR_PATH_UNKNOWN)
         {
           tessel_error ("%s", w.message.c_str ());
-          status = 2;
+          g_main_loop_unref (w.loop);
+          return 2;
         }
-      else
-        print_items (cached_items, output);
+      /* A station is looked up in the cached listing it belongs to. */
+      bool station = argc == 4
+                     || (argc == 3 && strcmp (argv[1], "hotpicks") == 0);
+      if (cached_only && cached_items.empty ())
+        tessel_error ("nothing cached for this listing (run without "
+                      "--cached to fetch it)");
+      else if (w.answered && !(w.completed && w.code == 0)
+               && cached_items.empty ())
+        {
+          /* Answered at once, the lookup failed: the connection being
+           * brought up is what the store passes on then. */
+          if (station && !w.completed
+              && (w.code == META_ERROR_NO_UPDATED_DATA
+                  || w.code == META_ERROR_CONNECTING))
+            tessel_error ("no station '%s' in the cached listing (tessel "
+                          "radio %s%s%s lists the stations)",
+                          argv[argc - 1], argv[1], argc == 4 ? " " : "",
+                          argc == 4 ? argv[2] : "");
+          else
+            tessel_error ("%s; nothing cached", failure_reason (w).c_str ());
+        }
+      const std::vector<Item> &shown
+          = w.answered && w.completed && w.code == 0 && !cached_only
+                ? w.fresh
+                : cached_items;
+      print_items (shown, output);
       g_main_loop_unref (w.loop);
-      return status;
+      return shown.empty () ? 1 : 0;
     }
 
   bool early = output == Output::TABLE && isatty (STDOUT_FILENO)
@@ -360,33 +403,34 @@ tessel_cmd_radio (int argc, char **argv)
   if (w.answered)
     g_source_remove (timer); /* a timer that fired is gone already */
 
+  const std::vector<Item> *shown = &cached_items;
   if (w.answered && w.completed && w.code == 0)
     {
       if (early)
         printf ("\n");
       print_items (w.fresh, output);
+      shown = &w.fresh;
+      if (w.fresh.empty ())
+        tessel_error ("the radio directory lists nothing here");
     }
   else
     {
+      bool up_to_date = w.answered && w.completed
+                        && w.code == META_ERROR_NO_UPDATED_DATA;
       if (!w.answered)
-        tessel_error ("no answer from the radio directory within %d s; "
-                      "showing the cache",
-                      timeout);
-      else if (w.completed && w.code == META_ERROR_NO_UPDATED_DATA)
-        ; /* the cache is up to date */
-      else if (!w.completed && w.code == META_ERROR_NO_UPDATED_DATA)
-        tessel_error ("no network connection; showing the cache");
-      else
-        tessel_error ("the radio directory did not answer (%s); showing the "
-                      "cache",
-                      w.message.c_str ());
+        tessel_error ("timeout: no answer from the radio directory within "
+                      "%d s; %s",
+                      timeout,
+                      cached_items.empty () ? "nothing cached"
+                                            : "showing the cache");
+      else if (!up_to_date)
+        tessel_error ("%s; %s", failure_reason (w).c_str (),
+                      cached_items.empty () ? "nothing cached"
+                                            : "showing the cache");
       if (!early)
         print_items (cached_items, output);
-      bool failed = !(w.answered && w.completed
-                      && w.code == META_ERROR_NO_UPDATED_DATA);
-      if (failed && cached_items.empty ())
-        status = 1;
     }
+  status = shown->empty () ? 1 : 0;
   g_main_loop_unref (w.loop);
   return status;
 }

@@ -14,18 +14,74 @@
 namespace
 {
 
-using Row = std::vector<std::pair<std::string, std::string>>;
+/* One cell: its storage class (META_TYPE_NONE for NULL) and text. */
+struct Cell
+{
+  gint type = META_TYPE_NONE;
+  std::string text;
+};
+using Row = std::vector<Cell>;
 
-/* The rows of one search, gathered by its callback.  An asynchronous
- * search calls back on its own thread, hence the lock. */
+/* The columns and rows of one search, gathered by its callbacks.  An
+ * asynchronous search calls back on its own thread, hence the lock: a
+ * POSIX one, which ThreadSanitizer understands. */
 struct Results
 {
-  GMutex lock;
-  GCond cond;
+  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+  std::vector<std::string> names;
   std::vector<Row> rows;
   bool ended = false;
+  gchar *failure = nullptr; /* why an asynchronous search failed */
 };
 
+/* The synchronous search: every column with its type, NULLs included. */
+void
+collect_columns (gint columns, const gchar *const *names, const gint *types,
+                 const gchar *const *values, gpointer user_data) noexcept
+{
+  auto results = static_cast<Results *> (user_data);
+  try
+    {
+      if (values == NULL)
+        {
+          for (gint i = 0; i < columns; i++)
+            results->names.emplace_back (names[i]);
+          return;
+        }
+      Row row (columns);
+      for (gint i = 0; i < columns; i++)
+        if (values[i] != NULL)
+          row[i] = Cell{ types[i], values[i] };
+      results->rows.push_back (std::move (row));
+    }
+  catch (...)
+    {
+      /* Out of memory: the row is lost, the search goes on. */
+    }
+}
+
+/* The class a value written as text had: the asynchronous search carries
+ * only text, so a number is known by its look (SQLite's own writing). */
+gint
+text_type (const gchar *text)
+{
+  if (text == NULL || *text == '\0')
+    return META_TYPE_TEXT;
+  gchar *end = NULL;
+  g_ascii_strtoll (text, &end, 10);
+  if (*end == '\0' && !g_ascii_isspace (*text) && *text != '+')
+    return META_TYPE_INTEGER;
+  g_ascii_strtod (text, &end);
+  if (*end == '\0' && !g_ascii_isspace (*text) && *text != '+'
+      && strchr (text, '.') != NULL)
+    return META_TYPE_FLOAT;
+  return META_TYPE_TEXT;
+}
+
+/* The asynchronous search hands over text pairs without its NULL and
+ * empty columns: a column is placed by its name in the order names first
+ * appear, and every value counts as text. */
 void
 collect (const gchar *filename, gchar **keys, gchar **values,
          gpointer user_data, gint search_id) noexcept
@@ -33,16 +89,35 @@ collect (const gchar *filename, gchar **keys, gchar **values,
   (void) filename;
   (void) search_id;
   auto results = static_cast<Results *> (user_data);
-  g_mutex_lock (&results->lock);
+  pthread_mutex_lock (&results->lock);
   try
     {
       if (keys == NULL)
-        results->ended = true;
+        {
+          GError *error = NULL;
+          if (!meta_search_end_status (&error))
+            results->failure = g_strdup (error->message);
+          g_clear_error (&error);
+          results->ended = true;
+        }
       else
         {
-          Row row;
+          Row row (results->names.size ());
           for (int i = 0; keys[i] != NULL; i++)
-            row.emplace_back (keys[i], values[i] != NULL ? values[i] : "");
+            {
+              size_t c = 0;
+              while (c < results->names.size ()
+                     && (results->names[c] != keys[i]
+                         || row[c].type != META_TYPE_NONE))
+                c++;
+              if (c == results->names.size ())
+                {
+                  results->names.emplace_back (keys[i]);
+                  row.emplace_back ();
+                }
+              row[c] = Cell{ text_type (values[i]),
+                             values[i] != NULL ? values[i] : "" };
+            }
           results->rows.push_back (std::move (row));
         }
     }
@@ -50,35 +125,8 @@ collect (const gchar *filename, gchar **keys, gchar **values,
     {
       /* Out of memory: the row is lost, the search goes on. */
     }
-  g_cond_signal (&results->cond);
-  g_mutex_unlock (&results->lock);
-}
-
-/* Column names in the order they first appear; a row leaves out its NULL
- * and empty columns, so rows may differ. */
-std::vector<std::string>
-column_names (const std::vector<Row> &rows)
-{
-  std::vector<std::string> names;
-  for (const Row &row : rows)
-    for (const auto &pair : row)
-      {
-        bool known = false;
-        for (const std::string &n : names)
-          known = known || n == pair.first;
-        if (!known)
-          names.push_back (pair.first);
-      }
-  return names;
-}
-
-const std::string *
-cell (const Row &row, const std::string &name)
-{
-  for (const auto &pair : row)
-    if (pair.first == name)
-      return &pair.second;
-  return nullptr;
+  pthread_cond_signal (&results->cond);
+  pthread_mutex_unlock (&results->lock);
 }
 
 /* TAB and newline would break the table's lines: shown as \t and \n. */
@@ -96,41 +144,63 @@ table_text (const std::string &text)
   return g_string_free (out, FALSE);
 }
 
-void
-print_table (const std::vector<Row> &rows)
+bool
+is_number (gint type)
 {
-  std::vector<std::string> names = column_names (rows);
-  std::vector<const char *> header;
-  for (const std::string &n : names)
-    header.push_back (n.c_str ());
-  g_autoptr (GPtrArray) cells = g_ptr_array_new_with_free_func (
-      reinterpret_cast<GDestroyNotify> (g_strfreev));
-  for (const Row &row : rows)
-    {
-      gchar **line = g_new0 (gchar *, names.size () + 1);
-      /* A column the row left out is printed empty. */
-      for (size_t c = 0; c < names.size (); c++)
-        {
-          const std::string *value = cell (row, names[c]);
-          line[c] = table_text (value != nullptr ? *value : std::string ());
-        }
-      g_ptr_array_add (cells, line);
-    }
-  tessel_print_table (stdout, header.data (), names.size (), cells);
+  return type == META_TYPE_INTEGER || type == META_TYPE_FLOAT;
 }
 
 void
-print_json (const std::vector<Row> &rows)
+print_table (const Results &results)
+{
+  size_t columns = results.names.size ();
+  std::vector<const char *> header;
+  for (const std::string &n : results.names)
+    header.push_back (n.c_str ());
+  /* A column of numbers (NULLs aside) is aligned to the right. */
+  g_autofree gboolean *right = g_new0 (gboolean, MAX (columns, 1));
+  for (size_t c = 0; c < columns; c++)
+    {
+      bool numbers = false, other = false;
+      for (const Row &row : results.rows)
+        if (c < row.size () && row[c].type != META_TYPE_NONE)
+          (is_number (row[c].type) ? numbers : other) = true;
+      right[c] = numbers && !other;
+    }
+  g_autoptr (GPtrArray) cells = g_ptr_array_new_with_free_func (
+      reinterpret_cast<GDestroyNotify> (g_strfreev));
+  for (const Row &row : results.rows)
+    {
+      gchar **line = g_new0 (gchar *, columns + 1);
+      for (size_t c = 0; c < columns; c++)
+        line[c] = table_text (c < row.size () ? row[c].text : std::string ());
+      g_ptr_array_add (cells, line);
+    }
+  tessel_print_table_aligned (stdout, header.data (), columns, cells, right);
+}
+
+void
+print_json (const Results &results)
 {
   g_autoptr (JsonBuilder) builder = json_builder_new ();
   json_builder_begin_array (builder);
-  for (const Row &row : rows)
+  for (const Row &row : results.rows)
     {
       json_builder_begin_object (builder);
-      for (const auto &pair : row)
+      for (size_t c = 0; c < results.names.size (); c++)
         {
-          json_builder_set_member_name (builder, pair.first.c_str ());
-          json_builder_add_string_value (builder, pair.second.c_str ());
+          json_builder_set_member_name (builder, results.names[c].c_str ());
+          const Cell cell = c < row.size () ? row[c] : Cell ();
+          if (cell.type == META_TYPE_INTEGER)
+            json_builder_add_int_value (
+                builder, g_ascii_strtoll (cell.text.c_str (), NULL, 10));
+          else if (cell.type == META_TYPE_FLOAT)
+            json_builder_add_double_value (
+                builder, g_ascii_strtod (cell.text.c_str (), NULL));
+          else if (cell.type == META_TYPE_TEXT)
+            json_builder_add_string_value (builder, cell.text.c_str ());
+          else
+            json_builder_add_null_value (builder);
         }
       json_builder_end_object (builder);
     }
@@ -163,8 +233,8 @@ tessel_cmd_search (int argc, char **argv)
   TesselCommonOptions common;
   if (!tessel_parse (&argc, &argv, entries, "\"SQL\"",
                      "Run one SQL statement on the Metadata table and print "
-                     "its rows, one column per\nresult column.  NULL and "
-                     "empty values are left empty.",
+                     "its rows, one column per\nresult column in the query's "
+                     "order; NULL is an empty cell (null in JSON).",
                      &common))
     return 2;
   if (argc != 2)
@@ -177,8 +247,6 @@ tessel_cmd_search (int argc, char **argv)
     return 1;
 
   Results results;
-  g_mutex_init (&results.lock);
-  g_cond_init (&results.cond);
   int status = 0;
   if (async)
     {
@@ -189,11 +257,10 @@ tessel_cmd_search (int argc, char **argv)
         }
       else
         {
-          /* A query that fails in the search process just ends early. */
-          g_mutex_lock (&results.lock);
+          pthread_mutex_lock (&results.lock);
           while (!results.ended)
-            g_cond_wait (&results.cond, &results.lock);
-          g_mutex_unlock (&results.lock);
+            pthread_cond_wait (&results.cond, &results.lock);
+          pthread_mutex_unlock (&results.lock);
           /* The slot is freed once the search process is reaped; wait for
            * it so that no child outlives the command. */
           for (;;)
@@ -205,23 +272,33 @@ tessel_cmd_search (int argc, char **argv)
                 break;
               g_usleep (1000);
             }
+          if (results.failure != nullptr)
+            {
+              tessel_error ("search: the query failed: %s", results.failure);
+              status = 1;
+            }
         }
     }
-  else if (!meta_search_sync (argv[1], collect, &results))
+  else
     {
-      tessel_error ("search: the query failed: %s", argv[1]);
-      status = 1;
+      GError *error = NULL;
+      if (!meta_search_columns (argv[1], collect_columns, &results, &error))
+        {
+          tessel_error ("search: the query failed: %s",
+                        error != NULL ? error->message : argv[1]);
+          g_clear_error (&error);
+          status = 1;
+        }
     }
 
   if (status == 0)
     {
       if (json)
-        print_json (results.rows);
-      else if (!results.rows.empty ())
-        print_table (results.rows);
+        print_json (results);
+      else if (!results.names.empty ())
+        print_table (results);
     }
-  g_mutex_clear (&results.lock);
-  g_cond_clear (&results.cond);
+  g_free (results.failure);
   meta_destruct ();
   return status;
 }

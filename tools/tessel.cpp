@@ -5,6 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 struct Command
 {
   const char *name;
@@ -16,10 +19,15 @@ struct Command
 static const Command commands[] = {
   { "init", "Create or open the database", tessel_cmd_init },
   { "index", "Index new and changed media files in folders", tessel_cmd_index },
+  { "watch", "Keep the database current as files and cards come and go",
+    tessel_cmd_watch },
   { "ls", "List the stored rows as a table", tessel_cmd_ls },
+  { "prune", "Remove the rows of files marked absent", tessel_cmd_prune },
   { "extract", "Print the metadata a plug-in extracts from files",
     tessel_cmd_extract },
   { "search", "Print the rows of an SQL query", tessel_cmd_search },
+  { "find", "Find items by words of title, artist, album, genre, file",
+    tessel_cmd_find },
   { "songs", "List songs, of one artist, album or genre", tessel_cmd_songs },
   { "albums", "List albums with song counts and lengths", tessel_cmd_albums },
   { "artists", "List artists with song counts and lengths",
@@ -38,31 +46,141 @@ static const Command commands[] = {
 static void
 usage (FILE *out)
 {
-  fprintf (out, "Usage: tessel COMMAND [OPTIONS...]\n\nCommands:\n");
+  fprintf (out, "Usage: tessel COMMAND [OPTION…]\n\nCommands:\n");
   for (const Command &c : commands)
     fprintf (out, "  %-10s %s\n", c.name, c.summary);
-  fprintf (out, "\nEvery command takes --database FILE and --config FILE.\n"
-                "Run 'tessel COMMAND --help' for a command's options.\n");
+  fprintf (out, "\nEvery command takes --database FILE and --config FILE, "
+                "also before COMMAND.\n"
+                "Run 'tessel COMMAND --help' for a command's options, "
+                "'tessel --version' for the version.\n");
+}
+
+/* Edits needed to turn a into b (insertions, deletions, substitutions and
+ * swaps of neighbours), for suggesting the command a typo meant. */
+static gsize
+edit_distance (const char *a, const char *b)
+{
+  gsize n = strlen (a), m = strlen (b);
+  std::vector<std::vector<gsize>> d (n + 1, std::vector<gsize> (m + 1));
+  for (gsize i = 0; i <= n; i++)
+    d[i][0] = i;
+  for (gsize j = 0; j <= m; j++)
+    d[0][j] = j;
+  for (gsize i = 1; i <= n; i++)
+    for (gsize j = 1; j <= m; j++)
+      {
+        gsize cost = a[i - 1] == b[j - 1] ? 0 : 1;
+        d[i][j] = MIN (MIN (d[i - 1][j] + 1, d[i][j - 1] + 1),
+                       d[i - 1][j - 1] + cost);
+        if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+          d[i][j] = MIN (d[i][j], d[i - 2][j - 2] + 1);
+      }
+  return d[n][m];
+}
+
+/* The command closest to name, or NULL when none is close enough to be
+ * what was meant: at most two edits, and fewer than the name's length. */
+static const char *
+closest_command (const char *name)
+{
+  const char *best = NULL;
+  gsize best_distance = 3;
+  for (const Command &c : commands)
+    {
+      gsize d = edit_distance (name, c.name);
+      if (d < best_distance && d < strlen (name))
+        {
+          best = c.name;
+          best_distance = d;
+        }
+    }
+  return best;
+}
+
+/* TRUE for a common option that takes a value (--database, --config and
+ * their short forms, without "=VALUE"). */
+static gboolean
+takes_value (const char *arg)
+{
+  return strcmp (arg, "--database") == 0 || strcmp (arg, "-d") == 0
+         || strcmp (arg, "--config") == 0 || strcmp (arg, "-c") == 0;
+}
+
+static gboolean
+is_common_option (const char *arg)
+{
+  return takes_value (arg) || g_str_has_prefix (arg, "--database=")
+         || g_str_has_prefix (arg, "--config=");
 }
 
 int
 main (int argc, char **argv)
 {
-  if (argc < 2)
+  /* Options before the command: the common ones are handed on to it. */
+  std::vector<char *> global;
+  int first = 1;
+  for (; first < argc && argv[first][0] == '-'; first++)
+    {
+      const char *arg = argv[first];
+      if (strcmp (arg, "--help") == 0 || strcmp (arg, "-h") == 0)
+        {
+          usage (stdout);
+          return 0;
+        }
+      if (strcmp (arg, "--version") == 0 || strcmp (arg, "-V") == 0)
+        {
+          printf ("tessel %s\n", TESSEL_VERSION);
+          return 0;
+        }
+      if (!is_common_option (arg))
+        {
+          tessel_error ("unknown option '%s' (tessel --help lists the "
+                        "options)",
+                        arg);
+          return 2;
+        }
+      global.push_back (argv[first]);
+      if (takes_value (arg))
+        {
+          if (first + 1 >= argc)
+            {
+              tessel_error ("%s needs a FILE", arg);
+              return 2;
+            }
+          global.push_back (argv[++first]);
+        }
+    }
+  if (first >= argc)
     {
       usage (stderr);
       return 2;
     }
-  if (strcmp (argv[1], "--help") == 0 || strcmp (argv[1], "-h") == 0
-      || strcmp (argv[1], "help") == 0)
+  const char *name = argv[first];
+  if (strcmp (name, "help") == 0)
     {
       usage (stdout);
       return 0;
     }
   for (const Command &c : commands)
-    if (strcmp (argv[1], c.name) == 0)
-      return c.run (argc - 1, argv + 1);
-  fprintf (stderr, "tessel: unknown command '%s'\n", argv[1]);
-  usage (stderr);
+    if (strcmp (name, c.name) == 0)
+      {
+        /* The command's own name heads its help and its messages. */
+        g_autofree gchar *prgname = g_strconcat ("tessel ", c.name, NULL);
+        g_set_prgname (prgname);
+        tessel_set_command (c.name);
+        std::vector<char *> args = { argv[first] };
+        args.insert (args.end (), global.begin (), global.end ());
+        args.insert (args.end (), argv + first + 1, argv + argc);
+        args.push_back (NULL);
+        return c.run (static_cast<int> (args.size () - 1), args.data ());
+      }
+  const char *suggestion = closest_command (name);
+  if (suggestion != NULL)
+    tessel_error ("unknown command '%s'; did you mean '%s'? (tessel --help "
+                  "lists the commands)",
+                  name, suggestion);
+  else
+    tessel_error ("unknown command '%s' (tessel --help lists the commands)",
+                  name);
   return 2;
 }

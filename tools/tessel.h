@@ -25,26 +25,65 @@ struct TesselCommonOptions
 };
 
 /* Parses argv with the given entries plus --database and --config, with
- * parameter_string and summary shown by --help.  On a usage mistake prints
- * one line to stderr and returns FALSE (exit with 2). */
+ * parameter_string and summary shown by --help, which prints the help
+ * headed "Usage: tessel COMMAND [OPTION…] parameter_string" and exits 0,
+ * as GLib's own --help does.  On a usage mistake prints one line to stderr
+ * and returns FALSE (exit with 2). */
 gboolean tessel_parse (int *argc, char ***argv, const GOptionEntry *entries,
                        const char *parameter_string, const char *summary,
                        TesselCommonOptions *common);
 
-/* Places the files given by the common options and opens the library
- * (meta_init).  On failure prints one line to stderr and returns FALSE
- * (exit with 1). */
+/* Places the files given by the common options and opens the existing
+ * database (meta_init).  A database file that does not exist is not
+ * created: "no database at 'x' (tessel index creates one)".  On failure
+ * prints one line to stderr and returns FALSE (exit with 1). */
 gboolean tessel_open (const TesselCommonOptions *common);
+/* The same for the commands that create the database when it is missing
+ * (init, index, watch). */
+gboolean tessel_open_or_create (const TesselCommonOptions *common);
 
-/* Prints one line "tessel: MESSAGE" to stderr. */
+/* Places the configuration the common options name and checks that it
+ * can be read; FALSE after one line naming the file and the way out
+ * (--config FILE, or installing).  For the commands that need plug-ins. */
+gboolean tessel_check_config (const TesselCommonOptions *common);
+/* The configuration file in use: --config, else the installed one. */
+const char *tessel_config_path (const TesselCommonOptions *common);
+
+/* The name of the running command, put into every message. */
+void tessel_set_command (const char *name);
+/* Prints one line "tessel: COMMAND: MESSAGE" to stderr ("tessel: MESSAGE"
+ * before a command is known). */
 void tessel_error (const char *format, ...) G_GNUC_PRINTF (1, 2);
+
+/* The absolute name under which a folder or file given by the user is
+ * stored: symbolic links and "." or ".." resolved (realpath), so that a
+ * folder reached through a link gives the same rows as the folder itself.
+ * A path on a memory card (a "mmc1" or "mmc2" component) keeps its card
+ * name when the resolved one would lose it, since rows follow a card by
+ * that name.  A path that cannot be resolved (it does not exist) comes
+ * back made absolute only.  g_free the result. */
+gchar *tessel_canonical_path (const char *path);
+
+/* The one sort order of names in listings: ignoring ASCII case, as the
+ * library's song lists sort (UPPER in SQL), then by bytes.  strcmp-like. */
+int tessel_compare_names (const char *a, const char *b);
+
+/* Parses a period: a number followed by s, m, h, d or w.  FALSE after one
+ * line on stderr (a bare number gets a hint to add a unit); exit with 2. */
+gboolean tessel_parse_period (const char *text, long *seconds);
+
+/* Columns a text takes on a terminal: wide (East Asian) characters count
+ * two, combining and other zero-width characters none; bytes for text
+ * that is not UTF-8. */
+gsize tessel_display_width (const char *text);
 
 /* A length in seconds as "h:mm:ss"; "" for a negative (unknown) one.
  * g_free the result. */
 gchar *tessel_format_duration (gint64 seconds);
 
 /* Prints a header and rows (each an array of columns texts, NULL cells
- * printed empty) with every column padded to its widest cell. */
+ * printed empty) with every column padded to its widest cell, measured in
+ * display columns; the header is printed also when there are no rows. */
 void tessel_print_table (FILE *out, const char *const *header,
                          guint columns, GPtrArray *rows);
 /* The same, with the columns whose right[c] is TRUE aligned to the right
@@ -56,7 +95,9 @@ void tessel_print_table_aligned (FILE *out, const char *const *header,
 /* Subcommands: argv[0] is the subcommand's name. */
 int tessel_cmd_init (int argc, char **argv);
 int tessel_cmd_index (int argc, char **argv);
+int tessel_cmd_watch (int argc, char **argv);
 int tessel_cmd_ls (int argc, char **argv);
+int tessel_cmd_prune (int argc, char **argv);
 int tessel_cmd_extract (int argc, char **argv);
 int tessel_cmd_search (int argc, char **argv);
 
@@ -71,6 +112,7 @@ int tessel_cmd_unplayed (int argc, char **argv);
 int tessel_cmd_played (int argc, char **argv);
 int tessel_cmd_added (int argc, char **argv);
 int tessel_cmd_stats (int argc, char **argv);
+int tessel_cmd_find (int argc, char **argv);
 
 /* Browsing the radio directory through the directory store
  * (tessel-radio.cpp). */

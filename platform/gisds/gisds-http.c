@@ -820,15 +820,40 @@ request_deliver (Request *r)
   request_finish (r, tree, presets, NULL);
 }
 
+/* The failure of a request that got no answer, named for the user: the
+ * message begins with the reason ("Timeout", "No network", "Name not
+ * resolved", "Connection refused"), then the details. */
 static void
 request_failed_io (Request *r, GError *error)
 {
+  g_autoptr (GUri) uri = g_uri_parse (r->url, SOUP_HTTP_URI_FLAGS, NULL);
+  const gchar *host = uri != NULL && g_uri_get_host (uri) != NULL
+                          ? g_uri_get_host (uri)
+                          : r->url;
   if (r->timed_out)
-    request_fail (r, ISDS_ERROR_TIMED_OUT, "No answer from %s within %u ms",
-                  r->url, r->http->timeout_ms);
+    request_fail (r, ISDS_ERROR_TIMED_OUT,
+                  "Timeout: no answer from %s within %u ms", r->url,
+                  r->http->timeout_ms);
   else if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
-    request_fail (r, ISDS_ERROR_TIMED_OUT, "No answer from %s: %s", r->url,
+    request_fail (r, ISDS_ERROR_TIMED_OUT, "Timeout: no answer from %s: %s",
+                  r->url, error->message);
+  else if (error->domain == G_RESOLVER_ERROR)
+    request_fail (r, ISDS_ERROR_FAILED, "Name not resolved: %s (%s)", host,
                   error->message);
+  else if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_CONNECTION_REFUSED))
+    {
+      gint port = uri != NULL ? g_uri_get_port (uri) : -1;
+      if (port < 0)
+        port = uri != NULL && g_strcmp0 (g_uri_get_scheme (uri), "http") == 0
+                   ? 80
+                   : 443;
+      request_fail (r, ISDS_ERROR_FAILED, "Connection refused by %s:%d", host,
+                    port);
+    }
+  else if (g_error_matches (error, G_IO_ERROR, G_IO_ERROR_NETWORK_UNREACHABLE)
+           || g_error_matches (error, G_IO_ERROR, G_IO_ERROR_HOST_UNREACHABLE))
+    request_fail (r, ISDS_ERROR_FAILED, "No network: %s cannot be reached (%s)",
+                  host, error->message);
   else
     request_fail (r, ISDS_ERROR_FAILED, "Cannot fetch %s: %s", r->url,
                   error->message);
@@ -894,7 +919,7 @@ on_sent (GObject *source, GAsyncResult *result, gpointer data)
     }
   if (status != SOUP_STATUS_OK)
     {
-      request_fail (r, ISDS_ERROR_HTTP, "HTTP %u %s from %s", status,
+      request_fail (r, ISDS_ERROR_HTTP, "HTTP status %u %s from %s", status,
                     soup_message_get_reason_phrase (r->message), r->url);
       return;
     }

@@ -1,5 +1,7 @@
-/* Internals shared by the two halves of the directory client: the browser
- * object with its in-memory (scripted) listings, and the HTTP backend. */
+/* Internals of the directory client.  The browser object (gisds.c) uses
+ * the HTTP backend (gisds-http.c); both build their trees from the node
+ * records of gisds-nodes.c, which uses neither.  The backend never calls
+ * the browser. */
 #ifndef GISDS_PRIVATE_H
 #define GISDS_PRIVATE_H
 
@@ -25,11 +27,13 @@ enum
 
 typedef struct _IsdsHttp IsdsHttp;
 
-/* A zero-filled node record, counted by isds_browser_testing_live_nodes. */
+/* gisds-nodes.c: a zero-filled node record, counted by
+ * isds_browser_testing_live_nodes. */
 G_GNUC_INTERNAL IsdsNode *isds_node_record_new (void);
 /* Counts of accepted requests whose completion has not run yet. */
 G_GNUC_INTERNAL void isds_outstanding_add (gint delta);
 
+/* gisds-http.c */
 G_GNUC_INTERNAL IsdsHttp *isds_http_new (void);
 G_GNUC_INTERNAL void isds_http_free (IsdsHttp *h);
 /* TRUE when requests can be made: FALSE with ISDS_ERROR_HTTP_ENV_NOT_SET

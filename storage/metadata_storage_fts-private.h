@@ -1,0 +1,37 @@
+/* The word index beside the table Metadata, that lets a player find rows
+ * by the words of their title, artist, album, genre and file name.  Not
+ * part of the public ABI. */
+#ifndef TESSEL_METADATA_STORAGE_FTS_PRIVATE_H
+#define TESSEL_METADATA_STORAGE_FTS_PRIVATE_H
+
+#include <glib.h>
+
+G_BEGIN_DECLS
+
+/* The index's table; its rowid is the rowid of the row in Metadata. */
+#define STORAGE_SEARCH_TABLE "MetadataSearch"
+
+/* The connection's FTS5 function that orders the rows found, best first:
+ * STORAGE_SEARCH_RANK (STORAGE_SEARCH_TABLE) in ORDER BY. */
+#define STORAGE_SEARCH_RANK "tessel_find_rank"
+
+/* Makes sure the open database holds the index and the triggers that keep
+ * it in step with Metadata, creating them and indexing every existing row
+ * in one transaction when any of them is missing.  A database that cannot
+ * take the index (read-only, busy, a table Metadata without the columns it
+ * reads, an SQLite without FTS5) is left as it was, without any trigger
+ * that would make its statements on Metadata fail.  Also registers
+ * STORAGE_SEARCH_RANK on the connection.  FALSE when the index cannot be
+ * searched afterwards; the connection is usable either way. */
+G_GNUC_INTERNAL gboolean storage_ensure_search_index (void);
+
+/* The text a person typed as an FTS5 query for the index: every word (a
+ * run of letters, digits and their combining marks) as a quoted prefix
+ * term, all of them required; everything else only separates words, so no
+ * character has a meaning of its own in the query.  NULL (for g_free) when
+ * text is NULL or holds no word. */
+G_GNUC_INTERNAL gchar *storage_search_match_expression (const gchar *text);
+
+G_END_DECLS
+
+#endif /* TESSEL_METADATA_STORAGE_FTS_PRIVATE_H */

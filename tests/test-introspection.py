@@ -1,0 +1,316 @@
+#!/usr/bin/python3
+"""libtessel through its introspection data, as a Python application uses
+it: run from the build tree with GI_TYPELIB_PATH and LD_LIBRARY_PATH set
+by meson test.
+
+    test-introspection.py SOURCE_ROOT
+
+Exits 77 (skipped) when python3-gi or the typelib cannot be loaded.
+"""
+import http.server
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+try:
+    import gi
+    gi.require_version('Tessel', '0')
+    from gi.repository import GLib, Tessel
+except (ImportError, ValueError) as error:
+    print('skipped: %s' % error)
+    sys.exit(77)
+
+SOURCE_ROOT = sys.argv.pop(1) if len(sys.argv) > 1 else '.'
+
+# Everything the library and GLib write goes below one temporary folder:
+# the database, the directory client's cache.
+WORK = tempfile.mkdtemp(prefix='tessel-gi-')
+os.environ['XDG_CACHE_HOME'] = os.path.join(WORK, 'cache')
+
+# What scripts/make-sample-media tags, and the whole seconds its tones last.
+SONGS = {
+    'Morning Tide': 4, 'Salt Road': 6, 'Signal': 5, 'Relay': 3, 'Glass': 4,
+}
+ALBUMS = [('Low Water', 'Harbour Lights', 2, 10),
+          ('Night Shift', 'The Quiet Engines', 2, 8),
+          ('Prisms', 'Marta Vell', 1, 4)]
+
+# Bounds a main loop run, so that a lost callback fails the test instead of
+# hanging it.
+LOOP_LIMIT_MS = 30000
+
+
+def run_loop_until(loop, done):
+    """Runs loop until done() holds, at most LOOP_LIMIT_MS."""
+    expired = []
+
+    def give_up():
+        expired.append(True)
+        loop.quit()
+        return GLib.SOURCE_REMOVE
+    limit = GLib.timeout_add(LOOP_LIMIT_MS, give_up)
+    if not done():
+        loop.run()
+    if not expired:
+        GLib.source_remove(limit)
+    return done()
+
+
+class Library(unittest.TestCase):
+    """One database indexed from the sample media, shared by the tests."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = os.path.join(WORK, 'library')
+        cls.media = os.path.join(cls.dir, 'media')
+        subprocess.run([os.path.join(SOURCE_ROOT, 'scripts', 'make-sample-media'),
+                        cls.media], check=True, stderr=subprocess.DEVNULL)
+        cls.db = os.path.join(cls.dir, 'meta_storage')
+        cls.conf = os.path.join(SOURCE_ROOT, 'data', 'metadata_lib.conf')
+        Tessel.set_path(cls.db)
+        Tessel.conf_set_path(cls.conf)
+        assert Tessel.init() == 1
+        cls.files = sorted(os.path.join(cls.media, name)
+                           for name in os.listdir(cls.media))
+        progress = []
+        assert Tessel.add_files_with_check(
+            list(cls.files), len(cls.files),
+            lambda files, count, user: progress.append(count), 7) == 1
+        cls.store = Tessel.LibraryStoreDatabase.get_instance()
+
+    @classmethod
+    def tearDownClass(cls):
+        Tessel.destruct()
+
+    def song(self, title):
+        return os.path.join(self.media, next(
+            name for name in os.listdir(self.media) if title in name))
+
+    def test_indexed_files_are_unchanged(self):
+        for name in self.files:
+            if name.endswith('damaged.mp3'):
+                continue
+            self.assertEqual(Tessel.is_modified_or_new(name), (1, 0, 1), name)
+        new = os.path.join(self.dir, 'new.ogg')
+        shutil.copy(self.song('Glass'), new)
+        self.assertEqual(Tessel.is_modified_or_new(new), (1, 1, 0))
+        ok, names = Tessel.get_file_list(None)
+        self.assertEqual(ok, 1)
+        self.assertIn(self.song('Signal'), names)
+
+    def test_songs_titles_and_lengths(self):
+        songs = self.store.get_songs()
+        got = {s.get_title(): s.get_length() for s in songs}
+        for title, seconds in SONGS.items():
+            self.assertIn(title, got)
+            self.assertLessEqual(abs(got[title] - seconds), 1, title)
+        signal = next(s for s in songs if s.get_title() == 'Signal')
+        # Properties carry the column names, and agree with the getters.
+        self.assertEqual(signal.props.Title, 'Signal')
+        self.assertEqual(signal.get_property('Artist'), 'The Quiet Engines')
+        self.assertEqual(signal.props.Length, signal.get_length())
+        self.assertEqual(signal.get_uri(), self.song('Signal'))
+        self.assertEqual(signal.get_media_type(), Tessel.MediaType.AUDIO)
+        self.assertEqual(signal.get_icon(), 'qgn_list_gene_music_file')
+        copy = signal.copy()
+        copy.set_title('Changed')
+        self.assertEqual(signal.get_title(), 'Signal')
+        one = self.store.get_media_by_uri(self.song('Relay'))
+        self.assertEqual(one.get_title(), 'Relay')
+        self.assertIsNone(self.store.get_media_by_uri('/no/such/file'))
+
+    def test_aggregates_with_counts_and_lengths(self):
+        albums = self.store.get_albums(True)
+        named = [(a.get_album(), a.get_artist(), a.get_count())
+                 for a in albums if a.get_album() is not None]
+        self.assertEqual(named, [a[:3] for a in ALBUMS])
+        for album, expected in zip(albums, ALBUMS):
+            self.assertLessEqual(abs(album.get_length() - expected[3]), 2)
+        self.assertIsNone(albums[-1].get_album())  # the unknown entry
+        artists = [a.get_artist() for a in self.store.get_artists(False)]
+        self.assertEqual(artists, ['Harbour Lights', 'Marta Vell',
+                                   'The Quiet Engines'])
+        genres = {g.get_genre(): g.get_count()
+                  for g in self.store.get_genres(False)}
+        self.assertEqual(genres, {'Ambient': 2, 'Classical': 1, 'Rock': 2})
+        total = self.store.get_albums_length()
+        self.assertEqual(total.get_count(), 3)
+        by_artist = self.store.get_songs_by_artist('The Quiet Engines')
+        self.assertEqual(sorted(s.get_title() for s in by_artist),
+                         ['Relay', 'Signal'])
+
+    def test_write_and_read_keys(self):
+        name = self.song('Glass')
+        self.assertEqual(Tessel.write_string(name, 'Comment', "it's 100%"), 1)
+        self.assertEqual(Tessel.read_string(name, 'Comment'), (1, "it's 100%"))
+        self.assertEqual(Tessel.write_integer(name, 'PlayCount', 3), 1)
+        self.assertEqual(Tessel.read_integer(name, 'PlayCount'), (1, 3))
+        self.assertEqual(Tessel.get_key_type(name, 'PlayCount'),
+                         Tessel.Type.INTEGER)
+        self.assertEqual(Tessel.write_double(name, 'Gain', 0.5), 1)
+        self.assertEqual(Tessel.read_double(name, 'Gain'), (1, 0.5))
+        # Writers never create rows; bad keys are refused before any SQL.
+        self.assertEqual(Tessel.write_string('/not/indexed', 'Comment', 'x'), 0)
+        self.assertEqual(Tessel.write_string(name, 'bad key', 'x'), 0)
+        self.assertEqual(Tessel.read_string(name, 'NoSuchKey')[0], 0)
+
+    def test_sync_search_sees_keys_and_values(self):
+        rows = []
+
+        def on_row(filename, keys, values, user_data, search_id):
+            rows.append((filename, keys, values, user_data, search_id))
+        query = ("SELECT Filename, Title, Album FROM Metadata "
+                 "WHERE Artist = 'Harbour Lights' ORDER BY Title")
+        self.assertEqual(Tessel.search_sync(query, on_row, 'data'), 1)
+        self.assertEqual(len(rows), 3)
+        first = rows[0]
+        self.assertEqual(first[0], self.song('Morning Tide'))
+        self.assertEqual(first[1], ['Filename', 'Title', 'Album'])
+        self.assertEqual(first[2], [self.song('Morning Tide'), 'Morning Tide',
+                                    'Low Water'])
+        self.assertEqual(first[3:], ('data', -1))
+        self.assertEqual(rows[1][2][1], 'Salt Road')
+        # The end call: its NULL arrays arrive as empty lists.
+        self.assertEqual(rows[2], (None, [], [], 'data', -1))
+
+    def test_failing_query(self):
+        calls = []
+        self.assertEqual(Tessel.search_sync('SELECT nothing FROM Nowhere',
+                                            lambda *row: calls.append(row)),
+                         0)
+        self.assertEqual(calls, [])
+
+    def test_async_search_on_main_loop(self):
+        loop = GLib.MainLoop()
+        rows = []
+        ended = []
+
+        # Rows arrive on a thread of the library: hand them to the loop.
+        def on_row(filename, keys, values, user_data, search_id):
+            self.assertEqual(search_id, 0)
+            if not keys:
+                GLib.idle_add(lambda: ended.append(True) or loop.quit())
+            else:
+                GLib.idle_add(lambda: rows.append(dict(zip(keys, values))))
+        query = 'SELECT Title FROM Metadata WHERE Genre = \'Rock\' ORDER BY Title'
+        self.assertEqual(Tessel.search_async(10, query, on_row, None), 0)
+        self.assertTrue(run_loop_until(loop, lambda: ended))
+        self.assertEqual(rows, [{'Title': 'Relay'}, {'Title': 'Signal'}])
+        # The slot is free again once the reader has finished.
+        again = []
+        while Tessel.search_async(10, query, lambda *a: None, None) != 0:
+            again.append(1)
+            self.assertLess(len(again), 100000)
+        Tessel.search_cancel(0)
+
+    def test_store_failure_raises(self):
+        Tessel.destruct()
+        try:
+            with self.assertRaises(GLib.Error) as caught:
+                self.store.get_songs()
+            self.assertEqual(caught.exception.code, -1)
+            self.assertEqual(caught.exception.message,
+                             'Could not connect to media database')
+        finally:
+            self.assertEqual(Tessel.init(), 1)
+
+    def test_example_prints_albums(self):
+        out = subprocess.run(
+            [sys.executable,
+             os.path.join(SOURCE_ROOT, 'examples', 'tessel-albums.py'),
+             self.db, self.conf],
+            check=True, capture_output=True, text=True).stdout
+        lines = [line.split('\t') for line in out.splitlines()]
+        self.assertEqual([line[:3] for line in lines[:3]],
+                         [[a, b, str(c)] for a, b, c, _ in ALBUMS])
+        self.assertEqual(lines[3][0], '(unknown)')
+
+    def test_gjs_example_prints_albums(self):
+        gjs = shutil.which('gjs')
+        if gjs is None:
+            self.skipTest('gjs is not installed')
+        out = subprocess.run(
+            [gjs, os.path.join(SOURCE_ROOT, 'examples', 'tessel-albums.js'),
+             self.db, self.conf],
+            check=True, capture_output=True, text=True).stdout
+        lines = [line.split('\t') for line in out.splitlines()]
+        self.assertEqual([line[:3] for line in lines[:3]],
+                         [[a, b, str(c)] for a, b, c, _ in ALBUMS])
+
+
+class Directory(unittest.TestCase):
+    """The radio directory store on a GLib main loop, against a directory
+    server on the loopback address."""
+
+    TAGS = b'[{"name":"jazz","stationcount":120},{"name":"rock"}]'
+
+    @classmethod
+    def setUpClass(cls):
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                ok = self.path.startswith('/json/tags?')
+                self.send_response(200 if ok else 404)
+                self.send_header('Content-Type', 'application/json')
+                self.end_headers()
+                if ok:
+                    self.wfile.write(Directory.TAGS)
+
+            def log_message(self, *args):
+                pass
+        cls.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0),
+                                                     Handler)
+        threading.Thread(target=cls.server.serve_forever, daemon=True).start()
+        os.environ['GISDS_SERVICE_URL'] = 'http://127.0.0.1:%d' % (
+            cls.server.server_address[1])
+        cls.store = Tessel.LibraryStoreIsds.get_instance()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.shutdown()
+        cls.server.server_close()
+
+    def browse(self, pieces):
+        """Browses pieces; returns the cached answer, whether the request
+        waits for the connection, and every callback call."""
+        loop = GLib.MainLoop()
+        heard = []
+
+        def on_answer(resources, completed, error, user_data):
+            heard.append(([r.get_title() for r in resources or []],
+                          completed, error.code, user_data))
+            loop.quit()
+        cached, connecting = self.store.browse(pieces, on_answer, 'mine')
+        self.assertTrue(run_loop_until(loop, lambda: heard))
+        # Exactly one call: nothing more arrives once the loop has idled.
+        idle = []
+        GLib.idle_add(lambda: idle.append(True) or loop.quit(),
+                      priority=GLib.PRIORITY_LOW)
+        run_loop_until(loop, lambda: idle)
+        self.assertEqual(len(heard), 1)
+        return cached, connecting, heard[0]
+
+    def test_genres_arrive_through_the_callback(self):
+        cached, connecting, heard = self.browse(['genres'])
+        self.assertIsInstance(connecting, bool)
+        self.assertEqual(cached, [])
+        self.assertEqual(heard, (['jazz', 'rock'], True,
+                                 Tessel.Error.SUCCESS, 'mine'))
+        # Now from the cache, with a conditional fetch behind it.
+        cached, _, heard = self.browse(['genres'])
+        self.assertEqual([r.get_title() for r in cached], ['jazz', 'rock'])
+
+    def test_unknown_category_calls_back_once(self):
+        cached, _, heard = self.browse(['Genres'])
+        self.assertEqual(cached, [])
+        self.assertEqual(heard, ([], False, Tessel.Error.PATH_UNKNOWN, 'mine'))
+
+
+if __name__ == '__main__':
+    try:
+        unittest.main(verbosity=2)
+    finally:
+        shutil.rmtree(WORK)
