@@ -288,6 +288,17 @@ TESSEL_API int meta_add_url_with_title_and_mime (const gchar *url,
                                                  const gchar *mime);
 TESSEL_API int meta_is_modified_or_new (const gchar *filename,
                                         gchar *modified, gchar *present);
+/**
+ * meta_extract_with_plugin: (skip)
+ * @libname: the plug-in
+ * @symbol: the function to call
+ * @filename: the file
+ * @error: the error location
+ *
+ * Hands out a metadata list, which bindings cannot own.
+ *
+ * Returns: the metadata list, or %NULL
+ */
 /* Asks the plug-in libname, loaded as the indexer loads it, for the
  * metadata list of filename through its exported function symbol (NULL:
  * "get_metadata"), storing nothing.  The list goes to the caller

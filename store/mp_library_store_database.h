@@ -254,7 +254,7 @@ mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
  * mp_library_store_database_find:
  * @mp_library_store: the store
  * @text: (nullable): what the user typed, UTF-8
- * @error: (optional): the place for the error of a failed search
+ * @error: the place for the error of a failed search
  *
  * Finds the present rows (songs, videos, streams and playlists alike)
  * whose title, artist, album, genre or file name (the last component of

@@ -710,10 +710,10 @@ static void
 count_notify (gpointer user_data)
 {
   Collector *c = user_data;
-  g_mutex_lock (&c->lock);
+  pthread_mutex_lock (&c->lock);
   c->notified++;
   c->ends_at_notify = c->ends;
-  g_mutex_unlock (&c->lock);
+  pthread_mutex_unlock (&c->lock);
 }
 
 static void

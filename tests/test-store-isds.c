@@ -1160,7 +1160,7 @@ test_browse_for_bindings (Fixture *fx, gconstpointer data)
   isds_browser_testing_set_cache_error (fx->browser, 42);
   g_assert_null (mp_library_store_isds_browse (fx->store, NULL, heard_cb, &h,
                                                NULL, &error));
-  assert_error (error, META_ERROR_FAILED, MSG_UNKNOWN);
+  assert_error (error, META_ERROR_FAILED, MSG_CACHE);
   g_clear_error (&error);
   run_loop ();
   g_assert_cmpint (h.calls, ==, 1);
