@@ -275,6 +275,9 @@ test_mount_events (TesselFixture *fx, gconstpointer data)
   /* mmc1 away: its rows absent, though its files are still there. */
   write_file (table, "/\n");
   WAIT_FOR (present (fx, song1) == 0);
+  /* A real unmount takes the card's files away with it; storing takes a
+   * row over from the other card's name only when that file is gone. */
+  g_assert_cmpint (g_unlink (song1), ==, 0);
 
   /* The card back as mmc2: its row renamed, present, keeping its keys. */
   g_autofree gchar *other = g_strdup_printf ("/\n%s\n", mmc2);

@@ -865,7 +865,7 @@ tessel_cmd_watch (int argc, char **argv)
     }
   w.settle_us = static_cast<gint64> (settle * G_USEC_PER_SEC);
   w.mount_table = mount_table;
-  if (!tessel_open (&common))
+  if (!tessel_check_config (&common) || !tessel_open_or_create (&common))
     return 1;
   for (int i = 1; i < argc; i++)
     w.roots.push_back (tessel_scan_root (argv[i]));
