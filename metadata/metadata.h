@@ -290,14 +290,20 @@ TESSEL_API int meta_is_modified_or_new (const gchar *filename,
                                         gchar *modified, gchar *present);
 /**
  * meta_extract_with_plugin: (skip)
+ * @libname: the plug-in
+ * @symbol: the function to call
+ * @filename: the file
+ * @error: the error location
  *
  * Asks the plug-in libname, loaded as the indexer loads it, for the
  * metadata list of filename through its exported function symbol (NULL:
  * "get_metadata"), storing nothing.  The list goes to the caller
- * (meta_free_list).  NULL with error set (META_ERROR_FAILED) when the
- * plug-in cannot be loaded or lacks symbol; NULL without error for a NULL
- * libname or filename, or when the plug-in returns no list.  Left out of
- * the introspection data: a metadata list is a bare C chain.
+ * (meta_free_list).  Left out of the introspection data: a metadata list
+ * is a bare C chain, which bindings cannot own.
+ *
+ * Returns: the list; NULL with error set (META_ERROR_FAILED) when the
+ *   plug-in cannot be loaded or lacks symbol; NULL without error for a
+ *   NULL libname or filename, or when the plug-in returns no list
  */
 TESSEL_API MetaItem *meta_extract_with_plugin (const gchar *libname,
                                                const gchar *symbol,

@@ -29,6 +29,11 @@ typedef struct
 /* The process-wide configuration, filled by meta_load_lib_conf (). */
 TESSEL_API extern MetaConfig config;
 
+/**
+ * meta_conf_set_path:
+ * @path: (nullable) (type filename): the configuration file, or %NULL for
+ *   the installed default
+ */
 /* Sets the file the next meta_load_lib_conf () reads; NULL restores the
  * installed default.  The string is copied. */
 TESSEL_API void meta_conf_set_path (const gchar *path);
@@ -36,6 +41,13 @@ TESSEL_API void meta_conf_set_path (const gchar *path);
 TESSEL_API int meta_load_lib_conf (void);
 TESSEL_API void meta_free_lib_conf (void);
 TESSEL_API int meta_reload_lib_conf (void);
+/**
+ * meta_get_libname:
+ * @filename: (nullable): a file name
+ *
+ * Returns: (transfer full) (nullable): the plug-in configured for the
+ *   extension, or %NULL
+ */
 TESSEL_API gchar *meta_get_libname (const gchar *filename);
 TESSEL_API int meta_conf_has_recognized_extension (const gchar *filename);
 TESSEL_API int meta_conf_get_max_file_sz (void);

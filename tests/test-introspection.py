@@ -139,6 +139,10 @@ class Library(unittest.TestCase):
         self.assertEqual(genres, {'Ambient': 2, 'Classical': 1, 'Rock': 2})
         total = self.store.get_albums_length()
         self.assertEqual(total.get_count(), 3)
+        found = self.store.find('harb lig')
+        self.assertEqual(sorted(r.get_title() for r in found),
+                         ['Morning Tide', 'Salt Road'])
+        self.assertEqual(self.store.find('  '), [])
         by_artist = self.store.get_songs_by_artist('The Quiet Engines')
         self.assertEqual(sorted(s.get_title() for s in by_artist),
                          ['Relay', 'Signal'])
