@@ -3,7 +3,7 @@
 it: run from the build tree with GI_TYPELIB_PATH and LD_LIBRARY_PATH set
 by meson test.
 
-    test-introspection.py SOURCE_ROOT
+    test-python-bindings.py SOURCE_ROOT
 
 Exits 77 (skipped) when python3-gi or the typelib cannot be loaded.
 """
