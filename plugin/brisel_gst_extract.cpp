@@ -21,6 +21,11 @@
 
 /* The longest a pipeline may take to pre-roll before its bus is read. */
 #define BRISEL_PREROLL_TIMEOUT (5 * GST_SECOND)
+/* While pre-roll is awaited, how often (microseconds) the pipeline is
+ * checked for threads still at work, and after how many checks in a row
+ * that find none it is given up. */
+#define BRISEL_IDLE_CHECK_INTERVAL (50 * G_TIME_SPAN_MILLISECOND)
+#define BRISEL_IDLE_CHECKS 3
 /* Bytes read from the start of a file to sniff its MIME type, at most. */
 #define BRISEL_SNIFF_SIZE 4096
 /* "No bitrate seen". */
@@ -330,6 +335,96 @@ wait_for_duration (GstElement *pipeline, gint64 deadline,
   return FALSE;
 }
 
+/* TRUE when no streaming thread of the pipeline is at work: every pad task
+ * in it is paused or stopped. */
+static gboolean
+pipeline_idle (GstElement *pipeline)
+{
+  gboolean idle = TRUE;
+  g_autoptr (GstIterator) elements
+      = gst_bin_iterate_recurse (GST_BIN (pipeline));
+  GValue element = G_VALUE_INIT;
+  while (idle && gst_iterator_next (elements, &element) == GST_ITERATOR_OK)
+    {
+      g_autoptr (GstIterator) pads = gst_element_iterate_pads (
+          GST_ELEMENT (g_value_get_object (&element)));
+      GValue pad = G_VALUE_INIT;
+      while (idle && gst_iterator_next (pads, &pad) == GST_ITERATOR_OK)
+        {
+          GstPad *p = GST_PAD (g_value_get_object (&pad));
+          GST_OBJECT_LOCK (p);
+          GstTask *task = GST_PAD_TASK (p);
+          if (task != NULL && gst_task_get_state (task) == GST_TASK_STARTED)
+            idle = FALSE;
+          GST_OBJECT_UNLOCK (p);
+          g_value_reset (&pad);
+        }
+      g_value_unset (&pad);
+      g_value_reset (&element);
+    }
+  g_value_unset (&element);
+  return idle;
+}
+
+/* Waits, until the deadline (monotonic time), for a pipeline set to
+ * PAUSED to pre-roll, collecting the tags posted meanwhile.  A demuxer that
+ * fails on a damaged file posts its error from a streaming thread and
+ * leaves the state change pending, so waiting for the state alone would
+ * sit out the whole deadline: the bus tells of the error at once.  TRUE
+ * when the pipeline pre-rolled; FALSE on an error, at the deadline, or
+ * when it cannot pre-roll at all (a live source). */
+static gboolean
+wait_for_preroll (GstElement *pipeline, GstStateChangeReturn ret,
+                  gint64 deadline, GstTagList **collected, StreamState *state)
+{
+  if (ret == GST_STATE_CHANGE_SUCCESS)
+    return TRUE;
+  if (ret != GST_STATE_CHANGE_ASYNC)
+    return FALSE;
+  g_autoptr (GstBus) bus = gst_element_get_bus (pipeline);
+  if (bus == NULL)
+    return FALSE;
+  const GstMessageType wanted = static_cast<GstMessageType> (
+      GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_EOS | GST_MESSAGE_ERROR
+      | GST_MESSAGE_TAG);
+  gint64 remaining;
+  int idle_checks = 0;
+  while ((remaining = deadline - g_get_monotonic_time ()) > 0)
+    {
+      g_autoptr (GstMessage) message = gst_bus_timed_pop_filtered (
+          bus, MIN (remaining, BRISEL_IDLE_CHECK_INTERVAL) * GST_USECOND,
+          wanted);
+      if (message == NULL)
+        {
+          /* The decoder bin can swallow the error of an element it is
+           * still setting up, after which nothing ever moves: a pipeline
+           * whose threads all stay paused will not pre-roll. */
+          idle_checks = pipeline_idle (pipeline) ? idle_checks + 1 : 0;
+          if (idle_checks >= BRISEL_IDLE_CHECKS)
+            return FALSE;
+          continue;
+        }
+      switch (GST_MESSAGE_TYPE (message))
+        {
+        case GST_MESSAGE_TAG:
+          collect_tag_message (message, collected, state);
+          break;
+        case GST_MESSAGE_ERROR:
+          return FALSE;
+        case GST_MESSAGE_ASYNC_DONE:
+          /* Only the pipeline's own message ends its pre-roll. */
+          if (GST_MESSAGE_SRC (message) == GST_OBJECT (pipeline))
+            return TRUE;
+          break;
+        default:
+          /* A stream that ends completes pre-roll on the way. */
+          return gst_element_get_state (pipeline, NULL, NULL, 0)
+                 == GST_STATE_CHANGE_SUCCESS;
+        }
+    }
+  return FALSE;
+}
+
 /* Collects tags, "Length" and "Bitrate" of filename onto state->list.
  * Nothing is added when the file cannot be pre-rolled. */
 static void
@@ -361,23 +456,22 @@ extract_stream_info (const gchar *filename, StreamState *state)
                     + BRISEL_PREROLL_TIMEOUT / GST_USECOND;
   GstStateChangeReturn ret = gst_element_set_state (pipeline,
                                                     GST_STATE_PAUSED);
-  if (ret == GST_STATE_CHANGE_ASYNC)
-    ret = gst_element_get_state (pipeline, NULL, NULL,
-                                 BRISEL_PREROLL_TIMEOUT);
+  GstTagList *collected = NULL;
+  gboolean prerolled
+      = wait_for_preroll (pipeline, ret, deadline, &collected, state);
+  /* A pipeline that failed on the way still gives the tags its demuxer
+   * read before the damage: only the length needs the pre-roll. */
   if (ret != GST_STATE_CHANGE_FAILURE && ret != GST_STATE_CHANGE_NO_PREROLL)
     {
-      GstTagList *collected = NULL;
       message_loop (pipeline, &collected, state);
       gint64 seconds;
       gboolean have_length
-          = query_length (pipeline, decodebin, &seconds)
-            || (wait_for_duration (pipeline, deadline, &collected, state)
-                && query_length (pipeline, decodebin, &seconds));
+          = prerolled
+            && (query_length (pipeline, decodebin, &seconds)
+                || (wait_for_duration (pipeline, deadline, &collected, state)
+                    && query_length (pipeline, decodebin, &seconds)));
       if (collected != NULL)
-        {
-          gst_tag_list_foreach (collected, print_tag, state);
-          gst_tag_list_unref (collected);
-        }
+        gst_tag_list_foreach (collected, print_tag, state);
       if (have_length)
         *list = meta_list_append_int (
             "Length", static_cast<gint32> (CLAMP (seconds, 0, G_MAXINT32)),
@@ -397,6 +491,8 @@ extract_stream_info (const gchar *filename, StreamState *state)
             *list);
     }
 
+  if (collected != NULL)
+    gst_tag_list_unref (collected);
   gst_element_set_state (pipeline, GST_STATE_NULL);
   gst_object_unref (pipeline);
 }
