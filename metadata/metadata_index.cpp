@@ -4,6 +4,7 @@
 #include "metadata_conf.h"
 #include "metadata_plugin-private.h"
 #include "metadata_search-private.h"
+#include "metadata_storage-private.h"
 #include "metadata_storage.h"
 #include "tessel-private.h"
 
@@ -11,8 +12,13 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <utility>
+#include <vector>
+
 /* The progress callback runs after every this many batch entries. */
 #define META_PROGRESS_INTERVAL 25
+/* Extracted files are stored this many at a time, in one transaction. */
+#define META_STORE_GROUP 25
 
 extern "C" int
 meta_init (void)
@@ -56,6 +62,54 @@ compare_by_extension (const void *a, const void *b)
   return g_ascii_strcasecmp (ext_a, ext_b);
 }
 
+namespace
+{
+
+/* Extracted lists waiting to be stored.  A commit costs more than storing a
+ * row, so rows go in groups; extraction happens before the group's write
+ * lock is taken, so that other writers wait only while rows are written. */
+class PendingRows
+{
+public:
+  PendingRows () = default;
+  PendingRows (const PendingRows &) = delete;
+  PendingRows &operator= (const PendingRows &) = delete;
+  ~PendingRows () { store (); }
+
+  /* Takes list, of the file name, which must outlive the next store (). */
+  void
+  add (const gchar *name, MetaItem *list)
+  {
+    rows.emplace_back (name, list);
+    if (rows.size () >= META_STORE_GROUP)
+      store ();
+  }
+
+  /* Stores every waiting list as a present row and releases it. */
+  void
+  store ()
+  {
+    if (rows.empty ())
+      return;
+    int begun = storage_write_begin ();
+    for (auto &row : rows)
+      storage_store (row.second, row.first, 1);
+    /* A failed commit, or an error that rolled the group back part-way,
+     * loses rows already stored: each is stored again on its own. */
+    if (begun == 1 && !storage_write_end (begun, TRUE))
+      for (auto &row : rows)
+        storage_store (row.second, row.first, 1);
+    for (auto &row : rows)
+      meta_free_list (&row.second);
+    rows.clear ();
+  }
+
+private:
+  std::vector<std::pair<const gchar *, MetaItem *>> rows;
+};
+
+} // namespace
+
 /* Sorts the first count names of files in place by extension, then hands
  * every name up to the NULL entry to the plug-in configured for its
  * extension and stores the list it returns, with the file's size and
@@ -78,6 +132,7 @@ meta_add_files_with_check (gchar **files, gint count,
   qsort (files, sortable, sizeof (gchar *), compare_by_extension);
 
   MetaPluginCache plugin;
+  PendingRows pending;
   gint position = 0;
   for (gchar **entry = files; *entry != NULL; entry++)
     {
@@ -92,15 +147,16 @@ meta_add_files_with_check (gchar **files, gint count,
       MetaExtractFunc extract = plugin.lookup ("get_metadata");
       MetaItem *list = extract != NULL ? extract (name) : NULL;
       if (list != NULL)
-        {
-          list = meta_add_file_attrib (name, list);
-          storage_store (list, name, 1);
-          meta_free_list (&list);
-        }
+        pending.add (name, meta_add_file_attrib (name, list));
 
       if (progress != NULL && position % META_PROGRESS_INTERVAL == 0)
-        progress (files, count, user_data);
+        {
+          /* What progress reports is in the table. */
+          pending.store ();
+          progress (files, count, user_data);
+        }
     }
+  pending.store ();
   return 1;
 }
 
