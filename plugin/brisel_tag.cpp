@@ -252,6 +252,24 @@ codec_name (TagLib::File *file, TagLib::AudioProperties *props)
   return std::string ();
 }
 
+/* The tags of a file that no reader knows but that starts with an ID3v2
+ * tag, as ADTS AAC streams carry theirs; the stream behind the tag is
+ * left to the decoder.  FALSE when the file does not start so.  May
+ * throw. */
+bool
+read_leading_id3v2 (const char *filename, HeaderInfo *info)
+{
+  TagLib::MPEG::File file (filename, false);
+  if (!file.isValid ())
+    return false;
+  file.seek (0);
+  if (file.readBlock (3) != "ID3" || !file.hasID3v2Tag ())
+    return false;
+  for (TagLib::Tag *tag : file_tags (&file))
+    read_tag (tag, info);
+  return true;
+}
+
 /* Reads filename's headers into info.  FALSE when the tag library cannot
  * open the file: no reader knows it, or its header is not one.  May
  * throw. */
@@ -264,7 +282,9 @@ read_headers (const char *filename, HeaderInfo *info)
     return false;
   TagLib::FileRef ref (filename, true, TagLib::AudioProperties::Average);
   TagLib::File *file = ref.file ();
-  if (ref.isNull () || file == nullptr || !file->isValid ())
+  if (ref.isNull () || file == nullptr)
+    return read_leading_id3v2 (filename, info);
+  if (!file->isValid ())
     return false;
 
   for (TagLib::Tag *tag : file_tags (file))

@@ -9,6 +9,7 @@
 #include <glib/gstdio.h>
 
 #include "tessel-media.h"
+#include "tessel-tag-write.h"
 #include "tessel-test.h"
 
 static gchar *media_dir;
@@ -25,8 +26,9 @@ static MetaExtractFunc gst_extract;
 #define TAGGED "Song", "Singer", "Record", "Rock", 4, "2011"
 
 /* The audio formats the installed configuration gives libbrisel_tag,
- * beyond those of tessel_media[].  Muxers that drop stream tags (MP4's,
- * ADTS's, AIFF's) make untagged samples. */
+ * beyond those of tessel_media[].  The MP4 and AIFF muxers drop stream
+ * tags: a sample expecting tags its pipeline does not inject has them
+ * written into the made file (MP4 atoms, AIFF's ID3v2 chunk). */
 static const TesselMedia extra_media[] = {
   { "tagged.mp2", "twolamemp2enc id3v2mux",
     TONE TAGS "twolamemp2enc ! id3v2mux ! filesink location=%s", NULL,
@@ -47,21 +49,25 @@ static const TesselMedia extra_media[] = {
   { "plain.wv", "wavpackenc",
     TONE "wavpackenc ! filesink location=%s", NULL, "plain.wv", NULL, NULL,
     NULL, 0, NULL, NULL, 3, TRUE, FALSE },
-  { "plain.m4a", "avenc_aac mp4mux",
-    TONE "avenc_aac ! mp4mux ! filesink location=%s", NULL, "plain.m4a",
-    NULL, NULL, NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  { "tagged.m4a", "avenc_aac mp4mux",
+    TONE "avenc_aac ! mp4mux ! filesink location=%s", NULL, TAGGED, NULL, 3,
+    TRUE, FALSE },
   { "lossless.m4b", "avenc_alac mp4mux",
-    TONE "avenc_alac ! mp4mux ! filesink location=%s", NULL, "lossless.m4b",
-    NULL, NULL, NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+    TONE "avenc_alac ! mp4mux ! filesink location=%s", NULL, TAGGED, NULL,
+    3, TRUE, FALSE },
+  /* ADTS carries its tags as an ID3v2 tag in front. */
+  { "tagged.aac", "avenc_aac aacparse id3v2mux",
+    TONE TAGS "avenc_aac ! aacparse ! audio/mpeg,stream-format=adts ! "
+    "id3v2mux ! filesink location=%s", NULL, TAGGED, NULL, 3, TRUE, FALSE },
   { "plain.aac", "avenc_aac avmux_adts",
     TONE "avenc_aac ! avmux_adts ! filesink location=%s", NULL, "plain.aac",
     NULL, NULL, NULL, 0, NULL, NULL, 3, TRUE, FALSE },
-  { "plain.aiff", "avmux_aiff",
-    TONE "avmux_aiff ! filesink location=%s", NULL, "plain.aiff", NULL, NULL,
-    NULL, 0, NULL, NULL, 3, TRUE, FALSE },
-  { "plain.aif", "avmux_aiff",
-    TONE "avmux_aiff ! filesink location=%s", NULL, "plain.aif", NULL, NULL,
-    NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  { "tagged.aiff", "avmux_aiff",
+    TONE "avmux_aiff ! filesink location=%s", NULL, TAGGED, NULL, 3, TRUE,
+    FALSE },
+  { "tagged.aif", "avmux_aiff",
+    TONE "avmux_aiff ! filesink location=%s", NULL, TAGGED, NULL, 3, TRUE,
+    FALSE },
   { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL, NULL, 0, FALSE,
     FALSE },
 };
@@ -76,6 +82,17 @@ static const struct
   { "asf", "no ASF muxer works in the GStreamer set the tests install" },
   { "ape", "no Monkey's Audio encoder is packaged" },
   { "mpc", "no Musepack encoder is packaged" },
+};
+
+/* Samples whose tags GStreamer does not read, and why: their tags are
+ * asserted through libbrisel_tag alone. */
+static const struct
+{
+  const gchar *name;
+  const gchar *reason;
+} gst_untagged[] = {
+  { "tagged.aac", "GStreamer's type finding takes a .aac file for ADTS by "
+                  "its name and skips the ID3v2 tag in front unread" },
 };
 
 static MetaItem *
@@ -143,8 +160,14 @@ test_agree (gconstpointer data)
   g_assert_cmpstr (tag->value, ==, path);
   const gchar *ext = strrchr (m->name, '.');
   assert_tags (tag, m, TRUE);
-  /* GStreamer gives an untagged MP4 file the year it was written. */
-  assert_tags (gst, m, !g_str_has_prefix (ext, ".m4"));
+  const gchar *untagged = NULL;
+  for (guint i = 0; i < G_N_ELEMENTS (gst_untagged); i++)
+    if (g_str_equal (gst_untagged[i].name, m->name))
+      untagged = gst_untagged[i].reason;
+  if (untagged != NULL)
+    g_test_message ("tags not compared: %s", untagged);
+  else
+    assert_tags (gst, m, TRUE);
   g_assert_cmpstr (text_of (tag, "MIME"), ==, text_of (gst, "MIME"));
 
   gint32 tag_length = int_of (tag, "Length");
@@ -496,6 +519,13 @@ main (int argc, char **argv)
   g_assert_no_error (error);
   tessel_media_make (media_dir);
   tessel_media_make_table (extra_media, media_dir);
+  for (const TesselMedia *m = extra_media; m->name != NULL; m++)
+    {
+      g_autofree gchar *path = media_path (m->name);
+      if (m->artist != NULL && strstr (m->pipeline, "taginject") == NULL
+          && g_file_test (path, G_FILE_TEST_EXISTS))
+        g_assert_true (tessel_tag_write (path, m));
+    }
 
   const TesselMedia *tables[] = { tessel_media, extra_media };
   for (guint t = 0; t < G_N_ELEMENTS (tables); t++)
