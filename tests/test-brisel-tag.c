@@ -31,7 +31,8 @@ static MetaExtractFunc gst_extract;
 /* The audio formats the installed configuration gives libbrisel_tag,
  * beyond those of tessel_media[].  The MP4 and AIFF muxers drop stream
  * tags: a sample expecting tags its pipeline does not inject has them
- * written into the made file (MP4 atoms, AIFF's ID3v2 chunk). */
+ * written into the made file (MP4 atoms, AIFF's ID3v2 chunk, WavPack's
+ * APE tag). */
 static const TesselMedia extra_media[] = {
   { "tagged.mp2", "twolamemp2enc id3v2mux",
     TONE TAGS "twolamemp2enc ! id3v2mux ! filesink location=%s", NULL,
@@ -48,10 +49,11 @@ static const TesselMedia extra_media[] = {
   { "tagged.wav", "wavenc",
     TONE TAGS "wavenc ! filesink location=%s", NULL, "Song", "Singer",
     "Record", "Rock", 0, "2011", NULL, 3, TRUE, FALSE },
-  /* The APE tag muxer warns of a fault of its own, which is fatal here. */
-  { "plain.wv", "wavpackenc",
-    TONE "wavpackenc ! filesink location=%s", NULL, "plain.wv", NULL, NULL,
-    NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  /* The APE tag muxer warns of a fault of its own, which is fatal here:
+   * the APE tag is written afterwards. */
+  { "tagged.wv", "wavpackenc",
+    TONE "wavpackenc ! filesink location=%s", NULL, TAGGED, NULL, 3, TRUE,
+    FALSE },
   { "tagged.m4a", "avenc_aac mp4mux",
     TONE "avenc_aac ! mp4mux ! filesink location=%s", NULL, TAGGED, NULL, 3,
     TRUE, FALSE },
