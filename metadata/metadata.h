@@ -248,7 +248,9 @@ TESSEL_API void meta_set_error (GError **error, gint code,
  *
  * Extracts and stores every file of the batch through the plug-in its
  * extension is configured for.  Files that cannot be read or stored are
- * skipped without a report.
+ * skipped without a report.  Rows are written in groups of 25, each in
+ * one transaction; those of the entries before a @progress call are in
+ * the table when it runs.
  *
  * Returns: 0 for an empty batch, else 1
  */

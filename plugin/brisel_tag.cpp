@@ -30,6 +30,9 @@
 #include <mp4file.h>
 #include <mpcfile.h>
 #include <mpegfile.h>
+#include <mpegheader.h>
+#include <mpegproperties.h>
+#include <xingheader.h>
 #include <oggflacfile.h>
 #include <opusfile.h>
 #include <speexfile.h>
@@ -252,6 +255,40 @@ codec_name (TagLib::File *file, TagLib::AudioProperties *props)
   return std::string ();
 }
 
+/* Frames sampled across an MPEG stream to tell a constant bitrate. */
+#define BRISEL_MPEG_SAMPLES 7
+
+/* TRUE when an MPEG stream without a Xing or VBRI header changes its
+ * bitrate.  Without such a header the length is the stream's size over
+ * the first frame's bitrate, which is only right at a constant bitrate: a
+ * variable-bitrate stream whose first frame is dense comes out a fraction
+ * of its true length.  A few frames across the stream tell. */
+bool
+mpeg_bitrate_varies (TagLib::MPEG::File *file,
+                     TagLib::MPEG::Properties *props)
+{
+  if (props->xingHeader () != nullptr)
+    return false;
+  const long first = file->firstFrameOffset ();
+  const long last = file->lastFrameOffset ();
+  if (first < 0 || last <= first)
+    return false;
+  const TagLib::MPEG::Header head (file, first, true);
+  if (!head.isValid ())
+    return false;
+  for (int k = 1; k <= BRISEL_MPEG_SAMPLES; k++)
+    {
+      long offset = file->nextFrameOffset (
+          first + (last - first) / (BRISEL_MPEG_SAMPLES + 1) * k);
+      if (offset < 0 || offset > last)
+        continue;
+      const TagLib::MPEG::Header frame (file, offset, true);
+      if (frame.isValid () && frame.bitrate () != head.bitrate ())
+        return true;
+    }
+  return false;
+}
+
 /* Reads filename's headers into info.  FALSE when the tag library cannot
  * open the file: no reader knows it, or its header is not one.  May
  * throw. */
@@ -280,6 +317,15 @@ read_headers (const char *filename, HeaderInfo *info)
   info->bitrate = props->bitrate () > 0 && props->bitrate () < G_MAXINT32 / 1000
                       ? props->bitrate () * 1000
                       : 0;
+  /* The decoder measures such a stream's length and bitrate instead. */
+  auto mpeg_file = dynamic_cast<TagLib::MPEG::File *> (file);
+  auto mpeg_props = dynamic_cast<TagLib::MPEG::Properties *> (props);
+  if (mpeg_file != nullptr && mpeg_props != nullptr
+      && mpeg_bitrate_varies (mpeg_file, mpeg_props))
+    {
+      info->length = -1;
+      info->bitrate = 0;
+    }
   info->channels = MAX (props->channels (), 0);
   info->frequency = MAX (props->sampleRate (), 0);
   info->codec = codec_name (file, props);

@@ -62,6 +62,13 @@ static const TesselMedia extra_media[] = {
   { "plain.aif", "avmux_aiff",
     TONE "avmux_aiff ! filesink location=%s", NULL, "plain.aif", NULL, NULL,
     NULL, 0, NULL, NULL, 3, TRUE, FALSE },
+  /* Variable bitrate and no Xing header: the header's length would be the
+   * stream's size over its first frame's bitrate. */
+  { "variable.mp3", "lamemp3enc",
+    "audiotestsrc wave=pink-noise num-buffers=30 samplesperbuffer=4410 ! "
+    "audio/x-raw,rate=44100,channels=1 ! audioconvert ! "
+    "lamemp3enc target=quality quality=2 ! filesink location=%s", NULL,
+    "variable.mp3", NULL, NULL, NULL, 0, NULL, NULL, 3, TRUE, FALSE },
   { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL, NULL, 0, FALSE,
     FALSE },
 };

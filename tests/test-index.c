@@ -192,9 +192,11 @@ typedef struct
   gint count;
   gint user_data;
   gboolean same_arguments;
+  gint rows_seen[2]; /* the table's rows at the first two calls */
 } ProgressLog;
 
 static ProgressLog progress_log;
+static TesselFixture *progress_fixture;
 
 static void
 record_progress (gchar **files, gint count, gint user_data)
@@ -209,6 +211,10 @@ record_progress (gchar **files, gint count, gint user_data)
   else if (files != progress_log.files || count != progress_log.count
            || user_data != progress_log.user_data)
     progress_log.same_arguments = FALSE;
+  /* Read through a connection of its own: rows still in an open write
+   * transaction would not count. */
+  if (progress_fixture != NULL && progress_log.calls < 2)
+    progress_log.rows_seen[progress_log.calls] = row_count (progress_fixture);
   progress_log.calls++;
 }
 
@@ -231,9 +237,14 @@ test_progress_every_25 (TesselFixture *fx, gconstpointer data)
 
   memset (&progress_log, 0, sizeof progress_log);
   g_auto (GStrv) fifty = make_batch (50, "aaa");
+  progress_fixture = fx;
   g_assert_cmpint (meta_add_files_with_check (fifty, 50, record_progress, 7),
                    ==, 1);
+  progress_fixture = NULL;
   g_assert_cmpint (progress_log.calls, ==, 2);
+  /* Rows are stored in groups, but what progress reports is stored. */
+  g_assert_cmpint (progress_log.rows_seen[0], ==, 25);
+  g_assert_cmpint (progress_log.rows_seen[1], ==, 50);
   g_assert_true (progress_log.same_arguments);
   g_assert_true (progress_log.files == fifty);
   g_assert_cmpint (progress_log.count, ==, 50);
@@ -249,8 +260,15 @@ test_progress_every_25 (TesselFixture *fx, gconstpointer data)
   /* The 25th entry reached extraction, even if it gave no list. */
   memset (&progress_log, 0, sizeof progress_log);
   g_auto (GStrv) empty_list = make_batch (25, "nul");
+  for (gint i = 0; i < 25; i++)
+    empty_list[i][1] = 'n'; /* "/n/000.aaa": names of new rows */
+  progress_fixture = fx;
   meta_add_files_with_check (empty_list, 25, record_progress, 0);
+  progress_fixture = NULL;
   g_assert_cmpint (progress_log.calls, ==, 1);
+  /* The 24 rows before it, in a group not full yet, are stored already,
+   * beside the 50 above. */
+  g_assert_cmpint (progress_log.rows_seen[0], ==, 74);
 
   /* No call for a short batch, and no final call. */
   memset (&progress_log, 0, sizeof progress_log);
