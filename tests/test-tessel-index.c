@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
+#include <utime.h>
 
 #include <glib/gstdio.h>
 #include <json-glib/json-glib.h>
@@ -186,6 +187,139 @@ test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
   run_clear (&changed);
 }
 
+/* Re-indexing judges every file from the rows read for the folder: one
+ * case per change made between two runs over three files, in a folder of
+ * a plain name and in one named like a memory card. */
+typedef struct
+{
+  const gchar *name;
+  const gchar *folder;
+  const gchar *sql;   /* run on the row of b.mp3, "%s" its name; or NULL */
+  gint64 touch;       /* seconds added to b.mp3's modification time */
+  guint indexed, unchanged;
+} RejudgeCase;
+
+static const RejudgeCase rejudge_cases[] = {
+  { "unchanged", "lib", NULL, 0, 0, 3 },
+  { "time-changed", "lib", NULL, 100, 1, 2 },
+  { "size-differs", "lib",
+    "UPDATE Metadata SET Filesize = Filesize + 1 WHERE Filename = '%s'", 0,
+    1, 2 },
+  /* Only the low 32 bits of both columns count. */
+  { "wide-values", "lib",
+    "UPDATE Metadata SET Filesize = Filesize + 4294967296, "
+    "LastModification = LastModification + 4294967296 WHERE Filename = '%s'",
+    0, 0, 3 },
+  /* A size that is no integer is no size. */
+  { "real-size", "lib",
+    "UPDATE Metadata SET Filesize = Filesize + 0.5 WHERE Filename = '%s'", 0,
+    1, 2 },
+  { "back-after-absent", "lib",
+    "UPDATE Metadata SET Present = 0 WHERE Filename = '%s'", 0, 0, 3 },
+  { "card-unchanged", "mmc1", NULL, 0, 0, 3 },
+  { "card-back-after-absent", "mmc2",
+    "UPDATE Metadata SET Present = 0 WHERE Filename = '%s'", 0, 0, 3 },
+};
+
+static void
+use_fake_plugin (TesselFixture *fx)
+{
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", "mp3 libfakeok\n"));
+}
+
+/* The Present value of the row of name, as text ("" for none). */
+static gchar *
+present_of (TesselFixture *fx, const gchar *name)
+{
+  g_autofree gchar *sql = g_strdup_printf (
+      "SELECT Present FROM Metadata WHERE Filename = '%s'", name);
+  gchar *present = tessel_test_sql_text (fx->db, sql);
+  return present != NULL ? present : g_strdup ("");
+}
+
+static void
+test_rejudge (TesselFixture *fx, gconstpointer data)
+{
+  const RejudgeCase *c = data;
+  use_fake_plugin (fx);
+  g_autofree gchar *folder = g_build_filename (fx->dir, c->folder, NULL);
+  g_assert_cmpint (g_mkdir (folder, 0700), ==, 0);
+  g_autofree gchar *b = g_build_filename (folder, "b.mp3", NULL);
+  for (const gchar *const *n = (const gchar *const[]){ "a", "b", "c", NULL };
+       *n != NULL; n++)
+    {
+      g_autofree gchar *name = g_strdup_printf ("%s/%s.mp3", folder, *n);
+      g_assert_true (g_file_set_contents (name, *n, -1, NULL));
+    }
+  Run first = tessel (fx, "index", folder, NULL);
+  g_assert_cmpint (first.status, ==, 0);
+  g_assert_cmpuint (summary_of (&first).indexed, ==, 3);
+  run_clear (&first);
+
+  if (c->sql != NULL)
+    {
+      g_autofree gchar *sql = g_strdup_printf (c->sql, b);
+      tessel_test_sql (fx->db, sql);
+    }
+  if (c->touch != 0)
+    {
+      GStatBuf st;
+      g_assert_cmpint (g_stat (b, &st), ==, 0);
+      struct utimbuf times = { st.st_atime, st.st_mtime + c->touch };
+      g_assert_cmpint (g_utime (b, &times), ==, 0);
+    }
+
+  Run again = tessel (fx, "index", folder, NULL);
+  g_assert_cmpint (again.status, ==, 0);
+  Summary s = summary_of (&again);
+  g_assert_cmpuint (s.seen, ==, 3);
+  g_assert_cmpuint (s.indexed, ==, c->indexed);
+  g_assert_cmpuint (s.unchanged, ==, c->unchanged);
+  g_assert_cmpuint (s.skipped, ==, 0);
+  g_assert_cmpuint (s.absent, ==, 0);
+  run_clear (&again);
+  g_autofree gchar *present = present_of (fx, b);
+  g_assert_cmpstr (present, ==, "1");
+  g_autofree gchar *rows
+      = tessel_test_sql_text (fx->db, "SELECT count(*) FROM Metadata");
+  g_assert_cmpstr (rows, ==, "3");
+}
+
+/* A file on one card whose row still carries the other card's name (the
+ * card was mounted under the other name before) takes that row over. */
+static void
+test_card_swapped_row (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  use_fake_plugin (fx);
+  g_autofree gchar *card = g_build_filename (fx->dir, "mmc2", NULL);
+  g_autofree gchar *song = g_build_filename (card, "song.mp3", NULL);
+  g_autofree gchar *old = g_build_filename (fx->dir, "mmc1", "song.mp3",
+                                            NULL);
+  g_assert_cmpint (g_mkdir (card, 0700), ==, 0);
+  g_assert_true (g_file_set_contents (song, "song", -1, NULL));
+  /* The library makes the table on its first open. */
+  Run empty = tessel (fx, "index", fx->dir, NULL);
+  run_clear (&empty);
+  g_autofree gchar *seed = g_strdup_printf (
+      "DELETE FROM Metadata; INSERT INTO Metadata (Filename, Title, Present, "
+      "Filesize, LastModification) VALUES ('%s', 'kept', 1, 4, 0)",
+      old);
+  tessel_test_sql (fx->db, seed);
+
+  Run moved = tessel (fx, "index", card, NULL);
+  g_assert_cmpint (moved.status, ==, 0);
+  Summary s = summary_of (&moved);
+  g_assert_cmpuint (s.indexed, ==, 1);
+  g_assert_cmpuint (s.skipped, ==, 0);
+  run_clear (&moved);
+  g_autofree gchar *rows
+      = tessel_test_sql_text (fx->db, "SELECT count(*) FROM Metadata");
+  g_assert_cmpstr (rows, ==, "1");
+  g_autofree gchar *present = present_of (fx, song);
+  g_assert_cmpstr (present, ==, "1");
+}
+
 static void
 test_ls_table (TesselFixture *fx, gconstpointer data)
 {
@@ -333,8 +467,17 @@ main (int argc, char **argv)
   g_test_init (&argc, &argv, NULL);
 #define ADD TESSEL_TEST_ADD
   ADD ("/tessel/index/rerun-and-removal", test_index_rerun_and_removal);
+  ADD ("/tessel/index/card-swapped-row", test_card_swapped_row);
   ADD ("/tessel/ls/aligned-table", test_ls_table);
   ADD ("/tessel/errors", test_errors);
 #undef ADD
+  for (gsize i = 0; i < G_N_ELEMENTS (rejudge_cases); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf ("/tessel/index/rejudge/%s",
+                                                rejudge_cases[i].name);
+      g_test_add (path, TesselFixture, &rejudge_cases[i],
+                  tessel_fixture_setup, test_rejudge,
+                  tessel_fixture_teardown);
+    }
   return g_test_run ();
 }

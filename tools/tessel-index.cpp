@@ -136,7 +136,7 @@ tessel_cmd_index (int argc, char **argv)
       tessel_scan_walk (canonical, &w, TRUE);
     }
 
-  std::vector<std::string> to_index = tessel_scan_judge_all (&w);
+  std::vector<std::string> to_index = tessel_scan_judge_all (roots, &w);
 
   Progress progress;
   progress.terminal = isatty (STDERR_FILENO);
@@ -154,21 +154,7 @@ tessel_cmd_index (int argc, char **argv)
   progress.finish ();
   current_progress = nullptr;
 
-  for (const std::string &name : to_index)
-    {
-      if (tessel_scan_row_is_current (name))
-        w.counts.indexed++;
-      else
-        w.counts.skipped++;
-    }
-  /* The library reports nothing per file.  Even an undecodable file gets
-   * a row, so files without one point at the plug-in or the database. */
-  guint not_stored = to_index.size () - w.counts.indexed;
-  if (not_stored > 0)
-    tessel_error ("%u of %zu files could not be stored (is the plug-in the "
-                  "configuration names on the loader's path, and the "
-                  "database writable?)",
-                  not_stored, to_index.size ());
+  tessel_scan_count_stored (to_index, roots, &w.counts);
   if (!to_index.empty () && w.counts.indexed == 0)
     w.failed = TRUE;
   /* Nothing was even tried: most likely the wrong configuration. */

@@ -81,11 +81,133 @@ tessel_scan_walk (const std::string &path, TesselScan *scan, gboolean top)
     scan->counts.unmapped++;
 }
 
+/* text as an SQL string literal. */
+static std::string
+sql_literal (const std::string &text)
+{
+  std::string literal = "'";
+  for (char c : text)
+    literal += c == '\'' ? std::string ("''") : std::string (1, c);
+  return literal + "'";
+}
+
+/* The query of the rows at or below root.  Only those rows are read: a
+ * range of the name index ("/" is followed by "0" in byte order), so that
+ * the cost follows the folders looked at, not the size of the library. */
+static std::string
+rows_below_query (const std::string &root)
+{
+  std::string below = root == "/" ? "/" : root + "/";
+  std::string after = below.substr (0, below.size () - 1) + "0";
+  return "SELECT Filename, Filesize, LastModification, Present FROM "
+         "Metadata WHERE Filename = "
+         + sql_literal (root) + " OR (Filename >= " + sql_literal (below)
+         + " AND Filename < " + sql_literal (after) + ")";
+}
+
+/* The low 32 bits of an integer column, as the library reads it. */
+static gint32
+low_bits (const gint *types, const gchar *const *values, gint column)
+{
+  if (types[column] != META_TYPE_INTEGER || values[column] == NULL)
+    return 0;
+  gint64 number = g_ascii_strtoll (values[column], NULL, 10);
+  return static_cast<gint32> (static_cast<guint32> (number));
+}
+
+void
+TesselScanRows::add_row (gint columns, const gchar *const *names,
+                         const gint *types, const gchar *const *values,
+                         gpointer user_data) noexcept
+{
+  (void) names;
+  if (types == NULL || columns != 4 || types[0] != META_TYPE_TEXT
+      || values[0] == NULL)
+    return;
+  Row row;
+  row.size = low_bits (types, values, 1);
+  row.lastmodified = low_bits (types, values, 2);
+  /* Present counts as set when its whole integer is not 0. */
+  row.present = types[3] == META_TYPE_INTEGER && values[3] != NULL
+                && g_ascii_strtoll (values[3], NULL, 10) != 0;
+  /* A lookup by name finds the first of equal names. */
+  static_cast<TesselScanRows *> (user_data)->rows.emplace (values[0], row);
+}
+
+void
+TesselScanRows::read (const std::vector<std::string> &roots)
+{
+  for (const std::string &root : roots)
+    if (meta_search_columns (rows_below_query (root).c_str (), add_row,
+                             this, NULL))
+      covered.push_back (root);
+}
+
 gboolean
-tessel_scan_judge (const std::string &name, TesselScan *scan)
+TesselScanRows::covers (const std::string &name) const
+{
+  for (const std::string &root : covered)
+    if (tessel_scan_is_below (name, root))
+      return TRUE;
+  return FALSE;
+}
+
+/* TRUE when a whole component of name is "mmc1" or "mmc2": the library
+ * knows a memory card's files under both cards' names, so whether such a
+ * file has a row is left to the library to say. */
+static gboolean
+names_a_card (const std::string &name)
+{
+  for (gsize p = name.find ("/mmc"); p != std::string::npos;
+       p = name.find ("/mmc", p + 1))
+    if (p + 4 < name.size () && (name[p + 4] == '1' || name[p + 4] == '2')
+        && (p + 5 == name.size () || name[p + 5] == '/'))
+      return TRUE;
+  return FALSE;
+}
+
+int
+TesselScanRows::is_modified_or_new (const std::string &name,
+                                    gchar *modified, gchar *present) const
+{
+  auto found = rows.find (name);
+  if (found == rows.end ())
+    {
+      if (!covers (name) || names_a_card (name))
+        return meta_is_modified_or_new (name.c_str (), modified, present);
+      *present = 0;
+      *modified = 1;
+      return 1;
+    }
+  *present = found->second.present;
+  struct stat st;
+  if (stat (name.c_str (), &st) != 0 || !S_ISREG (st.st_mode)
+      || st.st_size == 0)
+    return 0;
+  /* The row holds the time as 32 bits. */
+  *modified = (static_cast<gint32> (st.st_mtime) != found->second.lastmodified
+               || st.st_size != static_cast<off_t> (found->second.size))
+                  ? 1
+                  : 0;
+  return 1;
+}
+
+std::vector<std::string>
+TesselScanRows::names () const
+{
+  std::vector<std::string> all;
+  all.reserve (rows.size ());
+  for (const auto &row : rows)
+    all.push_back (row.first);
+  return all;
+}
+
+gboolean
+tessel_scan_judge (const std::string &name, const TesselScanRows &rows,
+                   TesselScan *scan)
 {
   gchar modified = 1, present = 0;
-  if (!meta_is_modified_or_new (name.c_str (), &modified, &present))
+  if (!rows.is_modified_or_new (name, &modified, &present))
     {
       scan->counts.skipped++; /* empty, or not a regular file any more */
       return FALSE;
@@ -100,11 +222,15 @@ tessel_scan_judge (const std::string &name, TesselScan *scan)
 }
 
 std::vector<std::string>
-tessel_scan_judge_all (TesselScan *scan)
+tessel_scan_judge_all (const std::vector<std::string> &roots,
+                       TesselScan *scan)
 {
+  TesselScanRows rows;
+  if (!scan->candidates.empty ())
+    rows.read (roots);
   std::vector<std::string> to_index;
   for (const std::string &name : scan->candidates)
-    if (tessel_scan_judge (name, scan))
+    if (tessel_scan_judge (name, rows, scan))
       to_index.push_back (name);
   return to_index;
 }
@@ -122,58 +248,52 @@ tessel_scan_hand_over (const std::vector<std::string> &names, gsize first,
 }
 
 gboolean
-tessel_scan_row_is_current (const std::string &name)
+tessel_scan_row_is_current (const std::string &name,
+                            const TesselScanRows &rows)
 {
   gchar modified = 1, present = 0;
-  return meta_is_modified_or_new (name.c_str (), &modified, &present)
-         && !modified && present;
+  return rows.is_modified_or_new (name, &modified, &present) && !modified
+         && present;
 }
 
-/* text as an SQL string literal. */
-static std::string
-sql_literal (const std::string &text)
+guint
+tessel_scan_count_stored (const std::vector<std::string> &names,
+                          const std::vector<std::string> &roots,
+                          TesselScanCounts *counts)
 {
-  std::string literal = "'";
-  for (char c : text)
-    literal += c == '\'' ? std::string ("''") : std::string (1, c);
-  return literal + "'";
+  TesselScanRows rows;
+  if (!names.empty ())
+    rows.read (roots);
+  guint not_stored = 0;
+  for (const std::string &name : names)
+    if (tessel_scan_row_is_current (name, rows))
+      counts->indexed++;
+    else
+      not_stored++;
+  counts->skipped += not_stored;
+  /* The library reports nothing per file.  Even an undecodable file gets
+   * a row, so files without one point at the plug-in or the database. */
+  if (not_stored > 0)
+    tessel_error ("%u of %zu files could not be stored (is the plug-in the "
+                  "configuration names on the loader's path, and the "
+                  "database writable?)",
+                  not_stored, names.size ());
+  return not_stored;
 }
 
-static void
-collect_name (const gchar *filename, gchar **keys, gchar **values,
-              gpointer user_data, gint search_id) noexcept
-{
-  (void) keys, (void) values, (void) search_id;
-  if (filename != NULL)
-    static_cast<std::vector<std::string> *> (user_data)->emplace_back (
-        filename);
-}
-
-/* Only the rows below the roots are read: a range of the name index ("/"
- * is followed by "0" in byte order), so that the cost follows the folders
- * looked at, not the size of the library. */
 guint
 tessel_scan_mark_vanished (const std::vector<std::string> &roots)
 {
+  TesselScanRows rows;
+  rows.read (roots);
   guint marked = 0;
-  for (const std::string &root : roots)
+  for (const std::string &name : rows.names ())
     {
-      std::string below = root == "/" ? "/" : root + "/";
-      std::string after = below.substr (0, below.size () - 1) + "0";
-      std::string query = "SELECT Filename FROM Metadata WHERE Filename = "
-                          + sql_literal (root) + " OR (Filename >= "
-                          + sql_literal (below) + " AND Filename < "
-                          + sql_literal (after) + ")";
-      std::vector<std::string> names;
-      meta_search_sync (query.c_str (), collect_name, &names);
-      for (const std::string &name : names)
-        {
-          gint32 present = 0;
-          if (!g_file_test (name.c_str (), G_FILE_TEST_EXISTS)
-              && meta_read_integer (name.c_str (), "Present", &present)
-              && present && meta_file_absent (name.c_str ()))
-            marked++;
-        }
+      gint32 present = 0;
+      if (!g_file_test (name.c_str (), G_FILE_TEST_EXISTS)
+          && meta_read_integer (name.c_str (), "Present", &present)
+          && present && meta_file_absent (name.c_str ()))
+        marked++;
     }
   return marked;
 }

@@ -8,6 +8,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <glib.h>
@@ -47,21 +48,73 @@ gboolean tessel_scan_is_below (const std::string &name,
 void tessel_scan_walk (const std::string &path, TesselScan *scan,
                        gboolean top);
 
-/* Whether a candidate needs indexing.  A row that is current but marked
- * absent is marked present again (counted unchanged); an empty file, or
- * one that is not a regular file any more, is counted skipped. */
-gboolean tessel_scan_judge (const std::string &name, TesselScan *scan);
+/* The rows of the files at or below some roots, read with one query per
+ * root, answering for those files what meta_is_modified_or_new would: a
+ * re-index of a large unchanged folder then costs one query, not one
+ * lookup per file.  An empty one (nothing read) leaves every name to the
+ * library's own lookup. */
+class TesselScanRows
+{
+public:
+  /* Reads the rows at or below each root.  A root whose query fails is
+   * not covered: its files are looked up one by one. */
+  void read (const std::vector<std::string> &roots);
 
-/* Every candidate that tessel_scan_judge says needs indexing. */
-std::vector<std::string> tessel_scan_judge_all (TesselScan *scan);
+  /* meta_is_modified_or_new (name, modified, present) as of the read. */
+  int is_modified_or_new (const std::string &name, gchar *modified,
+                          gchar *present) const;
+
+  /* Every name read, each once, in no particular order. */
+  std::vector<std::string> names () const;
+
+private:
+  /* The columns as meta_is_modified_or_new takes them: the low 32 bits of
+   * an integer, 0 for a NULL or a value of another type. */
+  struct Row
+  {
+    gint32 size = 0;
+    gint32 lastmodified = 0;
+    gchar present = 0;
+  };
+
+  gboolean covers (const std::string &name) const;
+  static void add_row (gint columns, const gchar *const *names,
+                       const gint *types, const gchar *const *values,
+                       gpointer user_data) noexcept;
+
+  std::vector<std::string> covered;
+  std::unordered_map<std::string, Row> rows;
+};
+
+/* Whether a candidate needs indexing, judged from rows.  A row that is
+ * current but marked absent is marked present again (counted unchanged);
+ * an empty file, or one that is not a regular file any more, is counted
+ * skipped. */
+gboolean tessel_scan_judge (const std::string &name,
+                            const TesselScanRows &rows, TesselScan *scan);
+
+/* Every candidate that tessel_scan_judge says needs indexing, judged from
+ * the rows below roots (which hold every candidate) read once. */
+std::vector<std::string>
+tessel_scan_judge_all (const std::vector<std::string> &roots,
+                       TesselScan *scan);
 
 /* Hands names [first, first + n) to meta_add_files_with_check. */
 void tessel_scan_hand_over (const std::vector<std::string> &names,
                             gsize first, gsize n, MetaProgressFunc progress);
 
-/* TRUE when the row of name matches the file on disk and is present: the
- * file was stored. */
-gboolean tessel_scan_row_is_current (const std::string &name);
+/* TRUE when the row of name, in rows, matches the file on disk and is
+ * present: the file was stored. */
+gboolean tessel_scan_row_is_current (const std::string &name,
+                                     const TesselScanRows &rows);
+
+/* Counts each of names, handed over for indexing, as indexed when its row
+ * is current now and as skipped otherwise, reading the rows below roots
+ * (which hold every name) once; reports on stderr how many could not be
+ * stored.  That number. */
+guint tessel_scan_count_stored (const std::vector<std::string> &names,
+                                const std::vector<std::string> &roots,
+                                TesselScanCounts *counts);
 
 /* Marks absent the present rows of files below roots (or equal to one of
  * them) that no longer exist.  The number marked. */

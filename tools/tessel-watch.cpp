@@ -340,8 +340,11 @@ add_tree (Watcher *w, const std::string &path, TesselScan *scan,
   tessel_scan_walk (path, scan, top);
   for (std::size_t i = first_folder; i < scan->folders.size (); i++)
     watch_folder (w, scan->folders[i]);
+  TesselScanRows rows;
+  if (first_candidate < scan->candidates.size ())
+    rows.read ({ path });
   for (std::size_t i = first_candidate; i < scan->candidates.size (); i++)
-    if (tessel_scan_judge (scan->candidates[i], scan))
+    if (tessel_scan_judge (scan->candidates[i], rows, scan))
       enqueue (w, scan->candidates[i]);
 }
 
@@ -423,7 +426,8 @@ settle_path (Watcher *w, const std::string &path)
       || !meta_has_recognized_extension (path.c_str ()))
     return;
   TesselScan scan;
-  if (w->forced.erase (path) > 0 || tessel_scan_judge (path, &scan))
+  if (w->forced.erase (path) > 0
+      || tessel_scan_judge (path, TesselScanRows (), &scan))
     enqueue (w, path);
 }
 
@@ -494,7 +498,8 @@ run_batch (Watcher *w)
   tessel_scan_hand_over (names, 0, names.size (), NULL);
   for (gsize i = 0; i < names.size (); i++)
     {
-      if (tessel_scan_row_is_current (names[i]))
+      /* A batch is small: each row is looked up on its own. */
+      if (tessel_scan_row_is_current (names[i], TesselScanRows ()))
         w->indexed++;
       else
         w->not_stored++;
@@ -793,18 +798,7 @@ first_pass (Watcher *w)
       while (g_main_context_iteration (NULL, FALSE))
         ;
     }
-  for (const std::string &name : handed)
-    {
-      if (tessel_scan_row_is_current (name))
-        scan.counts.indexed++;
-      else
-        scan.counts.skipped++;
-    }
-  if (handed.size () > scan.counts.indexed)
-    tessel_error ("%zu of %zu files could not be stored (is the "
-                  "plug-in the configuration names on the loader's path, "
-                  "and the database writable?)",
-                  handed.size () - scan.counts.indexed, handed.size ());
+  tessel_scan_count_stored (handed, w->roots, &scan.counts);
   scan.counts.absent = tessel_scan_mark_vanished (w->roots);
   tessel_scan_print_summary (stderr, scan.counts,
                              (g_get_monotonic_time () - start) / 1e6);
