@@ -14,18 +14,11 @@ static int
 run_tool (TesselFixture *fx, const char *const *args, gchar **out,
           gchar **err)
 {
-  GPtrArray *argv = g_ptr_array_new ();
-  g_ptr_array_add (argv, (gpointer) tool);
-  for (const char *const *a = args; *a != NULL; a++)
-    g_ptr_array_add (argv, (gpointer) *a);
-  g_ptr_array_add (argv, (gpointer) "--database");
-  g_ptr_array_add (argv, fx->db);
-  g_ptr_array_add (argv, NULL);
-  gint status = tessel_test_spawn ((const gchar *const *) argv->pdata, out,
-                                   err);
-  g_ptr_array_free (argv, TRUE);
-  g_assert_cmpint (status, >=, 0);
-  return status;
+  const gchar *const tail[] = { "--database", fx->db, NULL };
+  TesselRun run = tessel_test_run (tool, args, tail);
+  *out = run.out;
+  *err = run.err;
+  return run.status;
 }
 
 static void

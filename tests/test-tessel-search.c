@@ -15,19 +15,17 @@ static int
 run_search (TesselFixture *fx, const char *const *args, gchar **out,
             gchar **err)
 {
-  GPtrArray *argv = g_ptr_array_new ();
-  g_ptr_array_add (argv, (gpointer) tool);
-  g_ptr_array_add (argv, (gpointer) "search");
-  for (const char *const *a = args; *a != NULL; a++)
-    g_ptr_array_add (argv, (gpointer) *a);
-  g_ptr_array_add (argv, (gpointer) "--database");
-  g_ptr_array_add (argv, fx->db);
-  g_ptr_array_add (argv, NULL);
-  gint status = tessel_test_spawn ((const gchar *const *) argv->pdata, out,
-                                   err);
-  g_ptr_array_free (argv, TRUE);
-  g_assert_cmpint (status, >=, 0);
-  return status;
+  const gchar *search[8] = { "search" };
+  for (gsize i = 0; args[i] != NULL; i++)
+    {
+      g_assert_cmpuint (i + 2, <, G_N_ELEMENTS (search));
+      search[i + 1] = args[i];
+    }
+  const gchar *const tail[] = { "--database", fx->db, NULL };
+  TesselRun run = tessel_test_run (tool, search, tail);
+  *out = run.out;
+  *err = run.err;
+  return run.status;
 }
 
 static void
