@@ -167,6 +167,17 @@ tessel_test_run (const gchar *tool, const gchar *const *args,
   return run;
 }
 
+gint
+tessel_test_run_on (const gchar *tool, TesselFixture *fx,
+                    const gchar *const *args, gchar **out, gchar **err)
+{
+  const gchar *const tail[] = { "--database", fx->db, NULL };
+  TesselRun run = tessel_test_run (tool, args, tail);
+  *out = run.out;
+  *err = run.err;
+  return run.status;
+}
+
 TesselRun
 tessel_test_run_valist (const gchar *tool, const gchar *const *tail,
                         const gchar *first, va_list rest)

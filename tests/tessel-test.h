@@ -59,9 +59,12 @@ typedef struct
  * tessel_run_clear the result. */
 TesselRun tessel_test_run (const gchar *tool, const gchar *const *args,
                            const gchar *const *tail);
+/* Runs tool with args and then --database and the fixture's database;
+ * returns the exit status and stores stdout and stderr (g_free them). */
+gint tessel_test_run_on (const gchar *tool, TesselFixture *fx,
+                         const gchar *const *args, gchar **out, gchar **err);
 /* The same with the arguments first, then those of rest up to a NULL. */
-TesselRun tessel_test_run_valist (const gchar *tool,
-                                  const gchar *const *tail,
+TesselRun tessel_test_run_valist (const gchar *tool, const gchar *const *tail,
                                   const gchar *first, va_list rest);
 void tessel_run_clear (TesselRun *run);
 

@@ -21,11 +21,7 @@ run_search (TesselFixture *fx, const char *const *args, gchar **out,
       g_assert_cmpuint (i + 2, <, G_N_ELEMENTS (search));
       search[i + 1] = args[i];
     }
-  const gchar *const tail[] = { "--database", fx->db, NULL };
-  TesselRun run = tessel_test_run (tool, search, tail);
-  *out = run.out;
-  *err = run.err;
-  return run.status;
+  return tessel_test_run_on (tool, fx, search, out, err);
 }
 
 static void
