@@ -1,5 +1,6 @@
 #include "tessel-test.h"
 
+#include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 
@@ -145,6 +146,17 @@ gchar *
 tessel_test_tool_path (void)
 {
   return g_test_build_filename (G_TEST_BUILT, "..", "tools", "tessel", NULL);
+}
+
+const gchar *
+tessel_test_tool_arg (int argc, char **argv)
+{
+  if (argc < 2)
+    {
+      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
+      exit (2);
+    }
+  return argv[1];
 }
 
 TesselRun

@@ -45,6 +45,10 @@ gint tessel_test_spawn (const gchar *const *argv, gchar **out, gchar **err);
 /* The tessel program of this build, beside the tests (g_free it). */
 gchar *tessel_test_tool_path (void);
 
+/* The tessel program given as the test program's first argument (read
+ * after g_test_init); without one, prints the usage and exits 2. */
+const gchar *tessel_test_tool_arg (int argc, char **argv);
+
 /* One run of the tessel program. */
 typedef struct
 {

@@ -323,12 +323,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-  if (argc < 2)
-    {
-      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
-      return 1;
-    }
-  tool = argv[1];
+  tool = tessel_test_tool_arg (argc, argv);
 #define ADD(path, func)                                                       \
   g_test_add (path, TesselFixture, NULL, seed, func, tessel_fixture_teardown)
   ADD ("/tool/browse/aligned-tables", test_tables);

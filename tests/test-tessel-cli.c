@@ -311,12 +311,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-  if (argc < 2)
-    {
-      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
-      return 1;
-    }
-  tool = argv[1];
+  tool = tessel_test_tool_arg (argc, argv);
   g_test_add_func ("/tool/cli/version", test_version);
   g_test_add_func ("/tool/cli/command-help-usage", test_command_help);
   for (gsize i = 0; i < G_N_ELEMENTS (typos); i++)

@@ -151,12 +151,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-  if (argc < 2)
-    {
-      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
-      return 2;
-    }
-  tool = argv[1];
+  tool = tessel_test_tool_arg (argc, argv);
   g_test_add ("/tessel/search/table", TesselFixture, NULL, seed, test_table,
               tessel_fixture_teardown);
   g_test_add ("/tessel/search/json", TesselFixture, NULL, seed, test_json,
