@@ -1,5 +1,6 @@
 #include "tessel-test.h"
 
+#include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 
@@ -139,6 +140,72 @@ tessel_test_spawn (const gchar *const *argv, gchar **out, gchar **err)
                 &wait_status, &error);
   g_assert_no_error (error);
   return WIFEXITED (wait_status) ? WEXITSTATUS (wait_status) : -1;
+}
+
+gchar *
+tessel_test_tool_path (void)
+{
+  return g_test_build_filename (G_TEST_BUILT, "..", "tools", "tessel", NULL);
+}
+
+const gchar *
+tessel_test_tool_arg (int argc, char **argv)
+{
+  if (argc < 2)
+    {
+      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
+      exit (2);
+    }
+  return argv[1];
+}
+
+TesselRun
+tessel_test_run (const gchar *tool, const gchar *const *args,
+                 const gchar *const *tail)
+{
+  g_autoptr (GPtrArray) argv = g_ptr_array_new ();
+  g_ptr_array_add (argv, (gpointer) tool);
+  for (const gchar *const *a = args; *a != NULL; a++)
+    g_ptr_array_add (argv, (gpointer) *a);
+  for (const gchar *const *a = tail; a != NULL && *a != NULL; a++)
+    g_ptr_array_add (argv, (gpointer) *a);
+  g_ptr_array_add (argv, NULL);
+  TesselRun run = { -1, NULL, NULL };
+  run.status = tessel_test_spawn ((const gchar *const *) argv->pdata,
+                                  &run.out, &run.err);
+  g_test_message ("tessel %s: exit status %d; stderr: %s",
+                  args[0] != NULL ? args[0] : "", run.status, run.err);
+  g_assert_cmpint (run.status, >=, 0);
+  return run;
+}
+
+gint
+tessel_test_run_on (const gchar *tool, TesselFixture *fx,
+                    const gchar *const *args, gchar **out, gchar **err)
+{
+  const gchar *const tail[] = { "--database", fx->db, NULL };
+  TesselRun run = tessel_test_run (tool, args, tail);
+  *out = run.out;
+  *err = run.err;
+  return run.status;
+}
+
+TesselRun
+tessel_test_run_valist (const gchar *tool, const gchar *const *tail,
+                        const gchar *first, va_list rest)
+{
+  g_autoptr (GPtrArray) args = g_ptr_array_new ();
+  for (const gchar *a = first; a != NULL; a = va_arg (rest, const gchar *))
+    g_ptr_array_add (args, (gpointer) a);
+  g_ptr_array_add (args, NULL);
+  return tessel_test_run (tool, (const gchar *const *) args->pdata, tail);
+}
+
+void
+tessel_run_clear (TesselRun *run)
+{
+  g_clear_pointer (&run->out, g_free);
+  g_clear_pointer (&run->err, g_free);
 }
 
 /* The stand-in file system: SQLite's unix files without their

@@ -3,6 +3,8 @@
 #ifndef TESSEL_TEST_H
 #define TESSEL_TEST_H
 
+#include <stdarg.h>
+
 #include <glib.h>
 #include <glib/gstdio.h>
 
@@ -39,6 +41,36 @@ MetaValue tessel_test_text_value (const gchar *text);
  * status, or -1 when it did not exit normally.  Its stdout and stderr are
  * stored where out and err point (g_free them), or dropped for NULL. */
 gint tessel_test_spawn (const gchar *const *argv, gchar **out, gchar **err);
+
+/* The tessel program of this build, beside the tests (g_free it). */
+gchar *tessel_test_tool_path (void);
+
+/* The tessel program given as the test program's first argument (read
+ * after g_test_init); without one, prints the usage and exits 2. */
+const gchar *tessel_test_tool_arg (int argc, char **argv);
+
+/* One run of the tessel program. */
+typedef struct
+{
+  gint status; /* exit status */
+  gchar *out;
+  gchar *err;
+} TesselRun;
+
+/* Runs the tessel program at tool with args and then tail (both
+ * NULL-terminated; tail may be NULL), to its end; logs its stderr and
+ * fails the test when it did not exit normally (a crash).
+ * tessel_run_clear the result. */
+TesselRun tessel_test_run (const gchar *tool, const gchar *const *args,
+                           const gchar *const *tail);
+/* Runs tool with args and then --database and the fixture's database;
+ * returns the exit status and stores stdout and stderr (g_free them). */
+gint tessel_test_run_on (const gchar *tool, TesselFixture *fx,
+                         const gchar *const *args, gchar **out, gchar **err);
+/* The same with the arguments first, then those of rest up to a NULL. */
+TesselRun tessel_test_run_valist (const gchar *tool, const gchar *const *tail,
+                                  const gchar *first, va_list rest);
+void tessel_run_clear (TesselRun *run);
 
 /* Writes text to dir/name and returns the full path (g_free it). */
 gchar *tessel_fixture_write (TesselFixture *fx, const gchar *name,

@@ -447,19 +447,14 @@ test_exception_caught (TesselFixture *fx, gconstpointer data)
 
 /* Runs the tessel program; returns its exit status. */
 static int
-run_tessel (const std::vector<const char *> &args, gchar **out, gchar **err)
+run_tessel (std::vector<const char *> args, gchar **out, gchar **err)
 {
-  g_autofree gchar *tool
-      = g_test_build_filename (G_TEST_BUILT, "..", "tools", "tessel", NULL);
-  std::vector<const char *> argv = { tool };
-  argv.insert (argv.end (), args.begin (), args.end ());
-  argv.push_back (NULL);
-  int status = 0;
-  GError *error = NULL;
-  g_spawn_sync (NULL, const_cast<gchar **> (argv.data ()), NULL,
-                G_SPAWN_DEFAULT, NULL, NULL, out, err, &status, &error);
-  g_assert_no_error (error);
-  return WIFEXITED (status) ? WEXITSTATUS (status) : -1;
+  args.push_back (NULL);
+  g_autofree gchar *tool = tessel_test_tool_path ();
+  TesselRun run = tessel_test_run (tool, args.data (), NULL);
+  *out = run.out;
+  *err = run.err;
+  return run.status;
 }
 
 /* A configuration mapping mp3 to the real plug-in and fake to the

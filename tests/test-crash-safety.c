@@ -442,8 +442,7 @@ test_kill_tessel_index (void)
     }
   g_autofree gchar *conf = g_build_filename (c.dir, "metadata_lib.conf", NULL);
   g_assert_true (g_file_set_contents (conf, "aaa libfakeok\n", -1, NULL));
-  g_autofree gchar *tool = g_test_build_filename (G_TEST_BUILT, "..", "tools",
-                                                  "tessel", NULL);
+  g_autofree gchar *tool = tessel_test_tool_path ();
   gchar *argv[] = { tool,     (gchar *) "index", (gchar *) "--batch",
                     (gchar *) "10",               (gchar *) "--database",
                     c.db,     (gchar *) "--config", conf,

@@ -118,24 +118,15 @@ assert_everything_fails (void)
 static gint
 run_tessel (gchar **err, const gchar *first, ...)
 {
-  g_autoptr (GPtrArray) argv = g_ptr_array_new_with_free_func (g_free);
-  g_ptr_array_add (argv, g_test_build_filename (G_TEST_BUILT, "..", "tools",
-                                                "tessel", NULL));
-  g_ptr_array_add (argv, g_strdup (first));
-  va_list args;
-  va_start (args, first);
-  const gchar *a;
-  while ((a = va_arg (args, const gchar *)) != NULL)
-    g_ptr_array_add (argv, g_strdup (a));
-  va_end (args);
-  g_ptr_array_add (argv, NULL);
-  g_autofree gchar *out = NULL;
-  gint status = tessel_test_spawn ((const gchar *const *) argv->pdata, &out,
-                                   err);
-  g_test_message ("tessel %s: stderr: %s", first, *err);
-  g_assert_cmpint (status, >=, 0);
-  g_assert_cmpstr (out, ==, "");
-  return status;
+  g_autofree gchar *tool = tessel_test_tool_path ();
+  va_list rest;
+  va_start (rest, first);
+  TesselRun run = tessel_test_run_valist (tool, NULL, first, rest);
+  va_end (rest);
+  g_assert_cmpstr (run.out, ==, "");
+  g_free (run.out);
+  *err = run.err;
+  return run.status;
 }
 
 /* The program's complaint: exactly one line, "tessel: ..." naming the
@@ -361,8 +352,7 @@ test_damaged_midway (TesselFixture *fx, gconstpointer data)
     { "unplayed", NULL }, { "played", NULL },  { "added", NULL },
     { "stats", NULL },
   };
-  g_autofree gchar *tessel = g_test_build_filename (G_TEST_BUILT, "..",
-                                                    "tools", "tessel", NULL);
+  g_autofree gchar *tessel = tessel_test_tool_path ();
   for (gsize c = 0; c < G_N_ELEMENTS (commands); c++)
     {
       /* timeout(1) bounds a command that would never end. */

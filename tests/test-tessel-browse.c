@@ -8,26 +8,6 @@
 
 static const char *tool; /* path of the tessel program, from argv */
 
-/* Runs tessel with args and --database; returns the exit status and
- * stores stdout and stderr (g_free them). */
-static int
-run_tool (TesselFixture *fx, const char *const *args, gchar **out,
-          gchar **err)
-{
-  GPtrArray *argv = g_ptr_array_new ();
-  g_ptr_array_add (argv, (gpointer) tool);
-  for (const char *const *a = args; *a != NULL; a++)
-    g_ptr_array_add (argv, (gpointer) *a);
-  g_ptr_array_add (argv, (gpointer) "--database");
-  g_ptr_array_add (argv, fx->db);
-  g_ptr_array_add (argv, NULL);
-  gint status = tessel_test_spawn ((const gchar *const *) argv->pdata, out,
-                                   err);
-  g_ptr_array_free (argv, TRUE);
-  g_assert_cmpint (status, >=, 0);
-  return status;
-}
-
 static void
 seed (TesselFixture *fx, gconstpointer data)
 {
@@ -54,7 +34,7 @@ test_tables (TesselFixture *fx, gconstpointer data)
   (void) data;
   g_autofree gchar *out = NULL, *err = NULL;
   const char *genres[] = { "genres", NULL };
-  g_assert_cmpint (run_tool (fx, genres, &out, &err), ==, 0);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, genres, &out, &err), ==, 0);
   g_assert_cmpstr (err, ==, "");
   /* Aligned columns, counts and lengths right-aligned, h:mm:ss, the songs
    * without a genre as "(unknown)"; a total of unknown lengths is empty. */
@@ -67,7 +47,7 @@ test_tables (TesselFixture *fx, gconstpointer data)
   g_clear_pointer (&out, g_free);
   g_clear_pointer (&err, g_free);
   const char *albums[] = { "albums", "--artist", "O'Brien", NULL };
-  g_assert_cmpint (run_tool (fx, albums, &out, &err), ==, 0);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, albums, &out, &err), ==, 0);
   g_assert_cmpstr (out, ==,
                    "ALBUM      ARTIST   SONGS   LENGTH\n"
                    "Zeta       O'Brien      1  0:04:05\n"
@@ -76,7 +56,7 @@ test_tables (TesselFixture *fx, gconstpointer data)
   g_clear_pointer (&out, g_free);
   g_clear_pointer (&err, g_free);
   const char *bach[] = { "albums", "--artist", "bach", NULL };
-  g_assert_cmpint (run_tool (fx, bach, &out, &err), ==, 0);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, bach, &out, &err), ==, 0);
   g_assert_cmpstr (err, ==, "");
   g_assert_cmpstr (out, ==,
                    "ALBUM  ARTIST  SONGS  LENGTH\n"
@@ -85,7 +65,7 @@ test_tables (TesselFixture *fx, gconstpointer data)
   g_clear_pointer (&out, g_free);
   g_clear_pointer (&err, g_free);
   const char *songs[] = { "songs", "--by", "album", NULL };
-  g_assert_cmpint (run_tool (fx, songs, &out, &err), ==, 0);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, songs, &out, &err), ==, 0);
   g_assert_cmpstr (out, ==,
                    "TITLE     ARTIST   ALBUM   LENGTH  FILE\n"
                    "Ängel     O'Brien  Zeta   0:04:05  /m/1.mp3\n"
@@ -94,7 +74,7 @@ test_tables (TesselFixture *fx, gconstpointer data)
   g_clear_pointer (&out, g_free);
   g_clear_pointer (&err, g_free);
   const char *stats[] = { "stats", NULL };
-  g_assert_cmpint (run_tool (fx, stats, &out, &err), ==, 0);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, stats, &out, &err), ==, 0);
   g_assert_cmpstr (out, ==,
                    "CATEGORY  COUNT   LENGTH\n"
                    "songs         3  1:06:10\n"
@@ -125,7 +105,7 @@ test_windows (TesselFixture *fx, gconstpointer data)
                              cases[i].since ? "--since" : NULL,
                              cases[i].since, NULL };
       g_autofree gchar *out = NULL, *err = NULL;
-      g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 0);
+      g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 0);
       g_autoptr (JsonParser) parser = json_parser_new ();
       g_assert_true (json_parser_load_from_data (parser, out, -1, NULL));
       JsonArray *rows = json_node_get_array (json_parser_get_root (parser));
@@ -145,7 +125,7 @@ static gchar *
 json_files (TesselFixture *fx, const char *const *args)
 {
   g_autofree gchar *out = NULL, *err = NULL;
-  g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 0);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 0);
   g_autoptr (JsonParser) parser = json_parser_new ();
   g_assert_true (json_parser_load_from_data (parser, out, -1, NULL));
   JsonArray *rows = json_node_get_array (json_parser_get_root (parser));
@@ -192,7 +172,7 @@ test_json (TesselFixture *fx, gconstpointer data)
   (void) data;
   g_autofree gchar *out = NULL, *err = NULL;
   const char *args[] = { "artists", "--json", NULL };
-  g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 0);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 0);
   g_autoptr (JsonParser) parser = json_parser_new ();
   GError *error = NULL;
   g_assert_true (json_parser_load_from_data (parser, out, -1, &error));
@@ -215,7 +195,7 @@ static JsonArray *
 json_rows (TesselFixture *fx, const char *const *args, JsonParser **parser)
 {
   g_autofree gchar *out = NULL, *err = NULL;
-  g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 0);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 0);
   g_assert_cmpstr (err, ==, "");
   *parser = json_parser_new ();
   g_assert_true (json_parser_load_from_data (*parser, out, -1, NULL));
@@ -228,7 +208,7 @@ test_find (TesselFixture *fx, gconstpointer data)
   (void) data;
   g_autofree gchar *out = NULL, *err = NULL;
   const char *table[] = { "find", "O'BRIEN", "lon", NULL };
-  g_assert_cmpint (run_tool (fx, table, &out, &err), ==, 0);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, table, &out, &err), ==, 0);
   g_assert_cmpstr (err, ==, "");
   g_assert_cmpstr (out, ==,
                    "TITLE     ARTIST   ALBUM   LENGTH  FILE\n"
@@ -269,7 +249,7 @@ test_find (TesselFixture *fx, gconstpointer data)
   g_clear_pointer (&out, g_free);
   g_clear_pointer (&err, g_free);
   const char *missing[] = { "find", "--json", NULL };
-  g_assert_cmpint (run_tool (fx, missing, &out, &err), ==, 2);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, missing, &out, &err), ==, 2);
   g_assert_cmpstr (err, ==, "tessel: find: no TEXT given (see 'tessel find --help')\n");
   g_assert_cmpstr (out, ==, "");
 }
@@ -303,8 +283,9 @@ test_failures (TesselFixture *fx, gconstpointer data)
   for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
     {
       g_autofree gchar *out = NULL, *err = NULL;
-      g_assert_cmpint (run_tool (fx, cases[i].args, &out, &err), ==,
-                       cases[i].status);
+      g_assert_cmpint (
+          tessel_test_run_on (tool, fx, cases[i].args, &out, &err), ==,
+          cases[i].status);
       g_assert_cmpstr (err, ==, cases[i].message);
       g_assert_cmpstr (out, ==, "");
     }
@@ -318,7 +299,7 @@ test_failures (TesselFixture *fx, gconstpointer data)
     {
       const char *args[] = { commands[i], NULL };
       g_autofree gchar *out = NULL, *err = NULL;
-      g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 1);
+      g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 1);
       g_autofree gchar *expected = g_strdup_printf (
           "tessel: %s: cannot read the library: Could not connect to media "
           "database\n",
@@ -333,7 +314,7 @@ test_failures (TesselFixture *fx, gconstpointer data)
                           "as a header by the database engine");
   const char *args[] = { "songs", NULL };
   g_autofree gchar *out = NULL, *err = NULL;
-  g_assert_cmpint (run_tool (fx, args, &out, &err), ==, 1);
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 1);
   g_assert_true (g_str_has_prefix (err, "tessel: songs: cannot open database"));
   g_assert_cmpuint (strlen (err), ==, strcspn (err, "\n") + 1);
 }
@@ -342,12 +323,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-  if (argc < 2)
-    {
-      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
-      return 1;
-    }
-  tool = argv[1];
+  tool = tessel_test_tool_arg (argc, argv);
 #define ADD(path, func)                                                       \
   g_test_add (path, TesselFixture, NULL, seed, func, tessel_fixture_teardown)
   ADD ("/tool/browse/aligned-tables", test_tables);

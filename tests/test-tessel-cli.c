@@ -10,37 +10,6 @@
 
 static const char *tool; /* path of the tessel program, from argv */
 
-typedef struct
-{
-  gint status;
-  gchar *out;
-  gchar *err;
-} Run;
-
-static void
-run_clear (Run *r)
-{
-  g_clear_pointer (&r->out, g_free);
-  g_clear_pointer (&r->err, g_free);
-}
-
-/* Runs tessel with the arguments (NULL-terminated), as they are. */
-static Run
-run_argv (const char *const *args)
-{
-  g_autoptr (GPtrArray) argv = g_ptr_array_new ();
-  g_ptr_array_add (argv, (gpointer) tool);
-  for (const char *const *a = args; *a != NULL; a++)
-    g_ptr_array_add (argv, (gpointer) *a);
-  g_ptr_array_add (argv, NULL);
-  Run r = { 0, NULL, NULL };
-  r.status = tessel_test_spawn ((const gchar *const *) argv->pdata, &r.out,
-                                &r.err);
-  g_test_message ("tessel %s: %d, stderr: %s", args[0], r.status, r.err);
-  g_assert_cmpint (r.status, >=, 0);
-  return r;
-}
-
 static gboolean
 one_line (const gchar *text)
 {
@@ -52,12 +21,12 @@ static void
 test_version (void)
 {
   const char *args[] = { "--version", NULL };
-  Run r = run_argv (args);
+  TesselRun r = tessel_test_run (tool, args, NULL);
   g_assert_cmpint (r.status, ==, 0);
   g_assert_true (g_str_has_prefix (r.out, "tessel "));
   g_assert_true (one_line (r.out));
   g_assert_true (g_ascii_isdigit (r.out[strlen ("tessel ")]));
-  run_clear (&r);
+  tessel_run_clear (&r);
 }
 
 static void
@@ -71,13 +40,13 @@ test_command_help (void)
   for (gsize i = 0; i < G_N_ELEMENTS (commands); i++)
     {
       const char *args[] = { commands[i], "--help", NULL };
-      Run r = run_argv (args);
+      TesselRun r = tessel_test_run (tool, args, NULL);
       g_assert_cmpint (r.status, ==, 0);
       g_autofree gchar *usage
           = g_strdup_printf ("Usage: tessel %s [OPTION…]", commands[i]);
       g_assert_true (g_str_has_prefix (r.out, usage));
       g_assert_nonnull (strstr (r.out, "--database"));
-      run_clear (&r);
+      tessel_run_clear (&r);
     }
 }
 
@@ -96,7 +65,7 @@ test_typo_suggestion (gconstpointer data)
 {
   const gsize i = GPOINTER_TO_SIZE (data);
   const char *args[] = { typos[i].typed, NULL };
-  Run r = run_argv (args);
+  TesselRun r = tessel_test_run (tool, args, NULL);
   g_assert_cmpint (r.status, ==, 2);
   g_assert_cmpstr (r.out, ==, "");
   g_assert_true (g_str_has_prefix (r.err, "tessel: "));
@@ -109,7 +78,7 @@ test_typo_suggestion (gconstpointer data)
     }
   else
     g_assert_null (strstr (r.err, "did you mean"));
-  run_clear (&r);
+  tessel_run_clear (&r);
 }
 
 /* --database and --config before the command, in both spellings. */
@@ -119,19 +88,19 @@ test_options_before_command (TesselFixture *fx, gconstpointer data)
   (void) data;
   g_autofree gchar *db_eq = g_strconcat ("--database=", fx->db, NULL);
   const char *init[] = { "--database", fx->db, "init", NULL };
-  Run r = run_argv (init);
+  TesselRun r = tessel_test_run (tool, init, NULL);
   g_assert_cmpint (r.status, ==, 0);
   g_assert_true (g_file_test (fx->db, G_FILE_TEST_IS_REGULAR));
-  run_clear (&r);
+  tessel_run_clear (&r);
   const char *ls[] = { db_eq, "ls", "--json", NULL };
-  r = run_argv (ls);
+  r = tessel_test_run (tool, ls, NULL);
   g_assert_cmpint (r.status, ==, 0);
   g_assert_cmpstr (r.out, ==, "[]\n");
-  run_clear (&r);
+  tessel_run_clear (&r);
   const char *dangling[] = { "--database", NULL };
-  r = run_argv (dangling);
+  r = tessel_test_run (tool, dangling, NULL);
   g_assert_cmpint (r.status, ==, 2);
-  run_clear (&r);
+  tessel_run_clear (&r);
 }
 
 /* Reading commands on a database that is not there: one line, status 1,
@@ -152,7 +121,7 @@ test_missing_database (TesselFixture *fx, gconstpointer data)
     {
       const char *args[] = { reading[i][0], "--database", typo,
                              reading[i][1], reading[i][2], NULL };
-      Run r = run_argv (args);
+      TesselRun r = tessel_test_run (tool, args, NULL);
       g_assert_cmpint (r.status, ==, 1);
       g_assert_cmpstr (r.out, ==, "");
       g_autofree gchar *prefix
@@ -160,14 +129,14 @@ test_missing_database (TesselFixture *fx, gconstpointer data)
       g_assert_true (g_str_has_prefix (r.err, prefix));
       g_assert_true (g_str_has_suffix (r.err, expected));
       g_assert_false (g_file_test (typo, G_FILE_TEST_EXISTS));
-      run_clear (&r);
+      tessel_run_clear (&r);
     }
   /* Creating commands still create it. */
   const char *init[] = { "init", "--database", typo, NULL };
-  Run r = run_argv (init);
+  TesselRun r = tessel_test_run (tool, init, NULL);
   g_assert_cmpint (r.status, ==, 0);
   g_assert_true (g_file_test (typo, G_FILE_TEST_IS_REGULAR));
-  run_clear (&r);
+  tessel_run_clear (&r);
 }
 
 /* No readable configuration: one line naming it and the way out. */
@@ -183,7 +152,7 @@ test_missing_configuration (TesselFixture *fx, gconstpointer data)
       const char *args[] = { commands[i], "--database", fx->db,
                              "--config",  fx->conf,     song,
                              NULL };
-      Run r = run_argv (args);
+      TesselRun r = tessel_test_run (tool, args, NULL);
       g_assert_cmpint (r.status, ==, 1);
       g_assert_true (one_line (r.err));
       g_autofree gchar *named
@@ -191,7 +160,7 @@ test_missing_configuration (TesselFixture *fx, gconstpointer data)
       g_assert_nonnull (strstr (r.err, named));
       g_assert_nonnull (strstr (r.err, "--config FILE"));
       g_assert_nonnull (strstr (r.err, "install"));
-      run_clear (&r);
+      tessel_run_clear (&r);
     }
   g_assert_false (g_file_test (fx->db, G_FILE_TEST_EXISTS));
 
@@ -199,10 +168,10 @@ test_missing_configuration (TesselFixture *fx, gconstpointer data)
   g_free (tessel_fixture_write (fx, "metadata_lib.conf", "xyz libfakeok\n"));
   const char *args[] = { "index", "--database", fx->db, "--config", fx->conf,
                          fx->dir, NULL };
-  Run r = run_argv (args);
+  TesselRun r = tessel_test_run (tool, args, NULL);
   g_assert_cmpint (r.status, ==, 1);
   g_assert_nonnull (strstr (r.err, "maps to a plug-in"));
-  run_clear (&r);
+  tessel_run_clear (&r);
 }
 
 /* The rows' file names, sorted, one a line (g_free it). */
@@ -232,16 +201,16 @@ test_folder_through_link (TesselFixture *fx, gconstpointer data)
   g_autofree gchar *via = g_build_filename (link, ".", NULL);
   const char *first[] = { "index", "--database", fx->db, "--config",
                           fx->conf, via, NULL };
-  Run r = run_argv (first);
+  TesselRun r = tessel_test_run (tool, first, NULL);
   g_assert_cmpint (r.status, ==, 0);
   g_assert_true (g_str_has_prefix (r.out, "2 seen, 2 indexed"));
-  run_clear (&r);
+  tessel_run_clear (&r);
   const char *second[] = { "index", "--database", fx->db, "--config",
                            fx->conf, real, NULL };
-  r = run_argv (second);
+  r = tessel_test_run (tool, second, NULL);
   g_assert_cmpint (r.status, ==, 0);
   g_assert_true (g_str_has_prefix (r.out, "2 seen, 0 indexed, 2 unchanged"));
-  run_clear (&r);
+  tessel_run_clear (&r);
 
   char *resolved = realpath (real, NULL);
   g_autofree gchar *expected
@@ -256,9 +225,9 @@ test_folder_through_link (TesselFixture *fx, gconstpointer data)
   tessel_test_sql (fx->db, "DELETE FROM Metadata");
   const char *on_card[] = { "index", "--database", fx->db, "--config",
                             fx->conf, card, NULL };
-  r = run_argv (on_card);
+  r = tessel_test_run (tool, on_card, NULL);
   g_assert_cmpint (r.status, ==, 0);
-  run_clear (&r);
+  tessel_run_clear (&r);
   g_autofree gchar *card_names = stored_names (fx);
   g_autofree gchar *card_expected
       = g_strdup_printf ("%s/a.aaa\n%s/b.aaa", card, card);
@@ -287,7 +256,7 @@ test_display_width_and_order (TesselFixture *fx, gconstpointer data)
             "('/m/b.ogg', 'Bee', 1), ('/m/A.ogg', 'Aaa', 1), "
             "('/m/C.ogg', 'Cee', 1)");
   const char *args[] = { "ls", "--database", fx->db, NULL };
-  Run r = run_argv (args);
+  TesselRun r = tessel_test_run (tool, args, NULL);
   g_assert_cmpint (r.status, ==, 0);
   g_assert_cmpstr (r.out, ==,
                    "FILE              TITLE  ARTIST  ALBUM  LENGTH\n"
@@ -296,7 +265,7 @@ test_display_width_and_order (TesselFixture *fx, gconstpointer data)
                    "/m/C.ogg          Cee                   \n"
                    "/m/\xe6\x9d\xb1\xe4\xba\xac cafe\xcc\x81.ogg  Tokyo"
                    "                 \n");
-  run_clear (&r);
+  tessel_run_clear (&r);
 }
 
 static gchar *
@@ -314,40 +283,35 @@ test_prune (TesselFixture *fx, gconstpointer data)
   seed (fx, "('/m/gone1.ogg', 'G1', 0), ('/m/here.ogg', 'H', 1), "
             "('/m/gone2.ogg', 'G2', 0)");
   const char *count[] = { "prune", "--database", fx->db, NULL };
-  Run r = run_argv (count);
+  TesselRun r = tessel_test_run (tool, count, NULL);
   g_assert_cmpint (r.status, ==, 0);
   g_assert_true (g_str_has_prefix (r.out, "2 absent rows"));
   g_assert_nonnull (strstr (r.out, "--yes"));
-  run_clear (&r);
+  tessel_run_clear (&r);
   g_autofree gchar *kept = count_rows (fx, "Present = 0");
   g_assert_cmpstr (kept, ==, "2");
 
   const char *yes[] = { "prune", "--yes", "--database", fx->db, NULL };
-  r = run_argv (yes);
+  r = tessel_test_run (tool, yes, NULL);
   g_assert_cmpint (r.status, ==, 0);
   g_assert_cmpstr (r.out, ==, "2 absent rows removed\n");
-  run_clear (&r);
+  tessel_run_clear (&r);
   g_autofree gchar *absent = count_rows (fx, "Present = 0");
   g_assert_cmpstr (absent, ==, "0");
   g_autofree gchar *present = count_rows (fx, "Present = 1");
   g_assert_cmpstr (present, ==, "1");
 
   /* Nothing left to remove. */
-  r = run_argv (count);
+  r = tessel_test_run (tool, count, NULL);
   g_assert_cmpstr (r.out, ==, "0 absent rows\n");
-  run_clear (&r);
+  tessel_run_clear (&r);
 }
 
 int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-  if (argc < 2)
-    {
-      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
-      return 1;
-    }
-  tool = argv[1];
+  tool = tessel_test_tool_arg (argc, argv);
   g_test_add_func ("/tool/cli/version", test_version);
   g_test_add_func ("/tool/cli/command-help-usage", test_command_help);
   for (gsize i = 0; i < G_N_ELEMENTS (typos); i++)

@@ -11,47 +11,19 @@
 #include "tessel-media.h"
 #include "tessel-test.h"
 
-typedef struct
-{
-  gint status; /* exit status, or -1 when it did not exit normally */
-  gchar *out;
-  gchar *err;
-} Run;
-
-static void
-run_clear (Run *r)
-{
-  g_clear_pointer (&r->out, g_free);
-  g_clear_pointer (&r->err, g_free);
-}
-
 /* Runs the built tessel with args (NULL-terminated) and the fixture's
  * database and configuration. */
-static Run
+static TesselRun
 tessel (TesselFixture *fx, const gchar *first, ...)
 {
-  g_autoptr (GPtrArray) argv = g_ptr_array_new_with_free_func (g_free);
-  g_ptr_array_add (argv, g_test_build_filename (G_TEST_BUILT, "..", "tools",
-                                                "tessel", NULL));
-  g_ptr_array_add (argv, g_strdup (first));
-  va_list args;
-  va_start (args, first);
-  const gchar *a;
-  while ((a = va_arg (args, const gchar *)) != NULL)
-    g_ptr_array_add (argv, g_strdup (a));
-  va_end (args);
-  g_ptr_array_add (argv, g_strdup ("--database"));
-  g_ptr_array_add (argv, g_strdup (fx->db));
-  g_ptr_array_add (argv, g_strdup ("--config"));
-  g_ptr_array_add (argv, g_strdup (fx->conf));
-  g_ptr_array_add (argv, NULL);
-
-  Run r = { -1, NULL, NULL };
-  r.status = tessel_test_spawn ((const gchar *const *) argv->pdata, &r.out,
-                                &r.err);
-  g_test_message ("tessel %s: exit status %d; stderr: %s", first, r.status,
-                  r.err);
-  return r;
+  const gchar *const tail[]
+      = { "--database", fx->db, "--config", fx->conf, NULL };
+  g_autofree gchar *tool = tessel_test_tool_path ();
+  va_list rest;
+  va_start (rest, first);
+  TesselRun run = tessel_test_run_valist (tool, tail, first, rest);
+  va_end (rest);
+  return run;
 }
 
 /* The last line of text (g_free it). */
@@ -72,7 +44,7 @@ typedef struct
 } Summary;
 
 static Summary
-summary_of (const Run *r)
+summary_of (const TesselRun *r)
 {
   g_autofree gchar *line = last_line (r->out);
   Summary s = { 0, 0, 0, 0, 0 };
@@ -112,7 +84,7 @@ test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
   g_autofree gchar *music = make_music_folder (fx, &media);
   g_assert_cmpuint (media, >=, 2);
 
-  Run first = tessel (fx, "index", music, NULL);
+  TesselRun first = tessel (fx, "index", music, NULL);
   g_assert_cmpint (first.status, ==, 0);
   Summary s = summary_of (&first);
   g_assert_cmpuint (s.seen, ==, media + 1);
@@ -123,19 +95,19 @@ test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
   /* Not a terminal: progress comes as plain lines on stderr. */
   g_assert_nonnull (strstr (first.err, "files/s"));
   g_assert_null (strchr (first.err, '\r'));
-  run_clear (&first);
+  tessel_run_clear (&first);
 
   g_autofree gchar *rows = tessel_test_sql_text (
       fx->db, "SELECT count(*) FROM Metadata WHERE Present = 1");
   g_assert_cmpint (atoi (rows), ==, media);
 
-  Run again = tessel (fx, "index", music, NULL);
+  TesselRun again = tessel (fx, "index", music, NULL);
   g_assert_cmpint (again.status, ==, 0);
   s = summary_of (&again);
   g_assert_cmpuint (s.indexed, ==, 0);
   g_assert_cmpuint (s.unchanged, ==, media);
   g_assert_cmpuint (s.absent, ==, 0);
-  run_clear (&again);
+  tessel_run_clear (&again);
 
   /* A removed file is marked absent, once. */
   g_autofree gchar *removed = g_build_filename (music, "plain.ogg", NULL);
@@ -145,21 +117,21 @@ test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
       return;
     }
   g_assert_cmpint (g_unlink (removed), ==, 0);
-  Run after = tessel (fx, "index", music, NULL);
+  TesselRun after = tessel (fx, "index", music, NULL);
   g_assert_cmpint (after.status, ==, 0);
   s = summary_of (&after);
   g_assert_cmpuint (s.unchanged, ==, media - 1);
   g_assert_cmpuint (s.absent, ==, 1);
-  run_clear (&after);
+  tessel_run_clear (&after);
   g_autofree gchar *sql = g_strdup_printf (
       "SELECT Present FROM Metadata WHERE Filename = '%s'", removed);
   g_autofree gchar *present = tessel_test_sql_text (fx->db, sql);
   g_assert_cmpstr (present, ==, "0");
 
-  Run once_more = tessel (fx, "index", music, NULL);
+  TesselRun once_more = tessel (fx, "index", music, NULL);
   s = summary_of (&once_more);
   g_assert_cmpuint (s.absent, ==, 0);
-  run_clear (&once_more);
+  tessel_run_clear (&once_more);
 
   /* Only rows below the folder are judged: not a sibling whose name
    * begins the same, byte for byte. */
@@ -168,10 +140,10 @@ test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
       "1), ('%s0/gone.mp3', 1), ('%s-other/gone.mp3', 1), ('%s.mp3', 1)",
       music, music, music, music);
   tessel_test_sql (fx->db, seed);
-  Run siblings = tessel (fx, "index", music, NULL);
+  TesselRun siblings = tessel (fx, "index", music, NULL);
   s = summary_of (&siblings);
   g_assert_cmpuint (s.absent, ==, 1);
-  run_clear (&siblings);
+  tessel_run_clear (&siblings);
   g_autofree gchar *still = tessel_test_sql_text (
       fx->db, "SELECT group_concat(Present, '') FROM Metadata WHERE Filename "
               "LIKE '%gone.mp3' OR Filename LIKE '%music.mp3'");
@@ -181,10 +153,10 @@ test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
   g_autofree gchar *playlist = g_build_filename (music, "list.m3u", NULL);
   g_assert_true (g_file_set_contents (playlist, "#EXTM3U\n# changed\n", -1,
                                       NULL));
-  Run changed = tessel (fx, "index", music, NULL);
+  TesselRun changed = tessel (fx, "index", music, NULL);
   s = summary_of (&changed);
   g_assert_cmpuint (s.indexed, ==, 1);
-  run_clear (&changed);
+  tessel_run_clear (&changed);
 }
 
 /* Re-indexing judges every file from the rows read for the folder: one
@@ -333,11 +305,11 @@ test_ls_table (TesselFixture *fx, gconstpointer data)
       g_test_skip ("tagged.ogg could not be made");
       return;
     }
-  Run indexed = tessel (fx, "index", music, NULL);
+  TesselRun indexed = tessel (fx, "index", music, NULL);
   g_assert_cmpint (indexed.status, ==, 0);
-  run_clear (&indexed);
+  tessel_run_clear (&indexed);
 
-  Run ls = tessel (fx, "ls", NULL);
+  TesselRun ls = tessel (fx, "ls", NULL);
   g_assert_cmpint (ls.status, ==, 0);
   g_auto (GStrv) lines = g_strsplit (ls.out, "\n", -1);
   g_assert_cmpuint (g_strv_length (lines), ==, media + 2);
@@ -367,10 +339,10 @@ test_ls_table (TesselFixture *fx, gconstpointer data)
   /* Sorted by file name. */
   for (guint i = 2; lines[i] != NULL && lines[i][0] != '\0'; i++)
     g_assert_cmpint (strcmp (lines[i - 1], lines[i]), <, 0);
-  run_clear (&ls);
+  tessel_run_clear (&ls);
 
   /* The same rows as JSON. */
-  Run json = tessel (fx, "ls", "--json", NULL);
+  TesselRun json = tessel (fx, "ls", "--json", NULL);
   g_assert_cmpint (json.status, ==, 0);
   g_autoptr (JsonParser) parser = json_parser_new ();
   g_autoptr (GError) error = NULL;
@@ -393,19 +365,19 @@ test_ls_table (TesselFixture *fx, gconstpointer data)
       g_assert_true (json_object_get_boolean_member (o, "present"));
     }
   g_assert_true (found);
-  run_clear (&json);
+  tessel_run_clear (&json);
 
   /* Absent rows only with --all. */
   g_assert_cmpint (g_unlink (tagged), ==, 0);
-  Run marked = tessel (fx, "index", music, NULL);
-  run_clear (&marked);
-  Run present_only = tessel (fx, "ls", NULL);
+  TesselRun marked = tessel (fx, "index", music, NULL);
+  tessel_run_clear (&marked);
+  TesselRun present_only = tessel (fx, "ls", NULL);
   g_assert_null (strstr (present_only.out, tagged));
-  run_clear (&present_only);
-  Run all = tessel (fx, "ls", "--all", NULL);
+  tessel_run_clear (&present_only);
+  TesselRun all = tessel (fx, "ls", "--all", NULL);
   g_autofree gchar *absent = g_strconcat (tagged, " (absent)", NULL);
   g_assert_nonnull (strstr (all.out, absent));
-  run_clear (&all);
+  tessel_run_clear (&all);
 }
 
 static void
@@ -414,50 +386,50 @@ test_errors (TesselFixture *fx, gconstpointer data)
   (void) data;
   g_free (tessel_fixture_write (fx, "metadata_lib.conf", media_conf));
 
-  Run missing = tessel (fx, "index", "/no/such/folder", NULL);
+  TesselRun missing = tessel (fx, "index", "/no/such/folder", NULL);
   g_assert_cmpint (missing.status, ==, 1);
   g_assert_true (g_str_has_prefix (missing.err,
                                    "tessel: index: cannot read '/no/such/folder'"));
-  run_clear (&missing);
+  tessel_run_clear (&missing);
 
-  Run no_path = tessel (fx, "index", NULL);
+  TesselRun no_path = tessel (fx, "index", NULL);
   g_assert_cmpint (no_path.status, ==, 2);
-  run_clear (&no_path);
+  tessel_run_clear (&no_path);
 
-  Run bad_batch = tessel (fx, "index", "--batch", "0", fx->dir, NULL);
+  TesselRun bad_batch = tessel (fx, "index", "--batch", "0", fx->dir, NULL);
   g_assert_cmpint (bad_batch.status, ==, 2);
-  run_clear (&bad_batch);
+  tessel_run_clear (&bad_batch);
 
-  Run extra = tessel (fx, "ls", "surplus", NULL);
+  TesselRun extra = tessel (fx, "ls", "surplus", NULL);
   g_assert_cmpint (extra.status, ==, 2);
-  run_clear (&extra);
+  tessel_run_clear (&extra);
 
   /* Nothing could be stored: a plug-in that is nowhere to be found. */
   g_free (tessel_fixture_write (fx, "metadata_lib.conf",
                                 "ogg libnosuchplugin\n"));
   g_free (tessel_fixture_write (fx, "song.ogg", "not really ogg"));
-  Run no_plugin = tessel (fx, "index", fx->dir, NULL);
+  TesselRun no_plugin = tessel (fx, "index", fx->dir, NULL);
   g_assert_cmpint (no_plugin.status, ==, 1);
   g_assert_nonnull (strstr (no_plugin.err, "1 of 1 files could not be stored"));
   Summary s = summary_of (&no_plugin);
   g_assert_cmpuint (s.indexed, ==, 0);
   g_assert_cmpuint (s.skipped, >=, 1);
-  run_clear (&no_plugin);
+  tessel_run_clear (&no_plugin);
 
   /* A file that is no database. */
   g_assert_true (g_file_set_contents (fx->db, "this is not a database", -1,
                                       NULL));
-  Run bad_db = tessel (fx, "ls", NULL);
+  TesselRun bad_db = tessel (fx, "ls", NULL);
   g_assert_cmpint (bad_db.status, ==, 1);
   g_assert_true (g_str_has_prefix (bad_db.err, "tessel: ls: cannot open database"));
   g_assert_cmpstr (bad_db.out, ==, "");
-  run_clear (&bad_db);
+  tessel_run_clear (&bad_db);
 
-  Run help = tessel (fx, "index", "--help", NULL);
+  TesselRun help = tessel (fx, "index", "--help", NULL);
   g_assert_cmpint (help.status, ==, 0);
   g_assert_nonnull (strstr (help.out, "--batch"));
   g_assert_nonnull (strstr (help.out, "--database"));
-  run_clear (&help);
+  tessel_run_clear (&help);
 }
 
 int

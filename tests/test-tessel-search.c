@@ -15,19 +15,13 @@ static int
 run_search (TesselFixture *fx, const char *const *args, gchar **out,
             gchar **err)
 {
-  GPtrArray *argv = g_ptr_array_new ();
-  g_ptr_array_add (argv, (gpointer) tool);
-  g_ptr_array_add (argv, (gpointer) "search");
-  for (const char *const *a = args; *a != NULL; a++)
-    g_ptr_array_add (argv, (gpointer) *a);
-  g_ptr_array_add (argv, (gpointer) "--database");
-  g_ptr_array_add (argv, fx->db);
-  g_ptr_array_add (argv, NULL);
-  gint status = tessel_test_spawn ((const gchar *const *) argv->pdata, out,
-                                   err);
-  g_ptr_array_free (argv, TRUE);
-  g_assert_cmpint (status, >=, 0);
-  return status;
+  const gchar *search[8] = { "search" };
+  for (gsize i = 0; args[i] != NULL; i++)
+    {
+      g_assert_cmpuint (i + 2, <, G_N_ELEMENTS (search));
+      search[i + 1] = args[i];
+    }
+  return tessel_test_run_on (tool, fx, search, out, err);
 }
 
 static void
@@ -157,12 +151,7 @@ int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
-  if (argc < 2)
-    {
-      g_printerr ("usage: %s PATH-OF-TESSEL\n", argv[0]);
-      return 2;
-    }
-  tool = argv[1];
+  tool = tessel_test_tool_arg (argc, argv);
   g_test_add ("/tessel/search/table", TesselFixture, NULL, seed, test_table,
               tessel_fixture_teardown);
   g_test_add ("/tessel/search/json", TesselFixture, NULL, seed, test_json,

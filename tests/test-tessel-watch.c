@@ -31,12 +31,6 @@ typedef struct
 } Watch;
 
 static gchar *
-tessel_path (void)
-{
-  return g_test_build_filename (G_TEST_BUILT, "..", "tools", "tessel", NULL);
-}
-
-static gchar *
 log_text (const Watch *w)
 {
   gchar *text = NULL;
@@ -62,7 +56,7 @@ watch_start (TesselFixture *fx, const gchar *const *prefix,
   g_autoptr (GPtrArray) argv = g_ptr_array_new_with_free_func (g_free);
   for (; prefix != NULL && *prefix != NULL; prefix++)
     g_ptr_array_add (argv, g_strdup (*prefix));
-  g_ptr_array_add (argv, tessel_path ());
+  g_ptr_array_add (argv, tessel_test_tool_path ());
   g_ptr_array_add (argv, g_strdup ("watch"));
   g_ptr_array_add (argv, g_strdup ("--settle"));
   g_ptr_array_add (argv, g_strdup ("0.1"));
@@ -428,7 +422,7 @@ test_errors (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   use_fake_plugin (fx);
-  g_autofree gchar *tessel = tessel_path ();
+  g_autofree gchar *tessel = tessel_test_tool_path ();
   struct
   {
     const gchar *args[4];

@@ -138,12 +138,7 @@ print_json (const std::vector<Column> &columns, const std::vector<Row> &rows)
       json_builder_end_object (builder);
     }
   json_builder_end_array (builder);
-  g_autoptr (JsonNode) root = json_builder_get_root (builder);
-  g_autoptr (JsonGenerator) generator = json_generator_new ();
-  json_generator_set_pretty (generator, TRUE);
-  json_generator_set_root (generator, root);
-  g_autofree gchar *text = json_generator_to_data (generator, NULL);
-  printf ("%s\n", text);
+  tessel_print_json (builder);
 }
 
 void
@@ -528,25 +523,26 @@ browse (Browse what, int argc, char **argv, const char *summary)
   entries.push_back ({ NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL });
 
   TesselCommonOptions common;
-  if (!tessel_parse (&argc, &argv, entries.data (),
-                     what == Browse::FIND ? "TEXT..." : "", summary, &common))
-    return 2;
-  if (what == Browse::FIND)
+  if (what != Browse::FIND)
     {
+      if (int status = tessel_parse_and_open (&argc, &argv, entries.data (),
+                                              summary, &common))
+        return status;
+    }
+  else
+    {
+      if (!tessel_parse (&argc, &argv, entries.data (), "TEXT...", summary,
+                         &common))
+        return 2;
       if (argc < 2)
         {
           tessel_error ("no TEXT given (see 'tessel find --help')");
           return 2;
         }
       o.text = g_strjoinv (" ", argv + 1);
+      if (!tessel_open (&common))
+        return 1;
     }
-  else if (argc > 1)
-    {
-      tessel_error ("unexpected argument '%s'", argv[1]);
-      return 2;
-    }
-  if (!tessel_open (&common))
-    return 1;
 
   guint handler = g_log_set_handler (
       G_LOG_DOMAIN, static_cast<GLogLevelFlags> (G_LOG_LEVEL_CRITICAL),

@@ -146,20 +146,20 @@ database_problem (const char *path)
   return "cannot create it";
 }
 
-namespace
-{
-
 const char *
-database_path (const TesselCommonOptions *common)
+tessel_database_path (const TesselCommonOptions *common)
 {
   return common->database != NULL ? common->database
                                   : "/home/user/.meta_storage";
 }
 
+namespace
+{
+
 gboolean
 open_database (const TesselCommonOptions *common, gboolean create)
 {
-  const char *path = database_path (common);
+  const char *path = tessel_database_path (common);
   storage_set_path (path);
   if (common->config != NULL)
     {
@@ -199,6 +199,33 @@ gboolean
 tessel_open_or_create (const TesselCommonOptions *common)
 {
   return open_database (common, TRUE);
+}
+
+int
+tessel_parse_and_open (int *argc, char ***argv, const GOptionEntry *entries,
+                       const char *summary, TesselCommonOptions *common)
+{
+  if (!tessel_parse (argc, argv, entries, "", summary, common))
+    return 2;
+  if (*argc > 1)
+    {
+      tessel_error ("unexpected argument '%s'", (*argv)[1]);
+      return 2;
+    }
+  if (!tessel_open (common))
+    return 1;
+  return 0;
+}
+
+void
+tessel_print_json (JsonBuilder *builder)
+{
+  g_autoptr (JsonNode) root = json_builder_get_root (builder);
+  g_autoptr (JsonGenerator) generator = json_generator_new ();
+  json_generator_set_pretty (generator, TRUE);
+  json_generator_set_root (generator, root);
+  g_autofree gchar *text = json_generator_to_data (generator, NULL);
+  printf ("%s\n", text);
 }
 
 namespace

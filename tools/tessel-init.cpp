@@ -15,8 +15,7 @@ tessel_cmd_init (int argc, char **argv)
   if (!tessel_open_or_create (&common))
     return 1;
   printf ("database %s ready, table Metadata\n",
-          common.database != NULL ? common.database
-                                  : "/home/user/.meta_storage");
+          tessel_database_path (&common));
   meta_destruct ();
   return 0;
 }

@@ -109,12 +109,7 @@ print_json (const std::vector<Row> &rows)
       json_builder_end_object (b);
     }
   json_builder_end_array (b);
-  g_autoptr (JsonNode) root = json_builder_get_root (b);
-  g_autoptr (JsonGenerator) gen = json_generator_new ();
-  json_generator_set_pretty (gen, TRUE);
-  json_generator_set_root (gen, root);
-  g_autofree gchar *text = json_generator_to_data (gen, NULL);
-  printf ("%s\n", text);
+  tessel_print_json (b);
 }
 
 } // namespace
@@ -132,21 +127,15 @@ tessel_cmd_ls (int argc, char **argv)
     { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL }
   };
   TesselCommonOptions common;
-  if (!tessel_parse (&argc, &argv, entries, "",
-                     "List the stored rows: file, title, artist, album and "
-                     "length (h:mm:ss),\nsorted by file name ignoring case.  Rows of "
-                     "files marked absent are left out unless\n--all is "
-                     "given, which shows them with \"(absent)\" after the "
-                     "name.",
-                     &common))
-    return 2;
-  if (argc > 1)
-    {
-      tessel_error ("unexpected argument '%s'", argv[1]);
-      return 2;
-    }
-  if (!tessel_open (&common))
-    return 1;
+  if (int status = tessel_parse_and_open (
+          &argc, &argv, entries,
+          "List the stored rows: file, title, artist, album and "
+          "length (h:mm:ss),\nsorted by file name ignoring case.  Rows of "
+          "files marked absent are left out unless\n--all is "
+          "given, which shows them with \"(absent)\" after the "
+          "name.",
+          &common))
+    return status;
 
   gchar **names = NULL;
   std::vector<std::string> sorted;
@@ -162,8 +151,7 @@ tessel_cmd_ls (int argc, char **argv)
     {
       /* A table that cannot be read is not an empty library. */
       tessel_error ("cannot read the stored rows of '%s'",
-                    common.database != NULL ? common.database
-                                            : "/home/user/.meta_storage");
+                    tessel_database_path (&common));
       meta_destruct ();
       return 1;
     }

@@ -45,21 +45,15 @@ tessel_cmd_prune (int argc, char **argv)
     { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL }
   };
   TesselCommonOptions common;
-  if (!tessel_parse (&argc, &argv, entries, "",
-                     "Count the rows of files marked absent (Present = 0), "
-                     "and with --yes remove\nthem.  Their play times and "
-                     "other keys go with them.",
-                     &common))
-    return 2;
-  if (argc > 1)
-    {
-      tessel_error ("unexpected argument '%s'", argv[1]);
-      return 2;
-    }
-  if (!tessel_open (&common))
-    return 1;
+  int status = tessel_parse_and_open (
+      &argc, &argv, entries,
+      "Count the rows of files marked absent (Present = 0), "
+      "and with --yes remove\nthem.  Their play times and "
+      "other keys go with them.",
+      &common);
+  if (status != 0)
+    return status;
 
-  int status = 0;
   gint64 before = count_absent ();
   if (before < 0)
     {

@@ -109,12 +109,7 @@ print_json (const std::vector<Item> &items)
       json_builder_end_object (b);
     }
   json_builder_end_array (b);
-  g_autoptr (JsonNode) root = json_builder_get_root (b);
-  g_autoptr (JsonGenerator) gen = json_generator_new ();
-  json_generator_set_root (gen, root);
-  json_generator_set_pretty (gen, TRUE);
-  g_autofree gchar *text = json_generator_to_data (gen, nullptr);
-  printf ("%s\n", text);
+  tessel_print_json (b);
 }
 
 void

@@ -205,12 +205,7 @@ print_json (const Results &results)
       json_builder_end_object (builder);
     }
   json_builder_end_array (builder);
-  g_autoptr (JsonNode) root = json_builder_get_root (builder);
-  g_autoptr (JsonGenerator) generator = json_generator_new ();
-  json_generator_set_pretty (generator, TRUE);
-  json_generator_set_root (generator, root);
-  g_autofree gchar *text = json_generator_to_data (generator, NULL);
-  printf ("%s\n", text);
+  tessel_print_json (builder);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include <glib.h>
+#include <json-glib/json-glib.h>
 
 /* Options every subcommand understands. */
 struct TesselCommonOptions
@@ -33,6 +34,14 @@ gboolean tessel_parse (int *argc, char ***argv, const GOptionEntry *entries,
                        const char *parameter_string, const char *summary,
                        TesselCommonOptions *common);
 
+/* For the reading commands that take options only: tessel_parse, with
+ * "unexpected argument 'x'" for anything else given, then tessel_open.
+ * Returns 0 with the database open (meta_destruct it), else the exit
+ * status: 2 for a usage mistake, 1 when the database cannot be opened. */
+int tessel_parse_and_open (int *argc, char ***argv,
+                           const GOptionEntry *entries, const char *summary,
+                           TesselCommonOptions *common);
+
 /* Places the files given by the common options and opens the existing
  * database (meta_init).  A database file that does not exist is not
  * created: "no database at 'x' (tessel index creates one)".  On failure
@@ -46,6 +55,8 @@ gboolean tessel_open_or_create (const TesselCommonOptions *common);
  * can be read; FALSE after one line naming the file and the way out
  * (--config FILE, or installing).  For the commands that need plug-ins. */
 gboolean tessel_check_config (const TesselCommonOptions *common);
+/* The database file in use: --database, else the default one. */
+const char *tessel_database_path (const TesselCommonOptions *common);
 /* The configuration file in use: --config, else the installed one. */
 const char *tessel_config_path (const TesselCommonOptions *common);
 
@@ -91,6 +102,10 @@ void tessel_print_table (FILE *out, const char *const *header,
 void tessel_print_table_aligned (FILE *out, const char *const *header,
                                  guint columns, GPtrArray *rows,
                                  const gboolean *right);
+
+/* Prints the value a builder has built (a listing's array) as indented
+ * JSON and a newline on stdout: the form of every --json. */
+void tessel_print_json (JsonBuilder *builder);
 
 /* Subcommands: argv[0] is the subcommand's name. */
 int tessel_cmd_init (int argc, char **argv);
