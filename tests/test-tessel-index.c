@@ -223,10 +223,10 @@ test_rejudge (TesselFixture *fx, gconstpointer data)
       g_autofree gchar *name = g_strdup_printf ("%s/%s.mp3", folder, *n);
       g_assert_true (g_file_set_contents (name, *n, -1, NULL));
     }
-  Run first = tessel (fx, "index", folder, NULL);
+  TesselRun first = tessel (fx, "index", folder, NULL);
   g_assert_cmpint (first.status, ==, 0);
   g_assert_cmpuint (summary_of (&first).indexed, ==, 3);
-  run_clear (&first);
+  tessel_run_clear (&first);
 
   if (c->sql != NULL)
     {
@@ -241,7 +241,7 @@ test_rejudge (TesselFixture *fx, gconstpointer data)
       g_assert_cmpint (g_utime (b, &times), ==, 0);
     }
 
-  Run again = tessel (fx, "index", folder, NULL);
+  TesselRun again = tessel (fx, "index", folder, NULL);
   g_assert_cmpint (again.status, ==, 0);
   Summary s = summary_of (&again);
   g_assert_cmpuint (s.seen, ==, 3);
@@ -249,7 +249,7 @@ test_rejudge (TesselFixture *fx, gconstpointer data)
   g_assert_cmpuint (s.unchanged, ==, c->unchanged);
   g_assert_cmpuint (s.skipped, ==, 0);
   g_assert_cmpuint (s.absent, ==, 0);
-  run_clear (&again);
+  tessel_run_clear (&again);
   g_autofree gchar *present = present_of (fx, b);
   g_assert_cmpstr (present, ==, "1");
   g_autofree gchar *rows
@@ -271,20 +271,20 @@ test_card_swapped_row (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (g_mkdir (card, 0700), ==, 0);
   g_assert_true (g_file_set_contents (song, "song", -1, NULL));
   /* The library makes the table on its first open. */
-  Run empty = tessel (fx, "index", fx->dir, NULL);
-  run_clear (&empty);
+  TesselRun empty = tessel (fx, "index", fx->dir, NULL);
+  tessel_run_clear (&empty);
   g_autofree gchar *seed = g_strdup_printf (
       "DELETE FROM Metadata; INSERT INTO Metadata (Filename, Title, Present, "
       "Filesize, LastModification) VALUES ('%s', 'kept', 1, 4, 0)",
       old);
   tessel_test_sql (fx->db, seed);
 
-  Run moved = tessel (fx, "index", card, NULL);
+  TesselRun moved = tessel (fx, "index", card, NULL);
   g_assert_cmpint (moved.status, ==, 0);
   Summary s = summary_of (&moved);
   g_assert_cmpuint (s.indexed, ==, 1);
   g_assert_cmpuint (s.skipped, ==, 0);
-  run_clear (&moved);
+  tessel_run_clear (&moved);
   g_autofree gchar *rows
       = tessel_test_sql_text (fx->db, "SELECT count(*) FROM Metadata");
   g_assert_cmpstr (rows, ==, "1");
