@@ -415,9 +415,19 @@ mp_library_store_database_find (MpLibraryStoreDatabase *mp_library_store,
   g_autofree gchar *match = storage_search_match_expression (text);
   if (match == NULL)
     return NULL;
-  return _mp_library_store_database_search_sync (
-      mp_library_store, Sql (sqlite3_mprintf (find_fmt, match)).get (),
-      error);
+  Sql sql (sqlite3_mprintf (find_fmt, match));
+  GError *failure = NULL;
+  GList *found = _mp_library_store_database_search_sync (
+      mp_library_store, sql.get (), &failure);
+  if (found == NULL && storage_search_index_repair (failure != NULL))
+    {
+      g_clear_error (&failure);
+      found = _mp_library_store_database_search_sync (mp_library_store,
+                                                      sql.get (), &failure);
+    }
+  if (failure != NULL)
+    g_propagate_error (error, failure);
+  return found;
 }
 
 /* Aggregates */
