@@ -320,9 +320,11 @@ TESSEL_API MetaItem *meta_extract_with_plugin (const gchar *libname,
  * @user_data: handed to @callback
  *
  * Bindings use meta_search_async_full(), which tells them when @callback
- * is no longer needed.
+ * is no longer needed.  The search belongs to the calling process: a
+ * child made by fork can neither take nor cancel it.
  *
- * Returns: the search id 0, or -1 when no search was started
+ * Returns: the search id 0, or -1 when no search was started (one runs,
+ *   no database file is open, or the search process cannot be started)
  */
 /**
  * meta_search_sync:
@@ -364,7 +366,8 @@ TESSEL_API int meta_search_cancel (gint search_id);
  * @user_data: handed to @callback
  * @notify: (nullable): called with @user_data once @callback will not be
  *   called again: after the end call, after a cancellation, or before -1
- *   is returned
+ *   is returned; not when a callback ends the library's thread itself
+ *   (pthread_exit), since that callback's code is what ends it
  *
  * meta_search_async() with a release of the user data.  Language bindings
  * need it: their callback must stay alive for every row and then be

@@ -276,6 +276,8 @@ mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
  * index existed, or this SQLite has no FTS5; or it stays locked), the
  * result is %NULL and @error, if given and still empty, receives "Could
  * not connect to media database", code -1, as for the other listings.
+ * A damaged word index met by the search is built anew from the rows,
+ * with a GLib warning, and the search runs again.
  *
  * Returns: (transfer full) (element-type MpMediaResource) (nullable): the
  *   rows found, best first, each a new resource; %NULL for none.
