@@ -23,12 +23,15 @@
 #include <apeproperties.h>
 #include <apetag.h>
 #include <asffile.h>
+#include <asftag.h>
 #include <fileref.h>
 #include <flacfile.h>
 #include <flacproperties.h>
 #include <id3v1tag.h>
 #include <id3v2tag.h>
+#include <infotag.h>
 #include <mp4file.h>
+#include <mp4tag.h>
 #include <mpcfile.h>
 #include <mpegfile.h>
 #include <mpegproperties.h>
@@ -42,6 +45,7 @@
 #include <wavfile.h>
 #include <wavpackfile.h>
 #include <wavpackproperties.h>
+#include <xiphcomment.h>
 
 namespace
 {
@@ -140,6 +144,25 @@ year_of (const std::string &date)
   return std::string (4 - digits, '0') + year;
 }
 
+/* Every property of a tag.  Tag::properties () is not virtual in this
+ * tag library and gives only the basic keys: each kind's own gives what
+ * it holds beyond them (album artist, disc, compilation). */
+TagLib::PropertyMap
+tag_properties (TagLib::Tag *tag)
+{
+  if (auto xiph = dynamic_cast<TagLib::Ogg::XiphComment *> (tag))
+    return xiph->properties ();
+  if (auto mp4 = dynamic_cast<TagLib::MP4::Tag *> (tag))
+    return mp4->properties ();
+  if (auto asf = dynamic_cast<TagLib::ASF::Tag *> (tag))
+    return asf->properties ();
+  if (auto ape = dynamic_cast<TagLib::APE::Tag *> (tag))
+    return ape->properties ();
+  if (auto info = dynamic_cast<TagLib::RIFF::Info::Tag *> (tag))
+    return info->properties ();
+  return tag->properties ();
+}
+
 /* Fills the keys of info still empty from one tag. */
 void
 read_tag (TagLib::Tag *tag, HeaderInfo *info)
@@ -150,7 +173,7 @@ read_tag (TagLib::Tag *tag, HeaderInfo *info)
   const TagLib::PropertyMap properties
       = dynamic_cast<TagLib::ID3v2::Tag *> (tag) != nullptr
             ? TagLib::PropertyMap ()
-            : tag->properties ();
+            : tag_properties (tag);
   if (info->title.empty ())
     info->title = tag_value (tag, properties, "TITLE", "TIT2");
   if (info->artist.empty ())
