@@ -342,17 +342,16 @@ read_headers (const char *filename, HeaderInfo *info)
                       : 0;
   /* Without a Xing or VBRI header the tag library's length is the
    * stream's size over the first frame's bitrate; the frame walk counts
-   * instead.  A stream it cannot walk goes to the decoder. */
+   * instead.  Where it finds no run of frames to walk (a stream cut a few
+   * frames in), the tag library's reckoning stays. */
   auto mpeg_props = dynamic_cast<TagLib::MPEG::Properties *> (props);
+  BriselMpegLength walked;
   if (mpeg_props != nullptr && mpeg_props->xingHeader () == nullptr
-      && info->length >= 0)
+      && info->length >= 0 && brisel_mpeg_length (filename, &walked))
     {
-      BriselMpegLength walked;
-      const gboolean found = brisel_mpeg_length (filename, &walked);
-      info->length = found ? static_cast<gint32> (
-                         MIN (walked.milliseconds / 1000, G_MAXINT32))
-                           : -1;
-      info->bitrate = found ? walked.bitrate : 0;
+      info->length = static_cast<gint32> (
+          MIN (walked.milliseconds / 1000, G_MAXINT32));
+      info->bitrate = walked.bitrate;
     }
   info->channels = MAX (props->channels (), 0);
   info->frequency = MAX (props->sampleRate (), 0);
