@@ -74,6 +74,8 @@ static const MpegCase mpeg_cases[] = {
 static void
 append_trail (const gchar *path, Trail trail)
 {
+  if (trail == TRAIL_NONE)
+    return;
   g_autoptr (GByteArray) bytes = g_byte_array_new ();
   if (trail == TRAIL_APE_AND_ID3V1)
     {
@@ -92,12 +94,9 @@ append_trail (const gchar *path, Trail trail)
       memcpy (footer + 8, fields, sizeof fields);
       g_byte_array_append (bytes, footer, sizeof footer);
     }
-  if (trail != TRAIL_NONE)
-    {
-      guint8 v1[128] = "TAG";
-      memset (v1 + 3, 0xff, 30); /* a title of frame syncs */
-      g_byte_array_append (bytes, v1, sizeof v1);
-    }
+  guint8 v1[128] = "TAG";
+  memset (v1 + 3, 0xff, 30); /* a title of frame syncs */
+  g_byte_array_append (bytes, v1, sizeof v1);
   FILE *f = fopen (path, "ab");
   g_assert_nonnull (f);
   g_assert_cmpuint (fwrite (bytes->data, 1, bytes->len, f), ==, bytes->len);
