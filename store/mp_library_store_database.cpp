@@ -163,18 +163,37 @@ _mp_library_store_database_search_sync_one_object (
   return resource;
 }
 
+/* The rows of a call's two queries, first then second.  A result and an
+ * error never come together: when either query failed (own holds the
+ * first failure) every row is released, and the error goes to the caller
+ * unless it gave no location or one already holding an error. */
+static GList *
+rows_of_both (GList *first, GList *second, GError *own, GError **error)
+{
+  GList *list = g_list_concat (first, second);
+  if (own == NULL)
+    return list;
+  free_resources (list);
+  if (error != NULL && *error == NULL)
+    g_propagate_error (error, own);
+  else
+    g_error_free (own);
+  return NULL;
+}
+
 /* The named entries, followed by the unknown entry when asked for. */
 static GList *
 list_with_unknown_entry (MpLibraryStoreDatabase *store, const char *named,
                          const char *unknown, gboolean unknown_entry,
                          GError **error)
 {
-  GList *list = _mp_library_store_database_search_sync (store, named, error);
+  GError *own = NULL;
+  GList *list = _mp_library_store_database_search_sync (store, named, &own);
   if (!unknown_entry)
-    return list;
-  return g_list_concat (list,
-                        _mp_library_store_database_search_sync_list_one_object (
-                            store, unknown, error));
+    return rows_of_both (list, NULL, own, error);
+  GList *entry = _mp_library_store_database_search_sync_list_one_object (
+      store, unknown, &own);
+  return rows_of_both (list, entry, own, error);
 }
 
 /* Rows whose key column is set, then the rows where it is NULL. */
@@ -182,9 +201,10 @@ static GList *
 songs_then_unkeyed (MpLibraryStoreDatabase *store, const char *keyed,
                     const char *unkeyed, GError **error)
 {
-  GList *list = _mp_library_store_database_search_sync (store, keyed, error);
-  return g_list_concat (
-      list, _mp_library_store_database_search_sync (store, unkeyed, error));
+  GError *own = NULL;
+  GList *list = _mp_library_store_database_search_sync (store, keyed, &own);
+  GList *rest = _mp_library_store_database_search_sync (store, unkeyed, &own);
+  return rows_of_both (list, rest, own, error);
 }
 
 /* The start of a window reaching period seconds back from now.  A period
