@@ -3,6 +3,7 @@
 #include "mp_library_store_database.h"
 #include "mp_library_store_database-private.h"
 #include "metadata_storage.h"
+#include "metadata_storage-private.h"
 #include "metadata_storage_fts-private.h"
 #include "tessel-private.h"
 
@@ -23,69 +24,43 @@ struct SqlFree
 using Sql = std::unique_ptr<char, SqlFree>;
 } // namespace
 
-static GObjectClass *parent_class;
-static MpLibraryStoreDatabase *instance;
+G_DEFINE_TYPE (MpLibraryStoreDatabase, mp_library_store_database,
+               MP_TYPE_LIBRARY_STORE)
 
 static void
 _mp_library_store_database_finalize (GObject *object)
 {
   g_assert (IS_MP_LIBRARY_STORE_DATABASE (object));
-  parent_class->finalize (object);
+  G_OBJECT_CLASS (mp_library_store_database_parent_class)->finalize (object);
 }
 
 static void
-_mp_library_store_database_class_init (gpointer g_class, gpointer class_data)
+mp_library_store_database_class_init (MpLibraryStoreDatabaseClass *klass)
 {
-  (void) class_data;
-  MpLibraryStoreDatabaseClass *klass
-      = static_cast<MpLibraryStoreDatabaseClass *> (g_class);
   g_assert (IS_MP_LIBRARY_STORE_DATABASE_CLASS (klass));
-  parent_class
-      = static_cast<GObjectClass *> (g_type_class_peek_parent (klass));
   G_OBJECT_CLASS (klass)->finalize = _mp_library_store_database_finalize;
 }
 
 static void
-_mp_library_store_database_init (GTypeInstance *instance_, gpointer g_class)
+mp_library_store_database_init (MpLibraryStoreDatabase *mp_library_store)
 {
-  (void) g_class;
-  MpLibraryStoreDatabase *mp_library_store
-      = reinterpret_cast<MpLibraryStoreDatabase *> (instance_);
   g_assert (IS_MP_LIBRARY_STORE_DATABASE (mp_library_store));
 }
 
-extern "C" GType
-mp_library_store_database_get_type (void)
+static gpointer
+create_instance (gpointer data)
 {
-  static GType type = 0;
-  if (type == 0)
-    {
-      static const GTypeInfo info = {
-        sizeof (MpLibraryStoreDatabaseClass),
-        NULL, /* base_init */
-        NULL, /* base_finalize */
-        _mp_library_store_database_class_init,
-        NULL, /* class_finalize */
-        NULL, /* class_data */
-        sizeof (MpLibraryStoreDatabase),
-        16, /* n_preallocs, ignored by GLib */
-        _mp_library_store_database_init,
-        NULL, /* value_table */
-      };
-      type = g_type_register_static (mp_library_store_get_type (),
-                                     "MpLibraryStoreDatabase", &info,
-                                     static_cast<GTypeFlags> (0));
-    }
-  return type;
+  (void) data;
+  return g_object_new (MP_TYPE_LIBRARY_STORE_DATABASE, NULL);
 }
 
+/* g_once: threads asking first at the same time get the one store. */
 extern "C" MpLibraryStoreDatabase *
 mp_library_store_database_get_instance (void)
 {
-  if (instance == NULL)
-    instance = static_cast<MpLibraryStoreDatabase *> (
-        g_object_new (MP_TYPE_LIBRARY_STORE_DATABASE, NULL));
-  return instance;
+  static GOnce once = G_ONCE_INIT;
+  return static_cast<MpLibraryStoreDatabase *> (
+      g_once (&once, create_instance, NULL));
 }
 
 static void
@@ -432,6 +407,7 @@ mp_library_store_database_find (MpLibraryStoreDatabase *mp_library_store,
                                 const gchar *text, GError **error)
 {
   CHECK_STORE (NULL);
+  StorageLock lock;
   g_autofree gchar *match = storage_search_match_expression (text);
   if (match == NULL)
     return NULL;
