@@ -75,6 +75,14 @@ G_GNUC_INTERNAL gchar *storage_card_swapped_name (const gchar *filename);
 G_GNUC_INTERNAL void storage_row_count_changed (sqlite3_int64 changes_before,
                                                 int named_rows);
 
+/* storage_store for a list an extractor plug-in made of the file: on an
+ * update, every column that extractors fill and the list lacks is
+ * cleared (where the table has it), so the row says what the file says
+ * now.  Other columns keep their values. */
+G_GNUC_INTERNAL int storage_store_extracted (MetaItem *list,
+                                             const gchar *filename,
+                                             gchar present);
+
 /* A write transaction around several statements that belong together:
  * BEGIN IMMEDIATE takes the write lock first (waiting as any statement
  * does), so that what is looked up cannot change before it is written.

@@ -35,6 +35,21 @@ column (TesselFixture *fx, const gchar *col, const gchar *filename)
   return tessel_test_sql_text (fx->db, sql);
 }
 
+/* Makes a small file of each name in the fixture's folder; returns the
+ * full names as a NULL-terminated batch (g_strfreev it).  Indexing takes
+ * only files that are there. */
+static gchar **
+files_in (TesselFixture *fx, const gchar *const *names)
+{
+  GPtrArray *batch = g_ptr_array_new ();
+  for (; *names != NULL; names++)
+    g_ptr_array_add (batch, tessel_fixture_write (fx, *names, "data"));
+  g_ptr_array_add (batch, NULL);
+  return (gchar **) g_ptr_array_free (batch, FALSE);
+}
+
+#define FILES_IN(fx, ...) files_in (fx, (const gchar *const[]){ __VA_ARGS__, NULL })
+
 static gint
 row_count (TesselFixture *fx)
 {
@@ -113,12 +128,11 @@ test_plugin_reused_across_case (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_fakes (fx);
-  gchar *files[] = { (gchar *) "/m/3.ccc", (gchar *) "/m/1.aaa",
-                     (gchar *) "/m/2.bbb", NULL };
+  g_auto (GStrv) files = FILES_IN (fx, "3.ccc", "1.aaa", "2.bbb");
   g_assert_cmpint (meta_add_files_with_check (files, 3, NULL, 0), ==, 1);
-  g_autofree gchar *t1 = column (fx, "Title", "/m/1.aaa");
-  g_autofree gchar *t2 = column (fx, "Title", "/m/2.bbb");
-  g_autofree gchar *t3 = column (fx, "Title", "/m/3.ccc");
+  g_autofree gchar *t1 = column (fx, "Title", files[0]);
+  g_autofree gchar *t2 = column (fx, "Title", files[1]);
+  g_autofree gchar *t3 = column (fx, "Title", files[2]);
   g_assert_cmpstr (t1, ==, "call 1");
   g_assert_cmpstr (t2, ==, "call 2");
   g_assert_cmpstr (t3, ==, "call 3");
@@ -132,26 +146,25 @@ test_plugin_switch_closes (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_fakes (fx);
-  gchar *files[] = { (gchar *) "/m/3.zok", (gchar *) "/m/2.l24",
-                     (gchar *) "/m/1.aaa", NULL };
+  g_auto (GStrv) files = FILES_IN (fx, "3.zok", "2.l24", "1.aaa");
   g_assert_cmpint (meta_add_files_with_check (files, 3, NULL, 0), ==, 1);
-  g_autofree gchar *t1 = column (fx, "Title", "/m/1.aaa");
-  g_autofree gchar *a2 = column (fx, "Artist", "/m/2.l24");
-  g_autofree gchar *t3 = column (fx, "Title", "/m/3.zok");
+  g_autofree gchar *t1 = column (fx, "Title", files[0]);
+  g_autofree gchar *a2 = column (fx, "Artist", files[1]);
+  g_autofree gchar *t3 = column (fx, "Title", files[2]);
   g_assert_cmpstr (t1, ==, "call 1");
   g_assert_cmpstr (a2, ==, "libfake_exactly_24_chars");
   g_assert_cmpstr (t3, ==, "call 1");
 
   /* Nothing stays cached between batches. */
-  gchar *again[] = { (gchar *) "/m/5.aaa", NULL };
+  g_auto (GStrv) again = FILES_IN (fx, "5.aaa");
   g_assert_cmpint (meta_add_files_with_check (again, 1, NULL, 0), ==, 1);
-  g_autofree gchar *t5 = column (fx, "Title", "/m/5.aaa");
+  g_autofree gchar *t5 = column (fx, "Title", again[0]);
   g_assert_cmpstr (t5, ==, "call 1");
 
-  gchar *upper_first[] = { (gchar *) "/m/6.bbb", NULL };
+  g_auto (GStrv) upper_first = FILES_IN (fx, "6.bbb");
   g_assert_cmpint (meta_add_files_with_check (upper_first, 1, NULL, 0), ==,
                    1);
-  g_autofree gchar *t6 = column (fx, "Title", "/m/6.bbb");
+  g_autofree gchar *t6 = column (fx, "Title", upper_first[0]);
   g_assert_null (t6);
 }
 
@@ -161,13 +174,13 @@ test_broken_plugins_skipped (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_fakes (fx);
-  gchar *files[] = { (gchar *) "/m/a.mis", (gchar *) "/m/b.noe",
-                     (gchar *) "/m/c.nul", (gchar *) "/m/d.l25",
-                     (gchar *) "/m/e.zzz", (gchar *) "",
-                     (gchar *) "/m/f.aaa", NULL };
+  g_auto (GStrv) made = FILES_IN (fx, "a.mis", "b.noe", "c.nul", "d.l25",
+                                  "e.zzz", "f.aaa");
+  gchar *files[] = { made[0], made[1], made[2], made[3], made[4],
+                     (gchar *) "", made[5], NULL };
   g_assert_cmpint (meta_add_files_with_check (files, 7, NULL, 0), ==, 1);
   g_assert_cmpint (row_count (fx), ==, 1);
-  g_autofree gchar *title = column (fx, "Title", "/m/f.aaa");
+  g_autofree gchar *title = column (fx, "Title", made[5]);
   g_assert_cmpstr (title, ==, "call 1");
 }
 
@@ -177,10 +190,10 @@ test_plugin_name_length (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_fakes (fx);
-  gchar *files[] = { (gchar *) "/m/a.l24", (gchar *) "/m/b.l25", NULL };
+  g_auto (GStrv) files = FILES_IN (fx, "a.l24", "b.l25");
   g_assert_cmpint (meta_add_files_with_check (files, 2, NULL, 0), ==, 1);
-  g_autofree gchar *fits = column (fx, "Artist", "/m/a.l24");
-  g_autofree gchar *cut = column (fx, "Filename", "/m/b.l25");
+  g_autofree gchar *fits = column (fx, "Artist", files[0]);
+  g_autofree gchar *cut = column (fx, "Filename", files[1]);
   g_assert_cmpstr (fits, ==, "libfake_exactly_24_chars");
   g_assert_null (cut);
 }
@@ -218,14 +231,19 @@ record_progress (gchar **files, gint count, gint user_data)
   progress_log.calls++;
 }
 
-/* A batch of n names "/m/NNN.aaa" with the last one's extension given. */
+/* A batch of n files "PREFIXNNN.aaa" made in the fixture's folder, with
+ * the last one's extension given. */
 static gchar **
-make_batch (gint n, const gchar *last_ext)
+make_batch (TesselFixture *fx, const gchar *prefix, gint n,
+            const gchar *last_ext)
 {
   gchar **files = g_new0 (gchar *, n + 1);
   for (gint i = 0; i < n; i++)
-    files[i] = g_strdup_printf ("/m/%03d.%s", i,
-                                i == n - 1 ? last_ext : "aaa");
+    {
+      g_autofree gchar *name = g_strdup_printf (
+          "%s%03d.%s", prefix, i, i == n - 1 ? last_ext : "aaa");
+      files[i] = tessel_fixture_write (fx, name, "data");
+    }
   return files;
 }
 
@@ -236,7 +254,7 @@ test_progress_every_25 (TesselFixture *fx, gconstpointer data)
   open_with_fakes (fx);
 
   memset (&progress_log, 0, sizeof progress_log);
-  g_auto (GStrv) fifty = make_batch (50, "aaa");
+  g_auto (GStrv) fifty = make_batch (fx, "m", 50, "aaa");
   progress_fixture = fx;
   g_assert_cmpint (meta_add_files_with_check (fifty, 50, record_progress, 7),
                    ==, 1);
@@ -253,15 +271,13 @@ test_progress_every_25 (TesselFixture *fx, gconstpointer data)
 
   /* The 25th entry has no plug-in: no call. */
   memset (&progress_log, 0, sizeof progress_log);
-  g_auto (GStrv) unmapped = make_batch (25, "zzz");
+  g_auto (GStrv) unmapped = make_batch (fx, "m", 25, "zzz");
   meta_add_files_with_check (unmapped, 25, record_progress, 0);
   g_assert_cmpint (progress_log.calls, ==, 0);
 
   /* The 25th entry reached extraction, even if it gave no list. */
   memset (&progress_log, 0, sizeof progress_log);
-  g_auto (GStrv) empty_list = make_batch (25, "nul");
-  for (gint i = 0; i < 25; i++)
-    empty_list[i][1] = 'n'; /* "/n/000.aaa": names of new rows */
+  g_auto (GStrv) empty_list = make_batch (fx, "n", 25, "nul");
   progress_fixture = fx;
   meta_add_files_with_check (empty_list, 25, record_progress, 0);
   progress_fixture = NULL;
@@ -272,7 +288,7 @@ test_progress_every_25 (TesselFixture *fx, gconstpointer data)
 
   /* No call for a short batch, and no final call. */
   memset (&progress_log, 0, sizeof progress_log);
-  g_auto (GStrv) short_batch = make_batch (24, "aaa");
+  g_auto (GStrv) short_batch = make_batch (fx, "m", 24, "aaa");
   meta_add_files_with_check (short_batch, 24, record_progress, 0);
   g_assert_cmpint (progress_log.calls, ==, 0);
 }
