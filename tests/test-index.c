@@ -3,8 +3,11 @@
  * tests/plugins are found through LD_LIBRARY_PATH. */
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
+#include "mp_library_store_database.h"
+#include "mp_media_resource.h"
 #include "tessel-test.h"
 
 /* Extension table every test starts from. */
@@ -17,7 +20,8 @@ static const gchar fake_conf[]
       "mis libdoesnotexist\n"
       "l24 libfake_exactly_24_chars\n"
       "l25 libfake_twenty_five_chars\n"
-      "zok libfakeok\n";
+      "zok libfakeok\n"
+      "tag libfaketags\n";
 
 static void
 open_with_fakes (TesselFixture *fx)
@@ -397,6 +401,222 @@ test_modified_or_new (TesselFixture *fx, gconstpointer data)
   g_rmdir (song);
 }
 
+/* Every key an extractor may deliver, with a value of its type. */
+static const struct
+{
+  const gchar *key, *value;
+} extracted[] = {
+  { "Title", "Old Title" },   { "Artist", "Oldband" },
+  { "Album", "Old Album" },   { "AlbumArtist", "Old Various" },
+  { "Genre", "Oldgenre" },    { "Year", "1999" },
+  { "Track", "7" },           { "Disc", "2" },
+  { "Compilation", "1" },     { "Publisher", "Old Label" },
+  { "Length", "185" },        { "Bitrate", "128000" },
+  { "MIME", "audio/x-old" },  { "Codec", "Oldcodec" },
+  { "Channels", "2" },        { "Frequency", "44100" },
+  { "Resolution", "176x144" }, { "Fps", "25" },
+  { "PixelAspectRatio", "1" },
+};
+
+/* The file names the word search finds for text, comma separated. */
+static gchar *
+found (const gchar *text)
+{
+  GError *error = NULL;
+  GList *list = mp_library_store_database_find (
+      mp_library_store_database_get_instance (), text, &error);
+  g_assert_no_error (error);
+  GString *s = g_string_new (NULL);
+  for (GList *l = list; l != NULL; l = l->next)
+    g_string_append_printf (s, "%s%s", l == list ? "" : ",",
+                            mp_media_resource_get_uri (l->data));
+  g_list_free_full (list, g_object_unref);
+  return g_string_free (s, FALSE);
+}
+
+/* Indexes the file name of the fixture with text as its tags. */
+static gchar *
+index_tagged (TesselFixture *fx, const gchar *name, const gchar *text)
+{
+  gchar *path = tessel_fixture_write (fx, name, text);
+  gchar *files[] = { path, NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 1, NULL, 0), ==, 1);
+  return path;
+}
+
+/* A file indexed with every tag, then indexed again without them, keeps
+ * none: neither in its row nor in the word index.  What applications
+ * wrote stays. */
+static void
+test_retag_clears_extracted (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  /* Columns a newer plug-in brings, as its first store adds them. */
+  tessel_test_sql (fx->db, "ALTER TABLE Metadata ADD AlbumArtist "
+                           "varchar(256); ALTER TABLE Metadata ADD Disc "
+                           "int(12); ALTER TABLE Metadata ADD Compilation "
+                           "int(12)");
+  g_autoptr (GString) tags = g_string_new (NULL);
+  for (gsize i = 0; i < G_N_ELEMENTS (extracted); i++)
+    g_string_append_printf (tags, "%s=%s\n", extracted[i].key,
+                            extracted[i].value);
+  g_autofree gchar *song = index_tagged (fx, "song.tag", tags->str);
+  for (gsize i = 0; i < G_N_ELEMENTS (extracted); i++)
+    {
+      g_autofree gchar *got = column (fx, extracted[i].key, song);
+      g_assert_cmpstr (got, ==, extracted[i].value);
+    }
+  g_assert_cmpint (meta_write_integer (song, "PlayCount", 3), ==, 1);
+  g_assert_cmpint (meta_write_integer (song, "AccessTime", 1700000000), ==,
+                   1);
+  g_assert_cmpint (meta_write_string (song, "Comment", "mine"), ==, 1);
+  g_autofree gchar *before = found ("oldband");
+  g_assert_cmpstr (before, ==, song);
+
+  g_free (index_tagged (fx, "song.tag", "Title=New Title\n"));
+  g_assert_cmpint (row_count (fx), ==, 1);
+  for (gsize i = 0; i < G_N_ELEMENTS (extracted); i++)
+    {
+      g_autofree gchar *got = column (fx, extracted[i].key, song);
+      if (g_str_equal (extracted[i].key, "Title"))
+        g_assert_cmpstr (got, ==, "New Title");
+      else
+        g_assert_cmpstr (got, ==, NULL);
+    }
+  g_autofree gchar *plays = column (fx, "PlayCount", song);
+  g_autofree gchar *played = column (fx, "AccessTime", song);
+  g_autofree gchar *comment = column (fx, "Comment", song);
+  g_autofree gchar *size = column (fx, "Filesize", song);
+  g_autofree gchar *present = column (fx, "Present", song);
+  g_assert_cmpstr (plays, ==, "3");
+  g_assert_cmpstr (played, ==, "1700000000");
+  g_assert_cmpstr (comment, ==, "mine");
+  g_assert_cmpstr (size, ==, "16");
+  g_assert_cmpstr (present, ==, "1");
+  const gchar *gone[] = { "oldband", "old album", "oldgenre" };
+  for (gsize i = 0; i < G_N_ELEMENTS (gone); i++)
+    {
+      g_autofree gchar *after = found (gone[i]);
+      g_assert_cmpstr (after, ==, "");
+    }
+  g_autofree gchar *renamed = found ("new title");
+  g_assert_cmpstr (renamed, ==, song);
+}
+
+/* Retagged with other values, the row and the words follow; on a table
+ * that lacks some extracted columns the update still goes through. */
+static void
+test_retag_replaces_values (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  g_autofree gchar *song
+      = index_tagged (fx, "song.tag", "Artist=Oldband\nTrack=4\n");
+  g_free (index_tagged (fx, "song.tag", "Artist=Newband\nYear=2020\n"));
+  g_autofree gchar *artist = column (fx, "Artist", song);
+  g_autofree gchar *track = column (fx, "Track", song);
+  g_autofree gchar *year = column (fx, "Year", song);
+  g_assert_cmpstr (artist, ==, "Newband");
+  g_assert_cmpstr (track, ==, NULL);
+  g_assert_cmpstr (year, ==, "2020");
+  g_autofree gchar *old = found ("oldband");
+  g_autofree gchar *now = found ("newband");
+  g_assert_cmpstr (old, ==, "");
+  g_assert_cmpstr (now, ==, song);
+}
+
+/* Names that are no readable regular file give no row, and never reach
+ * the plug-in: the readable file after them is its first call. */
+typedef enum
+{
+  NAME_MISSING,
+  NAME_FOLDER,
+  NAME_FIFO,
+  NAME_UNREADABLE,
+  NAME_TOO_LONG,
+  NAME_VANISHED,
+} NameKind;
+
+static void
+test_not_a_readable_file (TesselFixture *fx, gconstpointer data)
+{
+  NameKind kind = GPOINTER_TO_INT (data);
+  open_with_fakes (fx);
+  g_autofree gchar *bad = g_build_filename (fx->dir, "bad.aaa", NULL);
+  switch (kind)
+    {
+    case NAME_MISSING:
+      break;
+    case NAME_FOLDER:
+      g_assert_cmpint (g_mkdir (bad, 0700), ==, 0);
+      break;
+    case NAME_FIFO:
+      g_assert_cmpint (mkfifo (bad, 0600), ==, 0);
+      break;
+    case NAME_UNREADABLE:
+      g_free (tessel_fixture_write (fx, "bad.aaa", "data"));
+      g_assert_cmpint (g_chmod (bad, 0), ==, 0);
+      if (g_access (bad, R_OK) == 0)
+        {
+          g_test_skip ("this user reads every file");
+          return;
+        }
+      break;
+    case NAME_TOO_LONG:
+      {
+        /* 256 bytes in all, a file that exists. */
+        gsize room = 256 - strlen (fx->dir) - strlen ("/.aaa");
+        g_autofree gchar *base = g_strnfill (room, 'x');
+        g_autofree gchar *name = g_strconcat (base, ".aaa", NULL);
+        g_free (bad);
+        bad = tessel_fixture_write (fx, name, "data");
+        g_assert_cmpuint (strlen (bad), ==, 256);
+        break;
+      }
+    case NAME_VANISHED:
+      {
+        /* Indexed while it was there: its row stays as it was. */
+        g_free (tessel_fixture_write (fx, "bad.aaa", "data"));
+        gchar *once[] = { bad, NULL };
+        meta_add_files_with_check (once, 1, NULL, 0);
+        g_assert_cmpint (g_unlink (bad), ==, 0);
+        break;
+      }
+    }
+  g_autofree gchar *good = tessel_fixture_write (fx, "good.aaa", "data");
+  gchar *files[] = { bad, good, NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 2, NULL, 0), ==, 1);
+  g_autofree gchar *title = column (fx, "Title", good);
+  g_autofree gchar *bad_title = column (fx, "Title", bad);
+  g_assert_cmpstr (title, ==, "call 1");
+  if (kind == NAME_VANISHED)
+    g_assert_cmpstr (bad_title, ==, "call 1");
+  else
+    g_assert_cmpstr (bad_title, ==, NULL);
+  g_assert_cmpint (row_count (fx), ==, kind == NAME_VANISHED ? 2 : 1);
+  if (kind == NAME_FOLDER)
+    g_rmdir (bad);
+  g_unlink (bad);
+}
+
+/* The longest name a row holds, 255 bytes, is indexed. */
+static void
+test_longest_name (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  gsize room = 255 - strlen (fx->dir) - strlen ("/.aaa");
+  g_autofree gchar *base = g_strnfill (room, 'y');
+  g_autofree gchar *name = g_strconcat (base, ".aaa", NULL);
+  g_autofree gchar *path = tessel_fixture_write (fx, name, "data");
+  g_assert_cmpuint (strlen (path), ==, 255);
+  gchar *files[] = { path, NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 1, NULL, 0), ==, 1);
+  g_autofree gchar *title = column (fx, "Title", path);
+  g_assert_cmpstr (title, ==, "call 1");
+}
+
 int
 main (int argc, char **argv)
 {
@@ -413,6 +633,26 @@ main (int argc, char **argv)
   ADD ("/index/progress/every-25th-extracted", test_progress_every_25);
   ADD ("/index/url/stored-as-stream", test_add_url);
   ADD ("/index/modified-or-new", test_modified_or_new);
+  ADD ("/index/update/retag-clears-extracted-keys",
+       test_retag_clears_extracted);
+  ADD ("/index/update/retag-replaces-values", test_retag_replaces_values);
+  ADD ("/index/name/longest-storable", test_longest_name);
 #undef ADD
+  static const struct
+  {
+    const gchar *path;
+    NameKind kind;
+  } names[] = {
+    { "/index/name/missing", NAME_MISSING },
+    { "/index/name/folder-named-like-a-song", NAME_FOLDER },
+    { "/index/name/fifo", NAME_FIFO },
+    { "/index/name/unreadable", NAME_UNREADABLE },
+    { "/index/name/too-long", NAME_TOO_LONG },
+    { "/index/name/vanished-keeps-row", NAME_VANISHED },
+  };
+  for (gsize i = 0; i < G_N_ELEMENTS (names); i++)
+    g_test_add (names[i].path, TesselFixture, GINT_TO_POINTER (names[i].kind),
+                tessel_fixture_setup, test_not_a_readable_file,
+                tessel_fixture_teardown);
   return g_test_run ();
 }
