@@ -75,6 +75,30 @@ static const gchar media_conf[]
     = "ogg libbrisel_gst\nogv libbrisel_gst\nmp3 libbrisel_gst\n"
       "flac libbrisel_gst\nwav libbrisel_gst\nm3u libbrisel_gst\n";
 
+/* The media folder as make_music_folder makes it, under the media
+ * configuration; NULL, with the test skipped, when one of the samples
+ * named (up to a NULL) could not be made. */
+#define make_media_with(fx, media, ...)                                      \
+  make_media_with_ (fx, media, (const gchar *const[]){ __VA_ARGS__, NULL })
+
+static gchar *
+make_media_with_ (TesselFixture *fx, guint *media,
+                  const gchar *const *samples)
+{
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", media_conf));
+  g_autofree gchar *music = make_music_folder (fx, media);
+  for (; *samples != NULL; samples++)
+    {
+      g_autofree gchar *path = g_build_filename (music, *samples, NULL);
+      if (!g_file_test (path, G_FILE_TEST_EXISTS))
+        {
+          g_test_skip_printf ("%s could not be made", *samples);
+          return NULL;
+        }
+    }
+  return g_steal_pointer (&music);
+}
+
 static void
 test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
 {
@@ -348,17 +372,13 @@ static void
 test_retagged_file (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
-  g_free (tessel_fixture_write (fx, "metadata_lib.conf", media_conf));
   guint media = 0;
-  g_autofree gchar *music = make_music_folder (fx, &media);
+  g_autofree gchar *music
+      = make_media_with (fx, &media, "tagged.ogg", "plain.ogg");
+  if (music == NULL)
+    return;
   g_autofree gchar *tagged = g_build_filename (music, "tagged.ogg", NULL);
   g_autofree gchar *plain = g_build_filename (music, "plain.ogg", NULL);
-  if (!g_file_test (tagged, G_FILE_TEST_EXISTS)
-      || !g_file_test (plain, G_FILE_TEST_EXISTS))
-    {
-      g_test_skip ("the Ogg samples could not be made");
-      return;
-    }
   TesselRun first = tessel (fx, "index", music, NULL);
   g_assert_cmpint (first.status, ==, 0);
   tessel_run_clear (&first);
@@ -396,15 +416,11 @@ static void
 test_ls_table (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
-  g_free (tessel_fixture_write (fx, "metadata_lib.conf", media_conf));
   guint media = 0;
-  g_autofree gchar *music = make_music_folder (fx, &media);
+  g_autofree gchar *music = make_media_with (fx, &media, "tagged.ogg");
+  if (music == NULL)
+    return;
   g_autofree gchar *tagged = g_build_filename (music, "tagged.ogg", NULL);
-  if (!g_file_test (tagged, G_FILE_TEST_EXISTS))
-    {
-      g_test_skip ("tagged.ogg could not be made");
-      return;
-    }
   TesselRun indexed = tessel (fx, "index", music, NULL);
   g_assert_cmpint (indexed.status, ==, 0);
   tessel_run_clear (&indexed);
