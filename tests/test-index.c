@@ -497,28 +497,6 @@ test_retag_clears_extracted (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (renamed, ==, song);
 }
 
-/* Retagged with other values, the row and the words follow; on a table
- * that lacks some extracted columns the update still goes through. */
-static void
-test_retag_replaces_values (TesselFixture *fx, gconstpointer data)
-{
-  (void) data;
-  open_with_fakes (fx);
-  g_autofree gchar *song
-      = index_tagged (fx, "song.tag", "Artist=Oldband\nTrack=4\n");
-  g_free (index_tagged (fx, "song.tag", "Artist=Newband\nYear=2020\n"));
-  g_autofree gchar *artist = column (fx, "Artist", song);
-  g_autofree gchar *track = column (fx, "Track", song);
-  g_autofree gchar *year = column (fx, "Year", song);
-  g_assert_cmpstr (artist, ==, "Newband");
-  g_assert_cmpstr (track, ==, NULL);
-  g_assert_cmpstr (year, ==, "2020");
-  g_autofree gchar *old = found (fx, "oldband");
-  g_autofree gchar *now = found (fx, "newband");
-  g_assert_cmpstr (old, ==, "");
-  g_assert_cmpstr (now, ==, song);
-}
-
 /* Names that are no readable regular file give no row, and never reach
  * the plug-in: the readable file after them is its first call. */
 typedef enum
@@ -611,7 +589,6 @@ main (int argc, char **argv)
   ADD ("/index/modified-or-new", test_modified_or_new);
   ADD ("/index/update/retag-clears-extracted-keys",
        test_retag_clears_extracted);
-  ADD ("/index/update/retag-replaces-values", test_retag_replaces_values);
 #undef ADD
   static const struct
   {
