@@ -247,10 +247,14 @@ TESSEL_API void meta_set_error (GError **error, gint code,
  * @user_data: handed to @progress
  *
  * Extracts and stores every file of the batch through the plug-in its
- * extension is configured for.  Files that cannot be read or stored are
- * skipped without a report.  Rows are written in groups of 25, each in
- * one transaction; those of the entries before a @progress call are in
- * the table when it runs.
+ * extension is configured for.  A file's row takes every key the plug-in
+ * extracts (title, artist, length, MIME type, ...) from the new list: one
+ * the list lacks is cleared, while keys an application wrote stay.
+ * Names that are not readable regular files (missing, a folder, a
+ * device), names of %META_VALUE_SIZE bytes or more, and files that cannot
+ * be extracted or stored are skipped without a report.  Rows are written
+ * in groups of 25, each in one transaction; those of the entries before a
+ * @progress call are in the table when it runs.
  *
  * Returns: 0 for an empty batch, else 1
  */

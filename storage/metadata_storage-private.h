@@ -105,6 +105,14 @@ private:
   bool held = true;
 };
 
+/* storage_store for a list an extractor plug-in made of the file: on an
+ * update, every column that extractors fill and the list lacks is
+ * cleared (where the table has it), so the row says what the file says
+ * now.  Other columns keep their values. */
+G_GNUC_INTERNAL int storage_store_extracted (MetaItem *list,
+                                             const gchar *filename,
+                                             gchar present);
+
 /* A write transaction around several statements that belong together:
  * BEGIN IMMEDIATE takes the write lock first (waiting as any statement
  * does), so that what is looked up cannot change before it is written.
