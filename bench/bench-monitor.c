@@ -150,6 +150,9 @@ measure (const char *mode, gboolean write_ahead_log, int commits,
   if (sqlite3_open_v2 (db, &l.reader, SQLITE_OPEN_READONLY, NULL)
       != SQLITE_OK)
     g_error ("cannot read %s", db);
+  /* As an application reads through the library: a commit in progress is
+   * waited for. */
+  sqlite3_busy_timeout (l.reader, 500);
   MetaMonitor *monitor = meta_monitor_new ();
   if (monitor == NULL)
     g_error ("no monitor on %s", db);

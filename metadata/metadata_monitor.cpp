@@ -11,7 +11,8 @@
  * events arrive is repeated shortly, and the last one is followed by one
  * more look a hold later.  A look that finds a commit emits at once and
  * then holds further signals: a burst of commits gives one signal per
- * hold, not one per commit.  With no events and nothing found, no timer
+ * hold, not one per commit.  A file held by a committing writer counts as
+ * a commit found.  With no events and nothing found, no timer
  * is left. */
 #include "metadata_monitor.h"
 #include "metadata_storage-private.h"
@@ -58,7 +59,10 @@ enum class Look
 {
   SAME,
   CHANGED,
-  BUSY, /* a writer holds the file: look again soon */
+  /* A writer holds the file to commit: in the rollback journal it does
+   * so for most of a burst of commits, with its syncs, and a look would
+   * rarely get through.  The commit is as good as made. */
+  BUSY,
 };
 
 /* Reads data_version and compares it with the last one read. */
@@ -101,6 +105,7 @@ look_and_tell (MetaMonitor *self, gboolean events)
   switch (look (self))
     {
     case Look::CHANGED:
+    case Look::BUSY:
       self->catching_up = FALSE;
       look_again_in (self, MONITOR_HOLD_MS);
       /* A handler may drop the last reference: dispose then waits for
@@ -108,9 +113,6 @@ look_and_tell (MetaMonitor *self, gboolean events)
       g_object_ref (self);
       g_signal_emit (self, signals[CHANGED], 0);
       g_object_unref (self);
-      break;
-    case Look::BUSY:
-      look_again_in (self, MONITOR_CATCH_UP_MS);
       break;
     case Look::SAME:
     default:
