@@ -91,12 +91,14 @@ public:
   {
     if (rows.empty ())
       return;
+    /* The group's transaction keeps other threads off the connection
+     * until it ends, so none of their work becomes part of it. */
     int begun = storage_write_begin ();
     for (auto &row : rows)
       storage_store (row.second, row.first, 1);
     /* A failed commit, or an error that rolled the group back part-way,
      * loses rows already stored: each is stored again on its own. */
-    if (begun == 1 && !storage_write_end (begun, TRUE))
+    if (!storage_write_end (begun, TRUE) && begun == 1)
       for (auto &row : rows)
         storage_store (row.second, row.first, 1);
     for (auto &row : rows)

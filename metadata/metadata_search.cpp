@@ -3,6 +3,7 @@
  * priority and a detached reader thread turning its result lines back into
  * callbacks. */
 #include "metadata.h"
+#include "metadata_data-private.h"
 #include "metadata_search-private.h"
 #include "metadata_storage.h"
 #include "metadata_search-testing.h"
@@ -35,9 +36,6 @@ extern "C" {
 #define SLOT_FREE (-1)
 #define SLOT_TAKEN (-2)
 #define MAX_PAIRS 64
-
-pthread_mutex_t search_lock = PTHREAD_MUTEX_INITIALIZER;
-MetaSearchSlot search_ids[META_SEARCH_SLOTS];
 
 /* What the reader thread of one asynchronous search works with.  Made by
  * the starter, freed by the reader when it has finished. */

@@ -271,6 +271,7 @@ store_row (MetaItem *list, const gchar *filename, gchar present)
 extern "C" int
 storage_store (MetaItem *list, const gchar *filename, gchar present)
 {
+  StorageLock lock;
   if (!list_keys_usable (list))
     return 0;
   /* A list node holds at most 255 bytes of a name: a longer one would be
@@ -287,6 +288,7 @@ storage_store (MetaItem *list, const gchar *filename, gchar present)
 extern "C" int
 storage_set_present (const gchar *filename)
 {
+  StorageLock lock;
   if (filename == NULL || !storage_file_exists (filename, 0, NULL))
     return 0;
   return storage_write_int (filename, "Present", 1);
@@ -295,6 +297,7 @@ storage_set_present (const gchar *filename)
 extern "C" int
 storage_clear_present (const gchar *filename)
 {
+  StorageLock lock;
   if (filename == NULL || !storage_file_exists (filename, 0, NULL))
     return 0;
   return storage_write_int (filename, "Present", 0);
@@ -307,6 +310,7 @@ storage_clear_present (const gchar *filename)
 extern "C" int
 storage_path_clear_present (const gchar *path)
 {
+  StorageLock lock;
   if (path == NULL)
     return 0;
   StorageSql sql = storage_compose (
@@ -318,6 +322,7 @@ extern "C" int
 storage_read_size_lastmodified_present (const gchar *filename, gint32 *size,
                                         gint32 *lastmodified, gchar *present)
 {
+  StorageLock lock;
   if (filename == NULL || size == NULL || lastmodified == NULL
       || present == NULL)
     return 0;
@@ -349,6 +354,7 @@ storage_read_size_lastmodified_present (const gchar *filename, gint32 *size,
 extern "C" int
 storage_get_file_list (gchar ***list)
 {
+  StorageLock lock;
   if (list == NULL)
     return 0;
   StorageStmt stmt (storage_prepare_query (storage_db,
@@ -402,6 +408,7 @@ storage_get_file_list (gchar ***list)
 extern "C" int
 storage_delete_by_key (const gchar *key, MetaValue value)
 {
+  StorageLock lock;
   if (!storage_column_exists (key))
     return 0;
   gint tag = storage_value_tag (&value.type);

@@ -12,7 +12,9 @@
  * with the error left alone.  When a query fails, the error location (if
  * given and still empty) receives "Could not connect to media database",
  * code -1, in the domain of the quark of that text as translated by
- * gettext; a call that runs two queries reports the first failure only.
+ * gettext; a call that runs two queries reports the first failure only,
+ * and returns NULL when either query fails: never rows and an error
+ * together.
  * Periods are seconds back from the current wall-clock time. */
 #ifndef TESSEL_MP_LIBRARY_STORE_DATABASE_H
 #define TESSEL_MP_LIBRARY_STORE_DATABASE_H
