@@ -4,7 +4,20 @@
 #ifndef TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H
 #define TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H
 
+#include <glib.h>
+
 #include "metadata_storage_fts-private.h"
+#include "mp_library_store_database.h"
+
+/* The domain of the store's errors. */
+G_GNUC_INTERNAL GQuark _mp_library_store_database_error_quark (void);
+
+/* Runs one text; its rows as a new list (NULL for none or on failure, when
+ * the error, if given and still empty, receives "Could not connect to media
+ * database"). */
+G_GNUC_INTERNAL GList *
+_mp_library_store_database_search_sync (MpLibraryStoreDatabase *store,
+                                        const gchar *filter, GError **error);
 
 /* The texts below are what the browsing screens have always run, spacing
  * and repeated tests included; results depend on every condition, so they

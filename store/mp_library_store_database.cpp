@@ -72,6 +72,14 @@ free_resources (GList *list)
   g_list_free (list);
 }
 
+/* The message doubles as the domain, both as the application's text
+ * domain translates it. */
+GQuark
+_mp_library_store_database_error_quark (void)
+{
+  return g_quark_from_string (gettext ("Could not connect to media database"));
+}
+
 /* Stores the store's one error in error unless the caller gave no location
  * or an earlier query of the same call already stored one. */
 static void
@@ -79,15 +87,12 @@ set_connect_error (GError **error)
 {
   if (error == NULL || *error != NULL)
     return;
-  /* The message doubles as the domain, both as the application's text
-   * domain translates it. */
-  const char *message = gettext ("Could not connect to media database");
-  g_set_error_literal (error, g_quark_from_string (message), -1, message);
+  g_set_error_literal (error, _mp_library_store_database_error_quark (),
+                       MP_LIBRARY_STORE_DATABASE_ERROR_DATABASE,
+                       gettext ("Could not connect to media database"));
 }
 
-/* Runs one text; its rows as a new list (NULL for none or on failure, when
- * the error is set). */
-static GList *
+GList *
 _mp_library_store_database_search_sync (MpLibraryStoreDatabase *store,
                                         const gchar *filter, GError **error)
 {

@@ -220,6 +220,72 @@ TESSEL_API GList *mp_library_store_database_get_playlists (
 TESSEL_API GList *mp_library_store_database_get_user_playlists (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
 
+/* Playlist contents */
+
+/**
+ * MpLibraryStoreDatabaseError:
+ * @MP_LIBRARY_STORE_DATABASE_ERROR_DATABASE: a query failed ("Could not
+ *   connect to media database")
+ * %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_UNREADABLE: the playlist file
+ *   is missing, cannot be read, or is not a file
+ * @MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_FORMAT: the file is in no
+ *   playlist format the parser knows
+ *
+ * The codes of the store's errors.  Their domain is the store's one domain,
+ * the quark of "Could not connect to media database" as the application's
+ * text domain translates it.
+ */
+typedef enum
+{
+  MP_LIBRARY_STORE_DATABASE_ERROR_DATABASE = -1,
+  MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_UNREADABLE = 1,
+  MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_FORMAT = 2
+} MpLibraryStoreDatabaseError;
+
+/**
+ * mp_library_store_database_get_playlist_songs:
+ * @mp_library_store: the store
+ * @playlist: (type filename): the playlist file: a path (absolute, or
+ *   relative to the working directory) or a URI such as file:///m/a.m3u
+ * @error: the place for the error of an unreadable playlist or a failed
+ *   query
+ *
+ * Reads a playlist (M3U and M3U8, PLS, XSPF, ASX, WPL and the other
+ * formats the playlist parser knows, in their character sets) and returns
+ * one new resource per entry, in the playlist's order; an entry listed
+ * twice gives two resources.
+ *
+ * An entry is first resolved: a relative path against the playlist's
+ * folder, a file:// URI to its path (%20 and the like decoded), "." and
+ * ".." taken out.  When the table has a row of that name (present or not),
+ * the entry's resource carries the row's values of every resource property
+ * the table has a column for (Filename, Title, Artist, Album, Genre, Year,
+ * Track, Length, MIME, Bitrate, isPlaylist, isStream and any further).  Any
+ * other entry gets Filename (the resolved absolute path, or the URI as
+ * written for any scheme but file), Title and Length when the playlist
+ * gives them (M3U EXTINF lines, PLS TitleN and LengthN, XSPF title and duration;
+ * Length in whole seconds, -1 when unknown), and isStream 1 for http,
+ * https, mms and rtsp URIs.
+ *
+ * The playlist is read synchronously in the caller's thread, without the
+ * main loop.  Playlists that it names are entries, not read in turn; a
+ * local playlist is read without the network.  A remote playlist is
+ * fetched through GIO (blocking), and may not name local files.
+ *
+ * A playlist that does not exist, cannot be read or is not a file gives
+ * %NULL and %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_UNREADABLE; one in
+ * no known format, %NULL and %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_FORMAT;
+ * both messages name the file.  A failed query gives %NULL and "Could not
+ * connect to media database" as the other calls do.  A playlist without
+ * entries gives %NULL without an error, as does a %NULL @playlist.
+ *
+ * Returns: (transfer full) (element-type MpMediaResource) (nullable): the
+ *   entries, each a new resource; %NULL for none or on failure
+ */
+TESSEL_API GList *mp_library_store_database_get_playlist_songs (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *playlist,
+    GError **error);
+
 /**
  * mp_library_store_database_get_unplayed:
  *
