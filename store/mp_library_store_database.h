@@ -226,7 +226,7 @@ TESSEL_API GList *mp_library_store_database_get_user_playlists (
  * MpLibraryStoreDatabaseError:
  * @MP_LIBRARY_STORE_DATABASE_ERROR_DATABASE: a query failed ("Could not
  *   connect to media database")
- * %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_UNREADABLE: the playlist file
+ * @MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_UNREADABLE: the playlist file
  *   is missing, cannot be read, or is not a file
  * @MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_FORMAT: the file is in no
  *   playlist format the parser knows
@@ -263,9 +263,9 @@ typedef enum
  * Track, Length, MIME, Bitrate, isPlaylist, isStream and any further).  Any
  * other entry gets Filename (the resolved absolute path, or the URI as
  * written for any scheme but file), Title and Length when the playlist
- * gives them (M3U EXTINF lines, PLS TitleN and LengthN, XSPF title and duration;
- * Length in whole seconds, -1 when unknown), and isStream 1 for http,
- * https, mms and rtsp URIs.
+ * gives them (M3U EXTINF lines, PLS TitleN and LengthN, XSPF title and
+ * duration; Length in whole seconds, -1 when unknown), and isStream 1 for
+ * http, https, mms and rtsp URIs.
  *
  * The playlist is read synchronously in the caller's thread, without the
  * main loop.  Playlists that it names are entries, not read in turn; a
@@ -273,9 +273,9 @@ typedef enum
  * fetched through GIO (blocking), and may not name local files.
  *
  * A playlist that does not exist, cannot be read or is not a file gives
- * %NULL and %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_UNREADABLE; one in
- * no known format, %NULL and %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_FORMAT;
- * both messages name the file.  A failed query gives %NULL and "Could not
+ * %NULL and %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_UNREADABLE; one in no
+ * known format, %NULL and %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_FORMAT;
+ * both messages name the file ("Cannot read playlist 'FILE': reason").  A failed query gives %NULL and "Could not
  * connect to media database" as the other calls do.  A playlist without
  * entries gives %NULL without an error, as does a %NULL @playlist.
  *
