@@ -1,6 +1,6 @@
 /* Browsing the library the way a media player sees it: songs, albums,
- * artists, genres, videos, playlists, the played/added windows and finding
- * by words, all through the database store's calls. */
+ * artists, genres, videos, playlists and their entries, the played/added
+ * windows and finding by words, all through the database store's calls. */
 #include "tessel.h"
 
 #include <stdio.h>
@@ -111,10 +111,11 @@ print_table (const std::vector<Column> &columns,
                               right.data ());
 }
 
+/* Adds the rows to builder as an array of objects. */
 void
-print_json (const std::vector<Column> &columns, const std::vector<Row> &rows)
+add_json_rows (JsonBuilder *builder, const std::vector<Column> &columns,
+               const std::vector<Row> &rows)
 {
-  g_autoptr (JsonBuilder) builder = json_builder_new ();
   json_builder_begin_array (builder);
   for (const Row &row : rows)
     {
@@ -138,6 +139,13 @@ print_json (const std::vector<Column> &columns, const std::vector<Row> &rows)
       json_builder_end_object (builder);
     }
   json_builder_end_array (builder);
+}
+
+void
+print_json (const std::vector<Column> &columns, const std::vector<Row> &rows)
+{
+  g_autoptr (JsonBuilder) builder = json_builder_new ();
+  add_json_rows (builder, columns, rows);
   tessel_print_json (builder);
 }
 
@@ -176,7 +184,8 @@ enum class Browse
   PLAYED,
   ADDED,
   STATS,
-  FIND
+  FIND,
+  PLAYLIST
 };
 
 struct Options
@@ -186,7 +195,8 @@ struct Options
   gchar *genre = nullptr;
   gchar *by = nullptr;
   gchar *since = nullptr;
-  gchar *text = nullptr; /* find: the words given, joined by blanks */
+  gchar *text = nullptr; /* find: the words given, joined by blanks;
+                            playlist: the file */
   gboolean json = FALSE;
   ~Options ()
   {
@@ -211,7 +221,92 @@ struct Listing
 {
   std::vector<Column> columns;
   std::vector<Row> rows;
+  /* A playlist's entries, once read: how many, the sum of the lengths
+   * known (-1 when none is) and the number of those unknown. */
+  bool read = false;
+  guint entries = 0;
+  gint64 total = -1;
+  guint unknown = 0;
 };
+
+/* Counts a playlist's entries and adds up their known lengths. */
+void
+sum_entries (Listing &out, GList *songs)
+{
+  out.read = true;
+  for (GList *l = songs; l != NULL; l = l->next)
+    {
+      gint length = mp_media_resource_get_length (
+          static_cast<MpMediaResource *> (l->data));
+      out.entries++;
+      if (length < 0)
+        out.unknown++;
+      else
+        out.total = MAX (out.total, 0) + length;
+    }
+}
+
+/* Reads the playlist at uri into out's sums.  Only a local playlist is
+ * read, so that a listing never waits on the network.  A failed query sets
+ * the error; a playlist that cannot be read is noted on stderr and left
+ * without sums. */
+void
+sum_playlist (MpLibraryStoreDatabase *store, const gchar *uri, Listing &out,
+              GError **error)
+{
+  if (uri == NULL
+      || !(g_path_is_absolute (uri) || g_str_has_prefix (uri, "file:")))
+    return;
+  GError *failure = NULL;
+  GList *songs
+      = mp_library_store_database_get_playlist_songs (store, uri, &failure);
+  if (failure == NULL)
+    sum_entries (out, songs);
+  else if (failure->code == MP_LIBRARY_STORE_DATABASE_ERROR_DATABASE)
+    g_propagate_error (error, g_steal_pointer (&failure));
+  else
+    tessel_error ("%s", failure->message);
+  g_clear_error (&failure);
+  free_resources (songs);
+}
+
+/* A playlist's entries, then the line "N entries, h:mm:ss" (with the
+ * number of entries of unknown length, if any); in JSON an object with
+ * the entries, their count, their total length and the number of entries
+ * whose length is unknown. */
+void
+print_playlist (const Listing &out, gboolean json)
+{
+  if (json)
+    {
+      g_autoptr (JsonBuilder) builder = json_builder_new ();
+      json_builder_begin_object (builder);
+      json_builder_set_member_name (builder, "entries");
+      add_json_rows (builder, out.columns, out.rows);
+      json_builder_set_member_name (builder, "count");
+      json_builder_add_int_value (builder, out.entries);
+      json_builder_set_member_name (builder, "length");
+      if (out.total >= 0)
+        json_builder_add_int_value (builder, out.total);
+      else
+        json_builder_add_null_value (builder);
+      json_builder_set_member_name (builder, "unknown_lengths");
+      json_builder_add_int_value (builder, out.unknown);
+      json_builder_end_object (builder);
+      tessel_print_json (builder);
+      return;
+    }
+  print_table (out.columns, out.rows);
+  printf ("%u %s", out.entries, out.entries == 1 ? "entry" : "entries");
+  g_autofree gchar *total = tessel_format_duration (out.total);
+  if (out.total >= 0)
+    printf (", %s", total);
+  else if (out.entries > 0)
+    printf (", length unknown");
+  if (out.total >= 0 && out.unknown > 0)
+    printf (" (%u of unknown length)", out.unknown);
+  printf ("\n");
+}
 
 const std::vector<Column> song_columns
     = { { "TITLE", "title", false },  { "ARTIST", "artist", false },
@@ -422,14 +517,49 @@ run_listing (Browse what, const Options &o, Listing &out)
           }
         free_resources (flagged);
         out.columns = { { "FILE", "file", false },
-                        { "TYPE", "mime", false } };
+                        { "TYPE", "mime", false },
+                        { "ENTRIES", "entries", true },
+                        { "LENGTH", "length", true } };
+        for (GList *l = list; l != NULL && error == NULL; l = l->next)
+          {
+            auto res = static_cast<MpMediaResource *> (l->data);
+            Listing sums;
+            sum_playlist (store, mp_media_resource_get_uri (res), sums,
+                          &error);
+            out.rows.push_back (
+                { text_cell (mp_media_resource_get_uri (res)),
+                  text_cell (mp_media_resource_get_mime (res)),
+                  sums.read ? count_cell (sums.entries) : text_cell (NULL),
+                  length_cell (sums.total) });
+          }
+        break;
+      }
+    case Browse::PLAYLIST:
+      {
+        list = mp_library_store_database_get_playlist_songs (store, o.text,
+                                                              &error);
+        if (error != NULL
+            && error->code != MP_LIBRARY_STORE_DATABASE_ERROR_DATABASE)
+          {
+            tessel_error ("%s", error->message);
+            return 1;
+          }
+        out.columns = { { "#", "position", true },
+                        { "TITLE", "title", false },
+                        { "ARTIST", "artist", false },
+                        { "LENGTH", "length", true },
+                        { "FILE", "file", false } };
+        gint position = 0;
         for (GList *l = list; l != NULL; l = l->next)
           {
             auto res = static_cast<MpMediaResource *> (l->data);
             out.rows.push_back (
-                { text_cell (mp_media_resource_get_uri (res)),
-                  text_cell (mp_media_resource_get_mime (res)) });
+                { count_cell (++position), title_cell (res),
+                  text_cell (mp_media_resource_get_artist (res)),
+                  length_cell (mp_media_resource_get_length (res)),
+                  text_cell (mp_media_resource_get_uri (res)) });
           }
+        sum_entries (out, list);
         break;
       }
     case Browse::FIND:
@@ -523,7 +653,7 @@ browse (Browse what, int argc, char **argv, const char *summary)
   entries.push_back ({ NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL });
 
   TesselCommonOptions common;
-  if (what != Browse::FIND)
+  if (what != Browse::FIND && what != Browse::PLAYLIST)
     {
       if (int status = tessel_parse_and_open (&argc, &argv, entries.data (),
                                               summary, &common))
@@ -531,15 +661,22 @@ browse (Browse what, int argc, char **argv, const char *summary)
     }
   else
     {
-      if (!tessel_parse (&argc, &argv, entries.data (), "TEXT...", summary,
-                         &common))
+      bool find = what == Browse::FIND;
+      if (!tessel_parse (&argc, &argv, entries.data (),
+                         find ? "TEXT..." : "FILE", summary, &common))
         return 2;
       if (argc < 2)
         {
-          tessel_error ("no TEXT given (see 'tessel find --help')");
+          tessel_error ("no %s given (see 'tessel %s --help')",
+                        find ? "TEXT" : "FILE", find ? "find" : "playlist");
           return 2;
         }
-      o.text = g_strjoinv (" ", argv + 1);
+      if (!find && argc > 2)
+        {
+          tessel_error ("unexpected argument '%s'", argv[2]);
+          return 2;
+        }
+      o.text = find ? g_strjoinv (" ", argv + 1) : g_strdup (argv[1]);
       if (!tessel_open (&common))
         return 1;
     }
@@ -553,7 +690,9 @@ browse (Browse what, int argc, char **argv, const char *summary)
   meta_destruct ();
   if (status != 0)
     return status;
-  if (o.json)
+  if (what == Browse::PLAYLIST)
+    print_playlist (out, o.json);
+  else if (o.json)
     print_json (out.columns, out.rows);
   else
     print_table (out.columns, out.rows);
@@ -600,6 +739,16 @@ int
 tessel_cmd_playlists (int argc, char **argv)
 {
   return browse (Browse::PLAYLISTS, argc, argv, "List playlists.");
+}
+
+int
+tessel_cmd_playlist (int argc, char **argv)
+{
+  return browse (Browse::PLAYLIST, argc, argv,
+                 "List the entries of a playlist file (M3U, PLS, XSPF, ASX, "
+                 "WPL, ...) in order,\nwith the values of their rows where "
+                 "the library has them, then their\ncount and total length. "
+                 "FILE is a path or a file:// URI.");
 }
 
 int

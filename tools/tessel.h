@@ -124,6 +124,7 @@ int tessel_cmd_artists (int argc, char **argv);
 int tessel_cmd_genres (int argc, char **argv);
 int tessel_cmd_videos (int argc, char **argv);
 int tessel_cmd_playlists (int argc, char **argv);
+int tessel_cmd_playlist (int argc, char **argv);
 int tessel_cmd_unplayed (int argc, char **argv);
 int tessel_cmd_played (int argc, char **argv);
 int tessel_cmd_added (int argc, char **argv);
