@@ -319,6 +319,151 @@ test_failures (TesselFixture *fx, gconstpointer data)
   g_assert_cmpuint (strlen (err), ==, strcspn (err, "\n") + 1);
 }
 
+/* A playlist in the test's folder: rows, a file without a row (relative
+ * to the playlist, with its #EXTINF), a row without title or length, and
+ * a stream. */
+static gchar *
+write_mix (TesselFixture *fx)
+{
+  return tessel_fixture_write (fx, "mix.m3u",
+                               "#EXTM3U\n"
+                               "/m/1.mp3\n"
+                               "#EXTINF:100,Away\n"
+                               "gone.mp3\n"
+                               "/m/3.mp3\n"
+                               "#EXTINF:-1,Radio\n"
+                               "http://radio.example/live\n");
+}
+
+static void
+test_playlist (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_autofree gchar *mix = write_mix (fx);
+  g_autofree gchar *gone = g_build_filename (fx->dir, "gone.mp3", NULL);
+  g_autofree gchar *out = NULL, *err = NULL;
+  const char *table[] = { "playlist", mix, NULL };
+  g_assert_cmpint (tessel_test_run_on (tool, fx, table, &out, &err), ==, 0);
+  g_assert_cmpstr (err, ==, "");
+  g_autofree gchar *expected = g_strdup_printf (
+      "#  TITLE  ARTIST    LENGTH  FILE\n"
+      "1  Ängel  O'Brien  0:04:05  /m/1.mp3\n"
+      "2  Away            0:01:40  %s\n"
+      "3  3.mp3  bach              /m/3.mp3\n"
+      "4  Radio                    http://radio.example/live\n"
+      "4 entries, 0:05:45 (2 of unknown length)\n",
+      gone);
+  g_assert_cmpstr (out, ==, expected);
+
+  g_clear_pointer (&out, g_free);
+  g_clear_pointer (&err, g_free);
+  const char *json[] = { "playlist", "--json", mix, NULL };
+  g_assert_cmpint (tessel_test_run_on (tool, fx, json, &out, &err), ==, 0);
+  g_autoptr (JsonParser) parser = json_parser_new ();
+  g_assert_true (json_parser_load_from_data (parser, out, -1, NULL));
+  JsonObject *root = json_node_get_object (json_parser_get_root (parser));
+  g_assert_cmpint (json_object_get_int_member (root, "count"), ==, 4);
+  g_assert_cmpint (json_object_get_int_member (root, "length"), ==, 345);
+  g_assert_cmpint (json_object_get_int_member (root, "unknown_lengths"), ==,
+                   2);
+  JsonArray *entries = json_object_get_array_member (root, "entries");
+  g_assert_cmpuint (json_array_get_length (entries), ==, 4);
+  JsonObject *second = json_array_get_object_element (entries, 1);
+  g_assert_cmpint (json_object_get_int_member (second, "position"), ==, 2);
+  g_assert_cmpstr (json_object_get_string_member (second, "file"), ==, gone);
+  g_assert_cmpint (json_object_get_int_member (second, "length"), ==, 100);
+  JsonObject *third = json_array_get_object_element (entries, 2);
+  g_assert_cmpstr (json_object_get_string_member (third, "artist"), ==,
+                   "bach");
+  g_assert_true (json_object_get_null_member (third, "length"));
+}
+
+/* The playlists with their entry counts and known lengths, read through
+ * the playlist call; one that cannot be read is noted and left blank. */
+static void
+test_playlists_counts (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_autofree gchar *mix = write_mix (fx);
+  g_autofree gchar *empty = tessel_fixture_write (fx, "empty.m3u", "");
+  g_autofree gchar *sql = g_strdup_printf (
+      "INSERT INTO Metadata (Filename, MIME, Present) VALUES "
+      "('%s', 'audio/x-mpegurl', 1), ('%s', 'audio/x-mpegurl', 1), "
+      "('/m/none.m3u', 'audio/x-mpegurl', 1)",
+      mix, empty);
+  tessel_test_sql (fx->db, sql);
+  const char *args[] = { "playlists", "--json", NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 0);
+  g_assert_cmpstr (err, ==, "tessel: playlists: Cannot read playlist "
+                            "'/m/none.m3u': No such file or directory\n");
+  g_autoptr (JsonParser) parser = json_parser_new ();
+  g_assert_true (json_parser_load_from_data (parser, out, -1, NULL));
+  JsonArray *rows = json_node_get_array (json_parser_get_root (parser));
+  g_assert_cmpuint (json_array_get_length (rows), ==, 3);
+  for (guint r = 0; r < 3; r++)
+    {
+      JsonObject *row = json_array_get_object_element (rows, r);
+      const gchar *file = json_object_get_string_member (row, "file");
+      if (g_strcmp0 (file, mix) == 0)
+        {
+          g_assert_cmpint (json_object_get_int_member (row, "entries"), ==, 4);
+          g_assert_cmpint (json_object_get_int_member (row, "length"), ==,
+                           345);
+        }
+      else if (g_strcmp0 (file, empty) == 0)
+        {
+          g_assert_cmpint (json_object_get_int_member (row, "entries"), ==, 0);
+          g_assert_true (json_object_get_null_member (row, "length"));
+        }
+      else
+        {
+          g_assert_cmpstr (file, ==, "/m/none.m3u");
+          g_assert_true (json_object_get_null_member (row, "entries"));
+          g_assert_true (json_object_get_null_member (row, "length"));
+        }
+    }
+}
+
+static void
+test_playlist_failures (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_autofree gchar *notes
+      = tessel_fixture_write (fx, "notes.txt", "Remember the milk.\n");
+  g_autofree gchar *missing = g_build_filename (fx->dir, "none.m3u", NULL);
+  g_autofree gchar *unknown = g_strdup_printf (
+      "tessel: playlist: Cannot read playlist '%s': not in a known playlist "
+      "format\n",
+      notes);
+  g_autofree gchar *absent = g_strdup_printf (
+      "tessel: playlist: Cannot read playlist '%s': No such file or "
+      "directory\n",
+      missing);
+  const struct
+  {
+    const char *args[4];
+    int status;
+    const char *message;
+  } cases[] = {
+    { { "playlist", notes, NULL }, 1, unknown },
+    { { "playlist", missing, NULL }, 1, absent },
+    { { "playlist", NULL }, 2,
+      "tessel: playlist: no FILE given (see 'tessel playlist --help')\n" },
+    { { "playlist", notes, "more", NULL }, 2,
+      "tessel: playlist: unexpected argument 'more'\n" },
+  };
+  for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      g_autofree gchar *out = NULL, *err = NULL;
+      g_assert_cmpint (
+          tessel_test_run_on (tool, fx, cases[i].args, &out, &err), ==,
+          cases[i].status);
+      g_assert_cmpstr (err, ==, cases[i].message);
+      g_assert_cmpstr (out, ==, "");
+    }
+}
+
 int
 main (int argc, char **argv)
 {
@@ -332,6 +477,9 @@ main (int argc, char **argv)
   ADD ("/tool/browse/song-filters", test_song_filters);
   ADD ("/tool/browse/failures-one-line", test_failures);
   ADD ("/tool/browse/find", test_find);
+  ADD ("/tool/browse/playlist-entries", test_playlist);
+  ADD ("/tool/browse/playlists-entry-counts", test_playlists_counts);
+  ADD ("/tool/browse/playlist-failures", test_playlist_failures);
 #undef ADD
   return g_test_run ();
 }
