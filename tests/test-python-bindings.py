@@ -240,6 +240,22 @@ class Library(unittest.TestCase):
             self.assertNotIn('terminate called', done.stderr)
             self.assertEqual(done.returncode, 0, done.stderr)
 
+    def test_playlist_entries(self):
+        playlist = os.path.join(self.dir, 'mix.m3u')
+        with open(playlist, 'w', encoding='utf-8') as out:
+            out.write('#EXTM3U\nmedia/%s\n#EXTINF:-1,Radio\n'
+                      'http://radio.example/live\n'
+                      % os.path.basename(self.song('Signal')))
+        songs = self.store.get_playlist_songs(playlist)
+        self.assertEqual([(s.get_title(), s.get_is_stream()) for s in songs],
+                         [('Signal', 0), ('Radio', 1)])
+        self.assertEqual(songs[0].props.Artist, 'The Quiet Engines')
+        with self.assertRaises(GLib.Error) as caught:
+            self.store.get_playlist_songs(os.path.join(self.dir, 'none.m3u'))
+        self.assertEqual(
+            caught.exception.code,
+            Tessel.LibraryStoreDatabaseError.PLAYLIST_UNREADABLE)
+
     def test_store_failure_raises(self):
         Tessel.destruct()
         try:
