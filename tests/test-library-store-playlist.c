@@ -144,11 +144,12 @@ static const PlaylistCase formats[] = {
     "rtsp://cam.example/feed|Camera|-|-1|1\n"
     "https://radio.example/a%20b|-|-|-1|1\n" },
   /* An entry listed again is listed again, each time its own resource;
-   * an #EXTINF line without a location is no entry. */
+   * absolute paths lose their "." and ".."; an #EXTINF line without a
+   * location is no entry. */
   { "again.m3u",
     "../music/one.mp3\n"
-    "/nowhere/x.mp3\n"
-    "../music/one.mp3\n"
+    "/nowhere/./deep/../x.mp3\n"
+    "@D@/music/sub/../one.mp3\n"
     "#EXTINF:9,Trailing\n",
     "@D@/music/one.mp3|One|A1|61|0\n"
     "/nowhere/x.mp3|-|-|-1|0\n"
