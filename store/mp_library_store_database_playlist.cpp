@@ -289,27 +289,36 @@ read_playlist (const char *playlist, GPtrArray *entries, GError **error)
     }
 }
 
-/* The lookup of one entry's row: every property of a resource that the
- * table has a column for, each named as its property (the storage search
- * sets result columns by name).  A format for sqlite3_mprintf taking the
- * file name. */
+/* The lookup of one entry's row: every column of the table that a
+ * property of a resource is named after (ignoring case, as SQL does), each
+ * under the property's name, which is how the storage search applies it.
+ * A format for sqlite3_mprintf taking the file name.  The columns are
+ * those of the table as it is now: a statement that runs sees a column
+ * another connection has added since.  When the table cannot be read, the
+ * lookup asks for the file name only, and fails as the table does. */
 gchar *
 row_format (void)
 {
+  GString *sql = g_string_new ("SELECT Filename AS Filename");
+  sqlite3_stmt *columns = NULL;
+  int rc = storage_query_rows ("SELECT * FROM Metadata LIMIT 0", &columns);
+  StorageStmt stmt (columns);
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+    columns = NULL;
   GObjectClass *klass
       = G_OBJECT_CLASS (g_type_class_ref (MP_TYPE_MEDIA_RESOURCE));
   guint count = 0;
   GParamSpec **specs = g_object_class_list_properties (klass, &count);
-  GString *sql = g_string_new ("SELECT ");
-  gboolean first = TRUE;
-  for (guint i = 0; i < count; i++)
+  /* A column that equals a property's name is an identifier, fit to
+   * enter the statement bare. */
+  for (int c = 0; columns != NULL && c < sqlite3_column_count (columns); c++)
     {
-      if (!(specs[i]->flags & G_PARAM_WRITABLE)
-          || !storage_column_exists (specs[i]->name))
-        continue;
-      g_string_append_printf (sql, "%s%s AS %s", first ? "" : ", ",
-                              specs[i]->name, specs[i]->name);
-      first = FALSE;
+      const char *column = sqlite3_column_name (columns, c);
+      for (guint i = 0; i < count; i++)
+        if ((specs[i]->flags & G_PARAM_WRITABLE) && column != NULL
+            && strcmp (specs[i]->name, "Filename") != 0
+            && g_ascii_strcasecmp (column, specs[i]->name) == 0)
+          g_string_append_printf (sql, ", %s AS %s", column, specs[i]->name);
     }
   g_free (specs);
   g_type_class_unref (klass);

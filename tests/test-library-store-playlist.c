@@ -173,11 +173,14 @@ test_format (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (got, ==, expected);
 }
 
-/* Every value of the row comes with it, not only those of the listings. */
+/* Every value of the row comes with it, not only those of the listings:
+ * also a column added later that a property is named after. */
 static void
 test_row_properties (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
+  tessel_test_sql (fx->db, "ALTER TABLE Metadata ADD COLUMN Description TEXT; "
+                           "UPDATE Metadata SET Description = 'Liner notes'");
   g_autofree gchar *path = write_playlist (fx, "one.m3u", "../music/one.mp3\n");
   GList *songs
       = mp_library_store_database_get_playlist_songs (STORE, path, NULL);
@@ -189,6 +192,7 @@ test_row_properties (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (mp_media_resource_get_track (r), ==, 3);
   g_assert_cmpstr (mp_media_resource_get_mime (r), ==, "audio/mpeg");
   g_assert_cmpint (mp_media_resource_get_bitrate (r), ==, 128000);
+  g_assert_cmpstr (mp_media_resource_get_description (r), ==, "Liner notes");
   g_list_free_full (songs, g_object_unref);
 }
 
