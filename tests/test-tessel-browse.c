@@ -254,6 +254,18 @@ test_find (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (out, ==, "");
 }
 
+/* Runs args: the exit status, one message on stderr, nothing on stdout. */
+static void
+assert_refused (TesselFixture *fx, const char *const *args, int status,
+                const char *message)
+{
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==,
+                   status);
+  g_assert_cmpstr (err, ==, message);
+  g_assert_cmpstr (out, ==, "");
+}
+
 static void
 test_failures (TesselFixture *fx, gconstpointer data)
 {
@@ -281,14 +293,7 @@ test_failures (TesselFixture *fx, gconstpointer data)
       "tessel: songs: --album needs a named --artist\n" },
   };
   for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
-    {
-      g_autofree gchar *out = NULL, *err = NULL;
-      g_assert_cmpint (
-          tessel_test_run_on (tool, fx, cases[i].args, &out, &err), ==,
-          cases[i].status);
-      g_assert_cmpstr (err, ==, cases[i].message);
-      g_assert_cmpstr (out, ==, "");
-    }
+    assert_refused (fx, cases[i].args, cases[i].status, cases[i].message);
 
   /* A table the store's queries cannot run on: one line, status 1, and
    * none of the store's criticals. */
@@ -454,14 +459,7 @@ test_playlist_failures (TesselFixture *fx, gconstpointer data)
       "tessel: playlist: unexpected argument 'more'\n" },
   };
   for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
-    {
-      g_autofree gchar *out = NULL, *err = NULL;
-      g_assert_cmpint (
-          tessel_test_run_on (tool, fx, cases[i].args, &out, &err), ==,
-          cases[i].status);
-      g_assert_cmpstr (err, ==, cases[i].message);
-      g_assert_cmpstr (out, ==, "");
-    }
+    assert_refused (fx, cases[i].args, cases[i].status, cases[i].message);
 }
 
 int

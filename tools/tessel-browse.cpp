@@ -738,7 +738,9 @@ tessel_cmd_videos (int argc, char **argv)
 int
 tessel_cmd_playlists (int argc, char **argv)
 {
-  return browse (Browse::PLAYLISTS, argc, argv, "List playlists.");
+  return browse (Browse::PLAYLISTS, argc, argv,
+                 "List playlists with their number of entries and the total "
+                 "length of those\nwhose length is known.");
 }
 
 int
