@@ -21,6 +21,9 @@ namespace
  * not looked for. */
 constexpr gsize M3U_SCAN_LIMIT = 16 * 1024 * 1024;
 
+/* The byte order mark some editors put at the start of a UTF-8 file. */
+constexpr char BOM[] = "\xEF\xBB\xBF";
+
 /* One entry as the playlist gives it. */
 struct PlaylistEntry
 {
@@ -122,8 +125,14 @@ on_entry_parsed (TotemPlParser *parser, const char *uri, GHashTable *metadata,
   auto reading = static_cast<Reading *> (data);
   if (uri == NULL)
     return;
+  g_autofree gchar *filename = entry_filename (uri, reading->folder);
+  /* The parser takes an M3U's first line for a location when a byte order
+   * mark precedes its "#EXTM3U"; no location line begins with "#". */
+  g_autofree gchar *name = g_path_get_basename (filename);
+  if (g_str_has_prefix (name, BOM) && name[strlen (BOM)] == '#')
+    return;
   auto entry = g_new0 (PlaylistEntry, 1);
-  entry->filename = entry_filename (uri, reading->folder);
+  entry->filename = g_steal_pointer (&filename);
   auto title = static_cast<const char *> (
       g_hash_table_lookup (metadata, TOTEM_PL_PARSER_FIELD_TITLE));
   if (title != NULL && *title != '\0' && g_utf8_validate (title, -1, NULL))
@@ -160,7 +169,8 @@ m3u_lengths (const char *path)
     return lengths;
   gboolean any = FALSE;
   gint pending = -1;
-  g_auto (GStrv) lines = g_strsplit (text, "\n", -1);
+  const gchar *start = g_str_has_prefix (text, BOM) ? text + strlen (BOM) : text;
+  g_auto (GStrv) lines = g_strsplit (start, "\n", -1);
   for (gchar **l = lines; *l != NULL; l++)
     {
       gchar *line = g_strstrip (*l);

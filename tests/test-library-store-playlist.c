@@ -98,9 +98,10 @@ static const PlaylistCase formats[] = {
     "@D@/music/missing.mp3|Not in the library|-|200|0\n"
     "http://radio.example/live|Live radio|-|-1|1\n"
     "@D@/music/two words.mp3|Two|A2|122|0\n" },
-  /* UTF-8 names; a row that is not present still answers. */
+  /* UTF-8 names after a byte order mark; a row that is not present still
+   * answers. */
   { "utf8.m3u8",
-    "#EXTM3U\n"
+    "\xEF\xBB\xBF#EXTM3U\n"
     "#EXTINF:30,Ünïcode ♫\n"
     "../music/Ünïcode ♫.mp3\n"
     "#EXTINF:75,Ça ne fait rien\n"
