@@ -275,9 +275,10 @@ typedef enum
  * A playlist that does not exist, cannot be read or is not a file gives
  * %NULL and %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_UNREADABLE; one in no
  * known format, %NULL and %MP_LIBRARY_STORE_DATABASE_ERROR_PLAYLIST_FORMAT;
- * both messages name the file ("Cannot read playlist 'FILE': reason").  A failed query gives %NULL and "Could not
- * connect to media database" as the other calls do.  A playlist without
- * entries gives %NULL without an error, as does a %NULL @playlist.
+ * both messages name the file ("Cannot read playlist 'FILE': reason").  A
+ * failed query gives %NULL and "Could not connect to media database" as
+ * the other calls do.  A playlist without entries gives %NULL without an
+ * error, as does a %NULL @playlist.
  *
  * Returns: (transfer full) (element-type MpMediaResource) (nullable): the
  *   entries, each a new resource; %NULL for none or on failure

@@ -148,8 +148,9 @@ extinf_seconds (const char *line)
   const char *start = line + strlen ("#EXTINF:");
   char *end = NULL;
   gint64 seconds = g_ascii_strtoll (start, &end, 10);
-  if (end == start || (*end != ',' && *end != '.' && *end != '\0'
-                       && !g_ascii_isspace (*end)))
+  if (end == start
+      || (*end != ',' && *end != '.' && *end != '\0'
+          && !g_ascii_isspace (*end)))
     return -1;
   return seconds_or_unknown (seconds);
 }
@@ -162,14 +163,17 @@ GArray *
 m3u_lengths (const char *path)
 {
   GArray *lengths = g_array_new (FALSE, FALSE, sizeof (gint));
+  GStatBuf st;
   g_autofree gchar *text = NULL;
-  gsize size = 0;
-  if (!g_file_get_contents (path, &text, &size, NULL)
-      || size > M3U_SCAN_LIMIT)
+  if (g_stat (path, &st) != 0
+      || st.st_size > static_cast<goffset> (M3U_SCAN_LIMIT)
+      || !g_file_get_contents (path, &text, NULL, NULL))
     return lengths;
   gboolean any = FALSE;
   gint pending = -1;
-  const gchar *start = g_str_has_prefix (text, BOM) ? text + strlen (BOM) : text;
+  const gchar *start = text;
+  if (g_str_has_prefix (start, BOM))
+    start += strlen (BOM);
   g_auto (GStrv) lines = g_strsplit (start, "\n", -1);
   for (gchar **l = lines; *l != NULL; l++)
     {
@@ -201,7 +205,8 @@ add_m3u_lengths (const char *path, GPtrArray *entries)
     return;
   for (guint i = 0; i < entries->len; i++)
     {
-      auto entry = static_cast<PlaylistEntry *> (g_ptr_array_index (entries, i));
+      auto entry
+          = static_cast<PlaylistEntry *> (g_ptr_array_index (entries, i));
       if (entry->length < 0)
         entry->length = g_array_index (lengths, gint, i);
     }
@@ -392,8 +397,8 @@ mp_library_store_database_get_playlist_songs (
   GList *songs = NULL;
   for (guint i = 0; i < entries->len && failure == NULL; i++)
     {
-      auto entry
-          = static_cast<const PlaylistEntry *> (g_ptr_array_index (entries, i));
+      auto entry = static_cast<const PlaylistEntry *> (
+          g_ptr_array_index (entries, i));
       char *sql = sqlite3_mprintf (format, entry->filename);
       GList *rows = _mp_library_store_database_search_sync (mp_library_store,
                                                             sql, &failure);

@@ -182,7 +182,8 @@ test_row_properties (TesselFixture *fx, gconstpointer data)
   (void) data;
   tessel_test_sql (fx->db, "ALTER TABLE Metadata ADD COLUMN Description TEXT; "
                            "UPDATE Metadata SET Description = 'Liner notes'");
-  g_autofree gchar *path = write_playlist (fx, "one.m3u", "../music/one.mp3\n");
+  g_autofree gchar *path
+      = write_playlist (fx, "one.m3u", "../music/one.mp3\n");
   GList *songs
       = mp_library_store_database_get_playlist_songs (STORE, path, NULL);
   g_assert_cmpuint (g_list_length (songs), ==, 1);
