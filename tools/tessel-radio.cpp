@@ -12,6 +12,7 @@
 
 #include <json-glib/json-glib.h>
 
+#include "gisds.h"
 #include "metadata.h"
 #include "mp_library_store_isds.h"
 #include "mp_media_resource.h"
@@ -32,6 +33,68 @@ struct Item
   gint count = 0;
   gint bitrate = 0;
 };
+
+/* Text from the directory as a terminal shows it: control characters
+ * (C0, DEL and C1) and bytes that are not UTF-8 become \xNN or \u00NN,
+ * so that a name cannot move the cursor, retitle the window or split a
+ * line. */
+std::string
+visible (const std::string &text)
+{
+  std::string out;
+  const char *p = text.data ();
+  const char *end = p + text.size ();
+  char escape[8];
+  while (p < end)
+    {
+      gunichar c = g_utf8_get_char_validated (p, end - p);
+      if (c == static_cast<gunichar> (-1) || c == static_cast<gunichar> (-2))
+        {
+          g_snprintf (escape, sizeof escape, "\\x%02x",
+                      static_cast<guchar> (*p));
+          out += escape;
+          p++;
+          continue;
+        }
+      const char *next = g_utf8_next_char (p);
+      if (c < 0x20 || c == 0x7f)
+        g_snprintf (escape, sizeof escape, "\\x%02x", c);
+      else if (c >= 0x80 && c < 0xa0)
+        g_snprintf (escape, sizeof escape, "\\u%04x", c);
+      else
+        {
+          out.append (p, next);
+          p = next;
+          continue;
+        }
+      out += escape;
+      p = next;
+    }
+  return out;
+}
+
+/* A stream URL that --urls may print for a pipe into a player: http or
+ * https, and nothing that xargs would split, unquote or read as an option
+ * (blanks, quotes, backslashes, control characters; a leading dash cannot
+ * come before the scheme). */
+bool
+playable_url (const std::string &uri)
+{
+  const char *text = uri.c_str ();
+  if (g_ascii_strncasecmp (text, "http://", 7) != 0
+      && g_ascii_strncasecmp (text, "https://", 8) != 0)
+    return false;
+  if (!g_utf8_validate (text, static_cast<gssize> (uri.size ()), nullptr))
+    return false;
+  for (const char *p = text; *p != '\0'; p = g_utf8_next_char (p))
+    {
+      gunichar c = g_utf8_get_char (p);
+      if (g_unichar_isspace (c) || g_unichar_iscntrl (c) || c == '\''
+          || c == '"' || c == '\\')
+        return false;
+    }
+  return true;
+}
 
 void
 take (std::string &to, bool &has, const gchar *from)
@@ -122,9 +185,16 @@ print_items (const std::vector<Item> &items, Output output)
     }
   if (output == Output::URLS)
     {
+      guint left_out = 0;
       for (const Item &i : items)
-        if (i.has_uri)
+        if (i.has_uri && playable_url (i.uri))
           printf ("%s\n", i.uri.c_str ());
+        else if (i.has_uri)
+          left_out++;
+      if (left_out > 0)
+        tessel_error ("%u stream URL%s left out: not http or https, or "
+                      "holding blanks, quotes or control characters",
+                      left_out, left_out == 1 ? "" : "s");
       return;
     }
   if (items.empty ())
@@ -139,14 +209,14 @@ print_items (const std::vector<Item> &items, Output output)
   for (const Item &i : items)
     {
       auto cells = g_new0 (gchar *, 6);
-      cells[0] = g_strdup (i.title.c_str ());
+      cells[0] = g_strdup (visible (i.title).c_str ());
       if (streams)
         {
-          cells[1] = g_strdup (i.uri.c_str ());
+          cells[1] = g_strdup (visible (i.uri).c_str ());
           cells[2] = i.bitrate > 0 ? g_strdup_printf ("%d kbit/s", i.bitrate)
                                    : g_strdup ("");
-          cells[3] = g_strdup (i.genre.c_str ());
-          cells[4] = g_strdup (i.id.c_str ());
+          cells[3] = g_strdup (visible (i.genre).c_str ());
+          cells[4] = g_strdup (visible (i.id).c_str ());
         }
       else
         cells[1] = i.count > 0 ? g_strdup_printf ("%d", i.count)
@@ -232,7 +302,54 @@ failure_reason (const Wait &w)
     detail = detail.substr (colon + 2);
   if (detail.empty () || detail == "Unknown error")
     return "the radio directory did not answer";
-  return "cannot reach the radio directory (" + detail + ")";
+  return "cannot reach the radio directory (" + visible (detail) + ")";
+}
+
+/* The cached listings the directory client reads for a path's category
+ * (the listing itself, or a named one of its channel listings). */
+struct CachedReader
+{
+  const char *category;
+  GNode *(*listing) (IsdsBrowser *, GError **);
+  GNode *(*channels) (IsdsBrowser *, const gchar *, GError **);
+};
+
+const CachedReader cached_readers[] = {
+  { "genres", isds_browser_list_cached_genres,
+    isds_browser_list_cached_genre_channels },
+  { "languages", isds_browser_list_cached_languages,
+    isds_browser_list_cached_language_channels },
+  { "countries", isds_browser_list_cached_countries,
+    isds_browser_list_cached_country_channels },
+  { "hotpicks", isds_browser_list_cached_hotpicks, nullptr },
+};
+
+/* What the cache had for the arguments, when it gave nothing: "nothing
+ * cached", or why the cached listing could not be read.  The store keeps
+ * the cache's failure to itself while the connection comes up, so the
+ * directory client is asked directly. */
+std::string
+nothing_cached (int argc, char **argv)
+{
+  const CachedReader *reader = nullptr;
+  for (const CachedReader &r : cached_readers)
+    if (argc > 1 && strcmp (argv[1], r.category) == 0)
+      reader = &r;
+  if (reader == nullptr)
+    return "nothing cached";
+  IsdsBrowser *browser = isds_browser_new ();
+  GError *error = nullptr;
+  GNode *tree = argc > 2 && reader->channels != nullptr
+                    ? reader->channels (browser, argv[2], &error)
+                    : reader->listing (browser, &error);
+  isds_browser_free_nodes_tree (tree);
+  g_object_unref (browser);
+  std::string said = "nothing cached";
+  if (error != nullptr)
+    said = "the cache is unreadable ("
+           + visible (error->message != nullptr ? error->message : "") + ")";
+  g_clear_error (&error);
+  return said;
 }
 
 } // namespace
@@ -294,14 +411,17 @@ tessel_cmd_radio (int argc, char **argv)
         {
           tessel_error ("unknown category '%s' (genres, languages, "
                         "countries, hotpicks)",
-                        argv[1]);
+                        visible (argv[1]).c_str ());
           return 2;
         }
     }
+  /* "." and ".." would be path steps in the directory's URLs. */
   for (int i = 1; i < argc; i++)
-    if (*argv[i] == '\0' || strchr (argv[i], '\n') != nullptr)
+    if (*argv[i] == '\0' || strchr (argv[i], '\n') != nullptr
+        || strcmp (argv[i], ".") == 0 || strcmp (argv[i], "..") == 0)
       {
-        tessel_error ("a name or ID may not be empty or hold a newline");
+        tessel_error ("a name or ID may not be empty, '.' or '..', or hold "
+                      "a newline");
         return 2;
       }
   if (service != nullptr)
@@ -318,6 +438,10 @@ tessel_cmd_radio (int argc, char **argv)
       /* The directory client's own setting for another server. */
       g_setenv ("GISDS_SERVICE_URL", service, TRUE);
     }
+  /* The client gives up on a request after its own timeout: the same, so
+   * that a longer --timeout than its default waits longer. */
+  g_autofree gchar *seconds = g_strdup_printf ("%d", timeout);
+  g_setenv ("GISDS_TIMEOUT", seconds, TRUE);
 
   /* The store's paths: a first piece it does not look at, then the
    * arguments, each ended by a newline. */
@@ -351,8 +475,9 @@ tessel_cmd_radio (int argc, char **argv)
       bool station = argc == 4
                      || (argc == 3 && strcmp (argv[1], "hotpicks") == 0);
       if (cached_only && cached_items.empty ())
-        tessel_error ("nothing cached for this listing (run without "
-                      "--cached to fetch it)");
+        tessel_error ("%s for this listing (run without --cached to fetch "
+                      "it)",
+                      nothing_cached (argc, argv).c_str ());
       else if (w.answered && !(w.completed && w.code == 0)
                && cached_items.empty ())
         {
@@ -363,10 +488,12 @@ tessel_cmd_radio (int argc, char **argv)
                   || w.code == META_ERROR_CONNECTING))
             tessel_error ("no station '%s' in the cached listing (tessel "
                           "radio %s%s%s lists the stations)",
-                          argv[argc - 1], argv[1], argc == 4 ? " " : "",
-                          argc == 4 ? argv[2] : "");
+                          visible (argv[argc - 1]).c_str (), argv[1],
+                          argc == 4 ? " " : "",
+                          argc == 4 ? visible (argv[2]).c_str () : "");
           else
-            tessel_error ("%s; nothing cached", failure_reason (w).c_str ());
+            tessel_error ("%s; %s", failure_reason (w).c_str (),
+                          nothing_cached (argc, argv).c_str ());
         }
       const std::vector<Item> &shown
           = w.answered && w.completed && w.code == 0 && !cached_only
@@ -412,16 +539,18 @@ tessel_cmd_radio (int argc, char **argv)
     {
       bool up_to_date = w.answered && w.completed
                         && w.code == META_ERROR_NO_UPDATED_DATA;
+      std::string cache = cached_items.empty () ? nothing_cached (argc, argv)
+                                                : "showing the cache";
       if (!w.answered)
         tessel_error ("timeout: no answer from the radio directory within "
                       "%d s; %s",
-                      timeout,
-                      cached_items.empty () ? "nothing cached"
-                                            : "showing the cache");
+                      timeout, cache.c_str ());
       else if (!up_to_date)
-        tessel_error ("%s; %s", failure_reason (w).c_str (),
-                      cached_items.empty () ? "nothing cached"
-                                            : "showing the cache");
+        tessel_error ("%s; %s", failure_reason (w).c_str (), cache.c_str ());
+      else if (cached_items.empty ())
+        /* "Not modified" to a request that had nothing to compare. */
+        tessel_error ("the radio directory reports no change; %s",
+                      cache.c_str ());
       if (!early)
         print_items (cached_items, output);
     }
