@@ -438,9 +438,12 @@ tessel_cmd_radio (int argc, char **argv)
       /* The directory client's own setting for another server. */
       g_setenv ("GISDS_SERVICE_URL", service, TRUE);
     }
-  /* The client gives up on a request after its own timeout: the same, so
-   * that a longer --timeout than its default waits longer. */
-  g_autofree gchar *seconds = g_strdup_printf ("%d", timeout);
+  /* The directory client gives up on a request after a timeout of its
+   * own, which must not end the wait before --timeout does; a second more
+   * leaves the last word to the wait. */
+  g_autofree gchar *seconds = g_strdup_printf ("%" G_GINT64_FORMAT,
+                                               static_cast<gint64> (timeout)
+                                                   + 1);
   g_setenv ("GISDS_TIMEOUT", seconds, TRUE);
 
   /* The store's paths: a first piece it does not look at, then the

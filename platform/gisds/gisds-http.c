@@ -94,10 +94,10 @@ environment_timeout (void)
   const gchar *setting = g_getenv (TIMEOUT_VARIABLE);
   guint64 seconds = 0;
   if (setting == NULL
-      || !g_ascii_string_to_unsigned (setting, 10, 1, G_MAXUINT / 1000,
-                                      &seconds, NULL))
+      || !g_ascii_string_to_unsigned (setting, 10, 1, G_MAXUINT64, &seconds,
+                                      NULL))
     return DEFAULT_TIMEOUT_MS;
-  return (guint) seconds * 1000;
+  return (guint) MIN (seconds, G_MAXUINT / 1000) * 1000;
 }
 
 IsdsHttp *
