@@ -324,19 +324,19 @@ const CachedReader cached_readers[] = {
   { "hotpicks", isds_browser_list_cached_hotpicks, nullptr },
 };
 
-/* What the cache had for the arguments, when it gave nothing: "nothing
- * cached", or why the cached listing could not be read.  The store keeps
- * the cache's failure to itself while the connection comes up, so the
- * directory client is asked directly. */
+/* Why the cache gave nothing for the arguments: "" when it simply holds
+ * nothing, else why the cached listing could not be read.  The store
+ * keeps the cache's failure to itself while the connection comes up, so
+ * the directory client is asked directly. */
 std::string
-nothing_cached (int argc, char **argv)
+cache_trouble (int argc, char **argv)
 {
   const CachedReader *reader = nullptr;
   for (const CachedReader &r : cached_readers)
     if (argc > 1 && strcmp (argv[1], r.category) == 0)
       reader = &r;
   if (reader == nullptr)
-    return "nothing cached";
+    return "";
   IsdsBrowser *browser = isds_browser_new ();
   GError *error = nullptr;
   GNode *tree = argc > 2 && reader->channels != nullptr
@@ -344,12 +344,21 @@ nothing_cached (int argc, char **argv)
                     : reader->listing (browser, &error);
   isds_browser_free_nodes_tree (tree);
   g_object_unref (browser);
-  std::string said = "nothing cached";
+  std::string trouble;
   if (error != nullptr)
-    said = "the cache is unreadable ("
-           + visible (error->message != nullptr ? error->message : "") + ")";
+    trouble = "the cache is unreadable ("
+              + visible (error->message != nullptr ? error->message : "")
+              + ")";
   g_clear_error (&error);
-  return said;
+  return trouble;
+}
+
+/* What the cache gave, when it gave nothing. */
+std::string
+nothing_cached (int argc, char **argv)
+{
+  std::string trouble = cache_trouble (argc, argv);
+  return trouble.empty () ? "nothing cached" : trouble;
 }
 
 } // namespace
@@ -477,10 +486,15 @@ tessel_cmd_radio (int argc, char **argv)
       /* A station is looked up in the cached listing it belongs to. */
       bool station = argc == 4
                      || (argc == 3 && strcmp (argv[1], "hotpicks") == 0);
-      if (cached_only && cached_items.empty ())
-        tessel_error ("%s for this listing (run without --cached to fetch "
-                      "it)",
-                      nothing_cached (argc, argv).c_str ());
+      std::string trouble = cached_items.empty ()
+                                ? cache_trouble (argc, argv)
+                                : "";
+      if (cached_only && cached_items.empty () && trouble.empty ())
+        tessel_error ("nothing cached for this listing (run without "
+                      "--cached to fetch it)");
+      else if (cached_only && cached_items.empty ())
+        tessel_error ("%s; run without --cached to fetch it again",
+                      trouble.c_str ());
       else if (w.answered && !(w.completed && w.code == 0)
                && cached_items.empty ())
         {
@@ -496,7 +510,8 @@ tessel_cmd_radio (int argc, char **argv)
                           argc == 4 ? visible (argv[2]).c_str () : "");
           else
             tessel_error ("%s; %s", failure_reason (w).c_str (),
-                          nothing_cached (argc, argv).c_str ());
+                          trouble.empty () ? "nothing cached"
+                                           : trouble.c_str ());
         }
       const std::vector<Item> &shown
           = w.answered && w.completed && w.code == 0 && !cached_only
