@@ -129,21 +129,6 @@ collect (const gchar *filename, gchar **keys, gchar **values,
   pthread_mutex_unlock (&results->lock);
 }
 
-/* TAB and newline would break the table's lines: shown as \t and \n. */
-gchar *
-table_text (const std::string &text)
-{
-  GString *out = g_string_new (NULL);
-  for (char c : text)
-    if (c == '\t')
-      g_string_append (out, "\\t");
-    else if (c == '\n')
-      g_string_append (out, "\\n");
-    else
-      g_string_append_c (out, c);
-  return g_string_free (out, FALSE);
-}
-
 bool
 is_number (gint type)
 {
@@ -173,7 +158,7 @@ print_table (const Results &results)
     {
       gchar **line = g_new0 (gchar *, columns + 1);
       for (size_t c = 0; c < columns; c++)
-        line[c] = table_text (c < row.size () ? row[c].text : std::string ());
+        line[c] = g_strdup (c < row.size () ? row[c].text.c_str () : "");
       g_ptr_array_add (cells, line);
     }
   tessel_print_table_aligned (stdout, header.data (), columns, cells, right);
