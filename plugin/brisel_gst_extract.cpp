@@ -295,46 +295,6 @@ query_length (GstElement *pipeline, GstElement *decodebin, gint64 *seconds)
   return found;
 }
 
-/* Parsers of streams without a length in their headers (an MP3 without a
- * Xing header, for one) estimate it only after some frames, more than
- * pre-roll lets through.  Lets the pipeline run, unsynchronised, until a
- * duration is announced, the stream ends or the deadline (monotonic time)
- * passes, collecting the tags posted meanwhile.  TRUE when a duration was
- * announced or the stream ended. */
-static gboolean
-wait_for_duration (GstElement *pipeline, gint64 deadline,
-                   GstTagList **collected, StreamState *state)
-{
-  if (gst_element_set_state (pipeline, GST_STATE_PLAYING)
-      == GST_STATE_CHANGE_FAILURE)
-    return FALSE;
-  g_autoptr (GstBus) bus = gst_element_get_bus (pipeline);
-  if (bus == NULL)
-    return FALSE;
-  const GstMessageType wanted = static_cast<GstMessageType> (
-      GST_MESSAGE_DURATION_CHANGED | GST_MESSAGE_EOS | GST_MESSAGE_ERROR
-      | GST_MESSAGE_TAG);
-  gint64 remaining;
-  while ((remaining = deadline - g_get_monotonic_time ()) > 0)
-    {
-      g_autoptr (GstMessage) message
-          = gst_bus_timed_pop_filtered (bus, remaining * GST_USECOND, wanted);
-      if (message == NULL)
-        return FALSE;
-      switch (GST_MESSAGE_TYPE (message))
-        {
-        case GST_MESSAGE_TAG:
-          collect_tag_message (message, collected, state);
-          break;
-        case GST_MESSAGE_ERROR:
-          return FALSE;
-        default:
-          return TRUE;
-        }
-    }
-  return FALSE;
-}
-
 /* TRUE when no streaming thread of the pipeline is at work: every pad task
  * in it is paused or stopped. */
 static gboolean
@@ -366,27 +326,33 @@ pipeline_idle (GstElement *pipeline)
   return idle;
 }
 
-/* Waits, until the deadline (monotonic time), for a pipeline set to
- * PAUSED to pre-roll, collecting the tags posted meanwhile.  A demuxer that
- * fails on a damaged file posts its error from a streaming thread and
- * leaves the state change pending, so waiting for the state alone would
- * sit out the whole deadline: the bus tells of the error at once.  TRUE
- * when the pipeline pre-rolled; FALSE on an error, at the deadline, or
- * when it cannot pre-roll at all (a live source). */
-static gboolean
-wait_for_preroll (GstElement *pipeline, GstStateChangeReturn ret,
-                  gint64 deadline, GstTagList **collected, StreamState *state)
+/* What ends a wait on the pipeline's bus. */
+enum class WaitEnd
 {
-  if (ret == GST_STATE_CHANGE_SUCCESS)
-    return TRUE;
-  if (ret != GST_STATE_CHANGE_ASYNC)
-    return FALSE;
+  PREROLLED,     /* the pipeline's own ASYNC_DONE */
+  DURATION_KNOWN /* a DURATION_CHANGED from any element */
+};
+
+/* Pops the pipeline's bus until the wanted end, an error, the end of the
+ * stream or the deadline (monotonic time), collecting the tags posted
+ * meanwhile.  A demuxer that fails on a damaged file posts its error from
+ * a streaming thread and leaves a state change pending, so the bus, not
+ * the state, tells of it at once.  The decoder bin can also swallow the
+ * error of an element it is still setting up, after which nothing ever
+ * moves: a pipeline whose threads all stay paused for a few checks is
+ * given up.  TRUE when the wanted end came, or the stream ended (which
+ * completes pre-roll on the way). */
+static gboolean
+wait_on_bus (GstElement *pipeline, WaitEnd end, gint64 deadline,
+             GstTagList **collected, StreamState *state)
+{
   g_autoptr (GstBus) bus = gst_element_get_bus (pipeline);
   if (bus == NULL)
     return FALSE;
   const GstMessageType wanted = static_cast<GstMessageType> (
-      GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_EOS | GST_MESSAGE_ERROR
-      | GST_MESSAGE_TAG);
+      (end == WaitEnd::PREROLLED ? GST_MESSAGE_ASYNC_DONE
+                                 : GST_MESSAGE_DURATION_CHANGED)
+      | GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_TAG);
   gint64 remaining;
   int idle_checks = 0;
   while ((remaining = deadline - g_get_monotonic_time ()) > 0)
@@ -396,9 +362,6 @@ wait_for_preroll (GstElement *pipeline, GstStateChangeReturn ret,
           wanted);
       if (message == NULL)
         {
-          /* The decoder bin can swallow the error of an element it is
-           * still setting up, after which nothing ever moves: a pipeline
-           * whose threads all stay paused will not pre-roll. */
           idle_checks = pipeline_idle (pipeline) ? idle_checks + 1 : 0;
           if (idle_checks >= BRISEL_IDLE_CHECKS)
             return FALSE;
@@ -416,13 +379,45 @@ wait_for_preroll (GstElement *pipeline, GstStateChangeReturn ret,
           if (GST_MESSAGE_SRC (message) == GST_OBJECT (pipeline))
             return TRUE;
           break;
+        case GST_MESSAGE_EOS:
+          return end == WaitEnd::DURATION_KNOWN
+                 || gst_element_get_state (pipeline, NULL, NULL, 0)
+                        == GST_STATE_CHANGE_SUCCESS;
         default:
-          /* A stream that ends completes pre-roll on the way. */
-          return gst_element_get_state (pipeline, NULL, NULL, 0)
-                 == GST_STATE_CHANGE_SUCCESS;
+          return TRUE;
         }
     }
   return FALSE;
+}
+
+/* Waits for a pipeline set to PAUSED to pre-roll.  TRUE when it did;
+ * FALSE on an error, at the deadline, or when it cannot pre-roll at all (a
+ * live source). */
+static gboolean
+wait_for_preroll (GstElement *pipeline, GstStateChangeReturn ret,
+                  gint64 deadline, GstTagList **collected, StreamState *state)
+{
+  if (ret == GST_STATE_CHANGE_SUCCESS)
+    return TRUE;
+  if (ret != GST_STATE_CHANGE_ASYNC)
+    return FALSE;
+  return wait_on_bus (pipeline, WaitEnd::PREROLLED, deadline, collected,
+                      state);
+}
+
+/* Parsers of streams without a length in their headers estimate it only
+ * after some frames, more than pre-roll lets through.  Lets the pipeline
+ * run, unsynchronised, until a duration is announced or the stream ends.
+ * TRUE when either happened before the deadline. */
+static gboolean
+wait_for_duration (GstElement *pipeline, gint64 deadline,
+                   GstTagList **collected, StreamState *state)
+{
+  if (gst_element_set_state (pipeline, GST_STATE_PLAYING)
+      == GST_STATE_CHANGE_FAILURE)
+    return FALSE;
+  return wait_on_bus (pipeline, WaitEnd::DURATION_KNOWN, deadline, collected,
+                      state);
 }
 
 /* Collects tags, "Length" and "Bitrate" of filename onto state->list.
