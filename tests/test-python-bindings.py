@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import textwrap
 import threading
 import unittest
 
@@ -210,6 +211,33 @@ class Library(unittest.TestCase):
             again.append(1)
             self.assertLess(len(again), 100000)
         Tessel.search_cancel(0)
+
+    def test_exit_while_async_callback_runs(self):
+        # The interpreter ends every thread that calls into it while it
+        # shuts down; the library's reader thread must let itself be ended.
+        script = textwrap.dedent('''
+            import sys, threading, time
+            import gi
+            gi.require_version('Tessel', '0')
+            from gi.repository import Tessel
+            Tessel.set_path(sys.argv[1])
+            Tessel.conf_set_path(sys.argv[2])
+            assert Tessel.init() == 1
+            started = threading.Event()
+            def on_row(filename, keys, values, user_data, search_id):
+                started.set()
+                time.sleep(0.001)
+            query = ('WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT '
+                     'x + 1 FROM c WHERE x < 5000) SELECT x AS n FROM c')
+            assert Tessel.search_async(10, query, on_row, None) == 0
+            assert started.wait(30)
+        ''')
+        for _ in range(3):
+            done = subprocess.run([sys.executable, '-c', script, self.db,
+                                   self.conf],
+                                  capture_output=True, text=True, timeout=60)
+            self.assertNotIn('terminate called', done.stderr)
+            self.assertEqual(done.returncode, 0, done.stderr)
 
     def test_store_failure_raises(self):
         Tessel.destruct()
