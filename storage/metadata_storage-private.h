@@ -125,4 +125,9 @@ G_GNUC_INTERNAL int storage_store_extracted (MetaItem *list,
 G_GNUC_INTERNAL int storage_write_begin (void);
 G_GNUC_INTERNAL int storage_write_end (int begun, gboolean commit);
 
+/* The absolute name of the open database file, for watching it from a
+ * connection of one's own; NULL while closed or for a database without a
+ * file.  g_free the result. */
+G_GNUC_INTERNAL gchar *storage_database_file (void);
+
 #endif /* TESSEL_METADATA_STORAGE_PRIVATE_H */

@@ -585,3 +585,11 @@ storage_write_end (int begun, gboolean commit)
   storage_unlock ();
   return stands;
 }
+
+gchar *
+storage_database_file (void)
+{
+  const char *name
+      = storage_db != NULL ? sqlite3_db_filename (storage_db, "main") : NULL;
+  return name != NULL && name[0] != '\0' ? g_strdup (name) : NULL;
+}

@@ -10,6 +10,7 @@ Exits 77 (skipped) when python3-gi or the typelib cannot be loaded.
 import http.server
 import os
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -247,6 +248,37 @@ class Library(unittest.TestCase):
             self.assertEqual(caught.exception.code, -1)
             self.assertEqual(caught.exception.message,
                              'Could not connect to media database')
+        finally:
+            self.assertEqual(Tessel.init(), 1)
+
+    def test_monitor_tells_changes(self):
+        loop = GLib.MainLoop()
+        changes = []
+        monitor = Tessel.Monitor.new()
+
+        def on_changed(which):
+            self.assertIs(which, monitor)
+            changes.append(True)
+            loop.quit()
+        monitor.connect('changed', on_changed)
+        # A commit of this process, through the library.
+        self.assertEqual(Tessel.write_string(self.song('Glass'), 'Comment',
+                                             'monitored'), 1)
+        self.assertTrue(run_loop_until(loop, lambda: changes))
+        # One of another connection, as another application makes it.
+        del changes[:]
+        with sqlite3.connect(self.db, timeout=5) as other:
+            other.execute("UPDATE Metadata SET Comment = 'again' "
+                          "WHERE Filename = ?", (self.song('Glass'),))
+        other.close()
+        self.assertTrue(run_loop_until(loop, lambda: changes))
+        del monitor
+
+    def test_monitor_needs_open_database(self):
+        Tessel.destruct()
+        try:
+            with self.assertRaises(TypeError):
+                Tessel.Monitor.new()
         finally:
             self.assertEqual(Tessel.init(), 1)
 
