@@ -118,9 +118,11 @@ gboolean tessel_scan_row_is_current (const std::string &name,
 
 /* Counts each of names, handed over for indexing, as indexed when its row
  * is current now and as skipped otherwise, reading the rows below roots
- * (which hold every name) once; reports on stderr how many could not be
- * stored, and how many were not handed over for names too long to store.
- * The number of names handed over and not stored. */
+ * (which hold every name) once.  Reports on stderr, one line per plug-in
+ * the configuration names for them, how many could not be stored and why,
+ * asking the plug-in with one of its files (meta_extract_with_plugin), and
+ * how many were not handed over for names too long to store.  The number
+ * of names handed over and not stored. */
 guint tessel_scan_count_stored (const std::vector<std::string> &names,
                                 const std::vector<std::string> &roots,
                                 TesselScanCounts *counts);
