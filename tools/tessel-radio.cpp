@@ -34,43 +34,13 @@ struct Item
   gint bitrate = 0;
 };
 
-/* Text from the directory as a terminal shows it: control characters
- * (C0, DEL and C1) and bytes that are not UTF-8 become \xNN or \u00NN,
- * so that a name cannot move the cursor, retitle the window or split a
- * line. */
+/* Text from the directory (or about it) for an error line, shown as a
+ * table shows it: no control character reaches the terminal. */
 std::string
 visible (const std::string &text)
 {
-  std::string out;
-  const char *p = text.data ();
-  const char *end = p + text.size ();
-  char escape[8];
-  while (p < end)
-    {
-      gunichar c = g_utf8_get_char_validated (p, end - p);
-      if (c == static_cast<gunichar> (-1) || c == static_cast<gunichar> (-2))
-        {
-          g_snprintf (escape, sizeof escape, "\\x%02x",
-                      static_cast<guchar> (*p));
-          out += escape;
-          p++;
-          continue;
-        }
-      const char *next = g_utf8_next_char (p);
-      if (c < 0x20 || c == 0x7f)
-        g_snprintf (escape, sizeof escape, "\\x%02x", c);
-      else if (c >= 0x80 && c < 0xa0)
-        g_snprintf (escape, sizeof escape, "\\u%04x", c);
-      else
-        {
-          out.append (p, next);
-          p = next;
-          continue;
-        }
-      out += escape;
-      p = next;
-    }
-  return out;
+  g_autofree gchar *shown = tessel_display_text (text.c_str ());
+  return shown;
 }
 
 /* A stream URL that --urls may print for a pipe into a player: http or
@@ -209,14 +179,14 @@ print_items (const std::vector<Item> &items, Output output)
   for (const Item &i : items)
     {
       auto cells = g_new0 (gchar *, 6);
-      cells[0] = g_strdup (visible (i.title).c_str ());
+      cells[0] = g_strdup (i.title.c_str ());
       if (streams)
         {
-          cells[1] = g_strdup (visible (i.uri).c_str ());
+          cells[1] = g_strdup (i.uri.c_str ());
           cells[2] = i.bitrate > 0 ? g_strdup_printf ("%d kbit/s", i.bitrate)
                                    : g_strdup ("");
-          cells[3] = g_strdup (visible (i.genre).c_str ());
-          cells[4] = g_strdup (visible (i.id).c_str ());
+          cells[3] = g_strdup (i.genre.c_str ());
+          cells[4] = g_strdup (i.id.c_str ());
         }
       else
         cells[1] = i.count > 0 ? g_strdup_printf ("%d", i.count)
