@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <gio/gio.h>
@@ -49,6 +50,15 @@ log_has (const Watch *w, const gchar *needle)
   return strstr (text, needle) != NULL;
 }
 
+/* In the watcher's process before it runs: a test that fails ends
+ * without stopping it, so it ends with the test. */
+static void
+end_with_test (gpointer data)
+{
+  (void) data;
+  prctl (PR_SET_PDEATHSIG, SIGTERM);
+}
+
 /* Starts `tessel watch --settle 0.1 ARGS...` (through prefix when not
  * NULL, e.g. a namespace) on the fixture's database. */
 static Watch
@@ -74,6 +84,7 @@ watch_spawn (TesselFixture *fx, const gchar *const *prefix,
   g_autoptr (GSubprocessLauncher) launcher
       = g_subprocess_launcher_new (G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
   g_subprocess_launcher_set_stderr_file_path (launcher, w.log);
+  g_subprocess_launcher_set_child_setup (launcher, end_with_test, NULL, NULL);
   g_autoptr (GError) error = NULL;
   w.proc = g_subprocess_launcher_spawnv (
       launcher, (const gchar *const *) argv->pdata, &error);

@@ -233,10 +233,12 @@ on_folder_event (GFileMonitor *monitor, GFile *file, GFile *other,
         g_autofree gchar *path = g_file_get_path (f);
         if (path == NULL)
           continue;
-        if (event == G_FILE_MONITOR_EVENT_DELETED)
+        if (event == G_FILE_MONITOR_EVENT_DELETED
+            || event == G_FILE_MONITOR_EVENT_CREATED)
           {
             /* The folder's own monitor saw it go (deleted, or moved
-             * away) and reports nothing more. */
+             * away) and reports nothing more; or saw it come back, after
+             * a time in which it reported nothing. */
             auto found = w->folders.find (path);
             if (found != w->folders.end ()
                 && found->second.monitor.get () == monitor)
