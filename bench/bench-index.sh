@@ -3,12 +3,16 @@
 # mapping, beside gst-discoverer-1.0 and beside the bare header-reading
 # rate (bench-taglib-read) over the same files, as ratios; then what files
 # with damaged audio cost, with the installed mapping and with every
-# extension mapped to libbrisel_gst.
-#   bench/bench-index.sh [BUILDDIR [COUNT]]     (defaults: build 300)
+# extension mapped to libbrisel_gst; then MP3s without a Xing header
+# (lamemp3enc without xingmux, variable and constant bitrates), beside the
+# same indexing by an older build OLDBUILD (its tools/tessel and plugins
+# built, e.g. from a `git worktree` of an older commit) when given.
+#   bench/bench-index.sh [BUILDDIR [COUNT [OLDBUILD]]]  (defaults: build 300)
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build}
 count=${2:-300}
+old=${3:-}
 [ -x "$build/tools/tessel" ] || { echo "bench-index: build $build first" >&2; exit 1; }
 [ -x "$build/bench/bench-taglib-read" ] \
   || { echo "bench-index: build $build/bench/bench-taglib-read first" >&2; exit 1; }
@@ -44,9 +48,37 @@ make_corpus() {
   done
   mv "$dir.part" "$dir"
 }
+# MP3s as lamemp3enc writes them when no xingmux follows: no Xing, Info
+# or VBRI header.  Two of three at a variable bitrate.
+noxing="$work/sample-noxing"
+mkdir -p "$noxing"
+for spec in "vbr-a:target=quality quality=2:30" "vbr-b:target=quality quality=4:45" \
+            "cbr:target=bitrate cbr=true bitrate=128:40"; do
+  name=${spec%%:*}; rest=${spec#*:}; opts=${rest%:*}; secs=${rest##*:}
+  [ -s "$noxing/$name.mp3" ] && continue
+  # shellcheck disable=SC2086
+  gst-launch-1.0 -q audiotestsrc wave=pink-noise num-buffers=$((secs * 10)) \
+    samplesperbuffer=4410 ! audio/x-raw,rate=44100,channels=2 ! audioconvert \
+    ! lamemp3enc $opts ! taginject tags="title=$name,artist=Bench" ! id3v2mux \
+    ! filesink location="$noxing/$name.mp3.part" >/dev/null 2>&1 \
+    && mv "$noxing/$name.mp3.part" "$noxing/$name.mp3"
+done
 make_corpus all all
 make_corpus audio audio
 make_corpus damaged damaged
+dir="$work/corpus-noxing-$count"
+if [ ! -d "$dir" ]; then
+  mkdir -p "$dir.part"
+  i=0
+  while [ "$i" -lt "$count" ]; do
+    for f in "$noxing"/*.mp3; do
+      [ "$i" -lt "$count" ] || break
+      cp "$f" "$dir.part/$(printf '%04d' "$i")-$(basename "$f")"
+      i=$((i + 1))
+    done
+  done
+  mv "$dir.part" "$dir"
+fi
 sed 's/ libbrisel_tag$/ libbrisel_gst/' data/metadata_lib.conf >"$work/gst-only.conf"
 
 now() { date +%s.%N; }
@@ -56,10 +88,17 @@ calc() { awk "BEGIN { print $1 }"; }
 # database.  TESSEL_BENCH_DB places the database, e.g. on a tmpfs to leave
 # out sync time.
 index_rate() {
+  index_rate_of "$build" "$@"
+}
+
+# index_rate_of BUILD CORPUS CONF: the same with BUILD's tessel and
+# plug-ins.
+index_rate_of() {
   db=${TESSEL_BENCH_DB:-$work/meta_storage}
   rm -f "$db" "$db-wal" "$db-shm" "$db-journal"
   start=$(now)
-  "$build/tools/tessel" index --database "$db" --config "$2" "$1" \
+  LD_LIBRARY_PATH="$(cd "$1" && pwd)/plugin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+    "$1/tools/tessel" index --database "$db" --config "$3" "$2" \
     2>/dev/null >"$work/index.out"
   end=$(now)
   indexed=$(sed -n 's/^[0-9]* seen, \([0-9]*\) indexed.*/\1/p' "$work/index.out")
@@ -78,7 +117,7 @@ taglib_rate() {
 }
 
 # Warm up: the registry and the page cache, for every side alike.
-for c in all audio damaged; do
+for c in all audio damaged noxing; do
   gst-discoverer-1.0 "$work/corpus-$c-$count" >/dev/null 2>&1 || true
   "$build/bench/bench-taglib-read" "$work/corpus-$c-$count" >/dev/null
 done
@@ -114,3 +153,17 @@ line "tessel index (installed mapping)" "$damaged_index"
 line "tessel index (all libbrisel_gst)" "$damaged_gst"
 printf '  damaged / intact audio, installed mapping: %6.2f\n' \
   "$(calc "$damaged_index / $audio_index")"
+
+echo "no-Xing corpus: $count MP3s without a Xing header (30-45 s; 2/3 variable bitrate)"
+noxing_index=$(index_rate "$work/corpus-noxing-$count" "$conf")
+noxing_taglib=$(taglib_rate "$work/corpus-noxing-$count")
+line "tessel index (installed mapping)" "$noxing_index"
+if [ -n "$old" ]; then
+  noxing_old=$(index_rate_of "$old" "$work/corpus-noxing-$count" "$conf")
+  line "tessel index, $old" "$noxing_old"
+  printf '  this build / %s:%*s %6.2f\n' "$old" $((22 - ${#old})) '' \
+    "$(calc "$noxing_index / $noxing_old")"
+fi
+line "bare header reading" "$noxing_taglib"
+printf '  ratio tessel / bare header reading: %6.2f\n' \
+  "$(calc "$noxing_index / $noxing_taglib")"

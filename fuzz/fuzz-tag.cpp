@@ -1,6 +1,7 @@
 /* libFuzzer target: libbrisel_tag's entry point get_metadata on a file
  * holding the fuzzer's bytes, under each name the tag library picks a
- * reader by.
+ * reader by; and the MPEG frame walk on the same bytes, held in memory
+ * as its first and last bytes, whatever the tag library makes of them.
  *
  * What is checked is our side: whatever the headers hold, the entry point
  * must not crash, let an exception out, read bad memory or leak, and its
@@ -9,6 +10,9 @@
  * timeout: give -max_total_time. */
 #include <string.h>
 
+#include <vector>
+
+#include "brisel_mpeg-private.h"
 #include "brisel_tag.h"
 #include "fuzz-input.h"
 
@@ -20,11 +24,34 @@ static const char *const templates[] = {
   "fuzz-tag-XXXXXX.mpc", "fuzz-tag-XXXXXX.opus", "fuzz-tag-XXXXXX.spx",
 };
 
+/* The walk on bytes as a file would show them: the whole as its mapped
+ * head, its last bytes as the tail.  A length it finds must be a sane
+ * one. */
+static void
+walk_bytes (const uint8_t *data, size_t size)
+{
+  if (size == 0 || size > G_MAXUINT32)
+    return;
+  /* Copies, so that a read past either end is caught. */
+  std::vector<guchar> head (data, data + size);
+  const size_t tail_length = MIN (size, static_cast<size_t> (160));
+  std::vector<guchar> tail (data + size - tail_length, data + size);
+  BriselMpegLength found;
+  if (!brisel_mpeg_scan (head.data (), static_cast<guint32> (size), size,
+                         tail.data (), static_cast<guint32> (tail_length),
+                         &found))
+    return;
+  if (found.milliseconds < 0 || found.bitrate <= 0
+      || (!found.constant && found.frames == 0))
+    abort ();
+}
+
 extern "C" int
 LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
 {
   if (size == 0)
     return 0;
+  walk_bytes (data + 1, size - 1);
   static gchar *paths[G_N_ELEMENTS (templates)];
   const size_t which = data[0] % G_N_ELEMENTS (templates);
   /* fuzz_input_write keeps one file; each reader gets a file of its own

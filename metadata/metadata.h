@@ -247,10 +247,14 @@ TESSEL_API void meta_set_error (GError **error, gint code,
  * @user_data: handed to @progress
  *
  * Extracts and stores every file of the batch through the plug-in its
- * extension is configured for.  Files that cannot be read or stored are
- * skipped without a report.  Rows are written in groups of 25, each in
- * one transaction; those of the entries before a @progress call are in
- * the table when it runs.
+ * extension is configured for.  A file's row takes every key the plug-in
+ * extracts (title, artist, length, MIME type, ...) from the new list: one
+ * the list lacks is cleared, while keys an application wrote stay.
+ * Names that are not readable regular files (missing, a folder, a
+ * device), names of %META_VALUE_SIZE bytes or more, and files that cannot
+ * be extracted or stored are skipped without a report.  Rows are written
+ * in groups of 25, each in one transaction; those of the entries before a
+ * @progress call are in the table when it runs.
  *
  * Returns: 0 for an empty batch, else 1
  */
@@ -320,9 +324,11 @@ TESSEL_API MetaItem *meta_extract_with_plugin (const gchar *libname,
  * @user_data: handed to @callback
  *
  * Bindings use meta_search_async_full(), which tells them when @callback
- * is no longer needed.
+ * is no longer needed.  The search belongs to the calling process: a
+ * child made by fork can neither take nor cancel it.
  *
- * Returns: the search id 0, or -1 when no search was started
+ * Returns: the search id 0, or -1 when no search was started (one runs,
+ *   no database file is open, or the search process cannot be started)
  */
 /**
  * meta_search_sync:
@@ -364,7 +370,8 @@ TESSEL_API int meta_search_cancel (gint search_id);
  * @user_data: handed to @callback
  * @notify: (nullable): called with @user_data once @callback will not be
  *   called again: after the end call, after a cancellation, or before -1
- *   is returned
+ *   is returned; not when a callback ends the library's thread itself
+ *   (pthread_exit), since that callback's code is what ends it
  *
  * meta_search_async() with a release of the user data.  Language bindings
  * need it: their callback must stay alive for every row and then be

@@ -1,6 +1,7 @@
 /* The library configuration: extension table and limits, read from one
  * plain text file. */
 #include "metadata_conf.h"
+#include "metadata_data-private.h"
 #include "tessel-private.h"
 
 #include <stdio.h>
@@ -10,10 +11,6 @@
 #ifndef TESSEL_CONF_PATH
 #define TESSEL_CONF_PATH "/usr/share/libtessel/metadata_lib.conf"
 #endif
-
-extern "C" {
-TESSEL_API MetaConfig config;
-}
 
 static gchar *conf_path;
 
@@ -53,7 +50,7 @@ append_entry (gsize *count, gchar *ext, gchar *libname)
   if (entry == NULL)
     return FALSE;
   MetaLibEntry **grown = static_cast<MetaLibEntry **> (g_try_realloc (
-      config.libconf, (*count + 2) * sizeof (MetaLibEntry *)));
+      tessel_config->libconf, (*count + 2) * sizeof (MetaLibEntry *)));
   if (grown == NULL)
     {
       g_free (entry);
@@ -63,7 +60,7 @@ append_entry (gsize *count, gchar *ext, gchar *libname)
   entry->libname = libname;
   grown[*count] = entry;
   grown[*count + 1] = NULL;
-  config.libconf = grown;
+  tessel_config->libconf = grown;
   (*count)++;
   return TRUE;
 }
@@ -77,18 +74,18 @@ meta_load_lib_conf (void)
 
   /* Loading appends to a table that is already there. */
   gsize count = 0;
-  if (config.libconf == NULL)
+  if (tessel_config->libconf == NULL)
     {
-      config.libconf = static_cast<MetaLibEntry **> (
+      tessel_config->libconf = static_cast<MetaLibEntry **> (
           g_try_malloc0 (sizeof (MetaLibEntry *)));
-      if (config.libconf == NULL)
+      if (tessel_config->libconf == NULL)
         {
           fclose (file);
           return 0;
         }
     }
   else
-    while (config.libconf[count] != NULL)
+    while (tessel_config->libconf[count] != NULL)
       count++;
 
   /* A physical line longer than the buffer arrives in pieces, and each
@@ -116,14 +113,14 @@ meta_load_lib_conf (void)
       if (strstr (name, "max_file_sz") != NULL)
         {
           if (value != NULL)
-            config.max_file_sz = parse_limit (value);
+            tessel_config->max_file_sz = parse_limit (value);
           g_free (name);
           g_free (value);
         }
       else if (strstr (name, "max_storage_limit") != NULL)
         {
           if (value != NULL)
-            config.max_storage_limit = parse_limit (value);
+            tessel_config->max_storage_limit = parse_limit (value);
           g_free (name);
           g_free (value);
         }
@@ -136,10 +133,10 @@ meta_load_lib_conf (void)
         }
     }
 
-  if (config.max_file_sz == 0)
-    config.max_file_sz = META_DEFAULT_MAX_FILE_SZ;
-  if (config.max_storage_limit == 0)
-    config.max_storage_limit = META_DEFAULT_MAX_STORAGE_LIMIT;
+  if (tessel_config->max_file_sz == 0)
+    tessel_config->max_file_sz = META_DEFAULT_MAX_FILE_SZ;
+  if (tessel_config->max_storage_limit == 0)
+    tessel_config->max_storage_limit = META_DEFAULT_MAX_STORAGE_LIMIT;
   fclose (file);
   return 0;
 }
@@ -147,16 +144,16 @@ meta_load_lib_conf (void)
 extern "C" void
 meta_free_lib_conf (void)
 {
-  if (config.libconf == NULL)
+  if (tessel_config->libconf == NULL)
     return;
-  for (MetaLibEntry **e = config.libconf; *e != NULL; e++)
+  for (MetaLibEntry **e = tessel_config->libconf; *e != NULL; e++)
     {
       g_free ((*e)->ext);
       g_free ((*e)->libname);
       g_free (*e);
     }
-  g_free (config.libconf);
-  config.libconf = NULL;
+  g_free (tessel_config->libconf);
+  tessel_config->libconf = NULL;
 }
 
 extern "C" int
@@ -172,9 +169,9 @@ static const MetaLibEntry *
 find_entry (const gchar *filename)
 {
   const gchar *ext = file_extension (filename);
-  if (ext == NULL || config.libconf == NULL)
+  if (ext == NULL || tessel_config->libconf == NULL)
     return NULL;
-  for (MetaLibEntry **e = config.libconf; *e != NULL; e++)
+  for (MetaLibEntry **e = tessel_config->libconf; *e != NULL; e++)
     if ((*e)->ext != NULL && g_ascii_strcasecmp ((*e)->ext, ext) == 0)
       return *e;
   return NULL;
@@ -198,18 +195,18 @@ meta_conf_has_recognized_extension (const gchar *filename)
 extern "C" int
 meta_conf_get_max_file_sz (void)
 {
-  return config.max_file_sz;
+  return tessel_config->max_file_sz;
 }
 
 extern "C" int
 meta_conf_get_max_storage_limit (void)
 {
-  return config.max_storage_limit;
+  return tessel_config->max_storage_limit;
 }
 
 extern "C" void
 meta_print_lib_conf (void)
 {
-  for (MetaLibEntry **e = config.libconf; e != NULL && *e != NULL; e++)
+  for (MetaLibEntry **e = tessel_config->libconf; e != NULL && *e != NULL; e++)
     ;
 }

@@ -8,9 +8,11 @@
 #include "metadata_storage.h"
 #include "tessel-private.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <utility>
 #include <vector>
@@ -85,20 +87,23 @@ public:
       store ();
   }
 
-  /* Stores every waiting list as a present row and releases it. */
+  /* Stores every waiting list as a present row and releases it.  The
+   * list is all the file says now: tags it lost leave the row too. */
   void
   store ()
   {
     if (rows.empty ())
       return;
+    /* The group's transaction keeps other threads off the connection
+     * until it ends, so none of their work becomes part of it. */
     int begun = storage_write_begin ();
     for (auto &row : rows)
-      storage_store (row.second, row.first, 1);
+      storage_store_extracted (row.second, row.first, 1);
     /* A failed commit, or an error that rolled the group back part-way,
      * loses rows already stored: each is stored again on its own. */
-    if (begun == 1 && !storage_write_end (begun, TRUE))
+    if (!storage_write_end (begun, TRUE) && begun == 1)
       for (auto &row : rows)
-        storage_store (row.second, row.first, 1);
+        storage_store_extracted (row.second, row.first, 1);
     for (auto &row : rows)
       meta_free_list (&row.second);
     rows.clear ();
@@ -110,11 +115,36 @@ private:
 
 } // namespace
 
+/* TRUE when name can become a row: a regular file that this process can
+ * open for reading, under a name that fits a list node whole (the row's
+ * name comes from the list's Filename item; a longer one would be cut and
+ * name another file).  A name that is gone since it was listed, a folder
+ * or a device named like a song would give a present row that no player
+ * can play. */
+static gboolean
+is_indexable_file (const gchar *name)
+{
+  if (strlen (name) >= META_VALUE_SIZE)
+    return FALSE;
+  struct stat st;
+  /* Only a regular file is opened: opening a device or a pipe can block
+   * or act on the device. */
+  if (stat (name, &st) != 0 || !S_ISREG (st.st_mode))
+    return FALSE;
+  int fd = open (name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0)
+    return FALSE;
+  close (fd);
+  return TRUE;
+}
+
 /* Sorts the first count names of files in place by extension, then hands
  * every name up to the NULL entry to the plug-in configured for its
  * extension and stores the list it returns, with the file's size and
- * modification time, as a present row.  Files without a plug-in, or whose
- * plug-in cannot be loaded or returns nothing, are skipped silently.
+ * modification time, as a present row.  Names that are not readable
+ * regular files or are too long to be a row's name, files without a
+ * plug-in, or whose plug-in cannot be loaded or returns nothing, are
+ * skipped silently.
  * progress (may be NULL) runs after every 25th entry that reached a
  * plug-in.  0 for a NULL batch or a count below 1, else 1. */
 extern "C" int
@@ -141,7 +171,8 @@ meta_add_files_with_check (gchar **files, gint count,
       if (*name == '\0')
         continue;
       g_autofree gchar *libname = meta_get_libname (name);
-      if (libname == NULL || !plugin.select (libname, NULL))
+      if (libname == NULL || !is_indexable_file (name)
+          || !plugin.select (libname, NULL))
         continue;
 
       MetaExtractFunc extract = plugin.lookup ("get_metadata");

@@ -3,6 +3,7 @@
  * priority and a detached reader thread turning its result lines back into
  * callbacks. */
 #include "metadata.h"
+#include "metadata_data-private.h"
 #include "metadata_search-private.h"
 #include "metadata_storage.h"
 #include "metadata_search-testing.h"
@@ -28,6 +29,8 @@ extern "C" {
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cxxabi.h>
+
 /* Not in the C library's idtype_t yet: waits for the process a pidfd
  * refers to. */
 #define SEARCH_P_PIDFD ((idtype_t) 3)
@@ -35,9 +38,6 @@ extern "C" {
 #define SLOT_FREE (-1)
 #define SLOT_TAKEN (-2)
 #define MAX_PAIRS 64
-
-pthread_mutex_t search_lock = PTHREAD_MUTEX_INITIALIZER;
-MetaSearchSlot search_ids[META_SEARCH_SLOTS];
 
 /* What the reader thread of one asynchronous search works with.  Made by
  * the starter, freed by the reader when it has finished. */
@@ -53,6 +53,7 @@ struct SearchRun
   int pidfd; /* the search process, or -1 on kernels without pidfds */
   int id;
   guint64 serial;
+  pid_t owner; /* the process that started the search */
   bool cancelled; /* under search_lock */
 };
 
@@ -62,13 +63,68 @@ static SearchRun *current_run;
 static guint64 last_serial;
 static guint64 finished_serial;
 static pthread_cond_t search_finished = PTHREAD_COND_INITIALIZER;
+/* Under search_lock: the process that took each slot. */
+static pid_t slot_owner[META_SEARCH_SLOTS];
+
+/* A search belongs to the process that started it.  A child made by fork
+ * inherits a copy of the parent's memory, the running search included,
+ * but neither the reader thread nor the search process, and search_lock
+ * maybe held by a thread that does not exist there.  The child forgets
+ * the parent's search: its slot is free there, its descriptors closed, and
+ * a cancel in the child can never signal the parent's search process.  A
+ * child made without the fork handlers is caught by the owner checks. */
+static void
+lock_before_fork (void)
+{
+  pthread_mutex_lock (&search_lock);
+}
+
+static void
+unlock_after_fork (void)
+{
+  pthread_mutex_unlock (&search_lock);
+}
+
+static void
+forget_parent_search (void)
+{
+  pthread_mutex_init (&search_lock, NULL);
+  pthread_cond_init (&search_finished, NULL);
+  if (current_run != NULL)
+    {
+      /* The parent frees the run; the child's copy only leaks. */
+      close (current_run->fd);
+      close (current_run->reason_fd);
+      close (current_run->wake_fd);
+      if (current_run->pidfd >= 0)
+        close (current_run->pidfd);
+      current_run = NULL;
+    }
+  for (int i = 0; i < META_SEARCH_SLOTS; i++)
+    if (search_ids[i].state == SLOT_TAKEN)
+      search_ids[i].state = SLOT_FREE;
+}
+
+static void
+install_fork_handlers (void)
+{
+  pthread_atfork (lock_before_fork, unlock_after_fork, forget_parent_search);
+}
+
+/* TRUE in a child made by fork that runs a copy of the thread that
+ * started or reads run: the search is its parent's, not its own. */
+static gboolean
+run_inherited (const SearchRun *run)
+{
+  return run->owner != getpid ();
+}
 
 void
 meta_search_reset_slots (void)
 {
   pthread_mutex_lock (&search_lock);
   for (int i = 0; i < META_SEARCH_SLOTS; i++)
-    if (search_ids[i].state != SLOT_TAKEN)
+    if (search_ids[i].state != SLOT_TAKEN || slot_owner[i] != getpid ())
       search_ids[i].state = SLOT_FREE;
   pthread_mutex_unlock (&search_lock);
 }
@@ -91,45 +147,53 @@ run_cancelled (SearchRun *run)
   return cancelled;
 }
 
-/* Turns one result line (without its newline) into a callback: tokens
- * alternate key and value, at most 64 pairs; "Filename" names the row.
- * The texts handed over are released when the callback returns. */
-static void
-deliver_line (SearchRun *run, char *line)
+/* The pairs of one result line.  Released when the callback returns, or
+ * when the thread is unwound inside it. */
+struct LinePairs
 {
   gchar *keys[MAX_PAIRS + 1] = { NULL };
   gchar *values[MAX_PAIRS + 1] = { NULL };
+  ~LinePairs ()
+  {
+    for (int i = 0; i < MAX_PAIRS; i++)
+      {
+        g_free (keys[i]);
+        g_free (values[i]);
+      }
+  }
+};
+
+/* Turns one result line (without its newline) into a callback: tokens
+ * alternate key and value, at most 64 pairs; "Filename" names the row. */
+static void
+deliver_line (SearchRun *run, char *line)
+{
+  LinePairs pairs;
   const gchar *filename = NULL;
-  int pairs = 0;
+  int count = 0;
   char *save = NULL;
 
   for (char *key = strtok_r (line, "\t", &save);
-       key != NULL && pairs < MAX_PAIRS;
+       key != NULL && count < MAX_PAIRS;
        key = strtok_r (NULL, "\t", &save))
     {
       char *value = strtok_r (NULL, "\t", &save);
       storage_search_unescape (key);
-      keys[pairs] = g_strdup (key);
+      pairs.keys[count] = g_strdup (key);
       if (value != NULL)
         {
           storage_search_unescape (value);
-          values[pairs] = g_strdup (value);
+          pairs.values[count] = g_strdup (value);
         }
       if (filename == NULL && strcmp (key, "Filename") == 0)
-        filename = values[pairs];
-      pairs++;
+        filename = pairs.values[count];
+      count++;
       if (value == NULL)
         break;
     }
-  if (pairs == 0)
-    return;
-
-  run->callback (filename, keys, values, run->user_data, run->id);
-  for (int i = 0; i < pairs; i++)
-    {
-      g_free (keys[i]);
-      g_free (values[i]);
-    }
+  if (count > 0)
+    run->callback (filename, pairs.keys, pairs.values, run->user_data,
+                   run->id);
 }
 
 /* Reads result lines of any length until end of file, a read error or a
@@ -172,20 +236,21 @@ read_results (SearchRun *run)
           if (run_cancelled (run))
             return;
           deliver_line (run, pending->str + start);
+          /* A callback that forked returns here in the child too. */
+          if (run_inherited (run))
+            return;
           start = scan = newline - pending->str + 1;
         }
       g_string_erase (pending, 0, start);
     }
 }
 
-/* Releases the user data, reaps the search process and frees the slot,
- * then the run.  With a
+/* Waits until the search process has ended, without reaping it.  With a
  * pidfd the process is waited for by that descriptor: a canceller signals
  * through it too, so neither can reach another process, even when an
  * application that ignores SIGCHLD has let the kernel reap ours already.
- * Without one the process is first waited for without being reaped: until
- * then its pid cannot be given to another process, so a canceller holding
- * search_lock may still signal it. */
+ * Without one, until it is reaped its pid cannot be given to another
+ * process, so a canceller holding search_lock may still signal it. */
 static void
 await_exit (SearchRun *run, siginfo_t *info)
 {
@@ -200,12 +265,13 @@ await_exit (SearchRun *run, siginfo_t *info)
       ;
 }
 
+/* Releases the user data (when release_user_data), reaps the search
+ * process and frees the slot, then the run.  A canceller waiting for the
+ * search to finish returns after this. */
 static void
-finish_search (SearchRun *run)
+finish_search (SearchRun *run, bool release_user_data)
 {
-  /* No callback follows; a canceller waiting for the search to finish
-   * returns after this too. */
-  if (run->notify != NULL)
+  if (release_user_data && run->notify != NULL)
     run->notify (run->user_data);
   siginfo_t info;
   await_exit (run, &info);
@@ -223,11 +289,36 @@ finish_search (SearchRun *run)
   pthread_cond_broadcast (&search_finished);
   pthread_mutex_unlock (&search_lock);
 
+  if (run->fd >= 0)
+    close (run->fd);
   if (run->pidfd >= 0)
     close (run->pidfd);
   close (run->reason_fd);
   close (run->wake_fd);
   g_free (run);
+}
+
+static void
+kill_search_process (pid_t pid, int pidfd)
+{
+  if (pidfd >= 0)
+    pidfd_send_signal (pidfd, SIGKILL, NULL, 0);
+  else
+    kill (pid, SIGKILL);
+}
+
+/* Ends a search whose reader thread is being ended from inside a
+ * callback: the search process is stopped and reaped and the slot freed,
+ * without any further call of the application's code, which is what is
+ * ending the thread. */
+static void
+abandon_search (SearchRun *run) noexcept
+{
+  pthread_mutex_lock (&search_lock);
+  run->cancelled = true;
+  kill_search_process (run->pid, run->pidfd);
+  pthread_mutex_unlock (&search_lock);
+  finish_search (run, false);
 }
 
 /* How the search whose end call runs on this thread went, for
@@ -267,20 +358,16 @@ search_failure (SearchRun *run)
   return g_strdup ("the search process ended abnormally");
 }
 
-/* The reader thread.  Thread cancellation stays disabled throughout: a
- * cancelled search is stopped through run->cancelled and the wake
- * descriptor instead, so a callback is never interrupted half-way (with
- * the application's locks held) and cleanup always runs to the end. */
-static void *
-search_reader (void *data) noexcept
+/* Reads and delivers the results, then makes the end call unless the
+ * search was cancelled. */
+static void
+read_search (SearchRun *run)
 {
-  pthread_setcancelstate (PTHREAD_CANCEL_DISABLE, NULL);
-  SearchRun *run = static_cast<SearchRun *> (data);
-
   read_results (run);
+  if (run_inherited (run))
+    return;
   close (run->fd);
-  /* A search that reached its end gets the end call; a cancelled one
-   * does not. */
+  run->fd = -1;
   if (!run_cancelled (run))
     {
       g_autofree gchar *reason = search_failure (run);
@@ -288,7 +375,43 @@ search_reader (void *data) noexcept
       run->callback (NULL, NULL, NULL, run->user_data, run->id);
       end_outcome = EndOutcome{ false, false, NULL };
     }
-  finish_search (run);
+}
+
+/* The reader thread.  Thread cancellation stays disabled throughout: a
+ * cancelled search is stopped through run->cancelled and the wake
+ * descriptor instead, so a callback is never interrupted half-way (with
+ * the application's locks held) and cleanup always runs to the end.
+ *
+ * A callback may still end the thread itself: an interpreter shutting
+ * down ends every thread that calls into it afterwards with pthread_exit,
+ * which unwinds this stack.  So nothing on it may be noexcept: the
+ * unwinding passes, the search is abandoned on the way and the thread
+ * ends as the caller wanted.  No exception of a callback goes further than
+ * this function. */
+static void *
+search_reader (void *data)
+{
+  pthread_setcancelstate (PTHREAD_CANCEL_DISABLE, NULL);
+  SearchRun *run = static_cast<SearchRun *> (data);
+  try
+    {
+      read_search (run);
+    }
+  catch (abi::__forced_unwind &)
+    {
+      if (!run_inherited (run))
+        abandon_search (run);
+      throw;
+    }
+  catch (...)
+    {
+      if (!run_inherited (run))
+        abandon_search (run);
+      return NULL;
+    }
+  /* In a child made by fork from a callback, the search is the parent's. */
+  if (!run_inherited (run))
+    finish_search (run, true);
   return NULL;
 }
 
@@ -420,24 +543,22 @@ spawn_helper (int out_fd, int err_fd, int priority, const gchar *query,
   return pid;
 }
 
-static void
-kill_search_process (pid_t pid, int pidfd)
-{
-  if (pidfd >= 0)
-    pidfd_send_signal (pidfd, SIGKILL, NULL, 0);
-  else
-    kill (pid, SIGKILL);
-}
-
+/* A free slot, taken for this process, or -1.  A slot some other process
+ * took is free here: the copy of a parent's running search. */
 static int
 reserve_slot (void)
 {
   int id = -1;
+  pid_t self = getpid ();
   pthread_mutex_lock (&search_lock);
+  if (current_run != NULL && run_inherited (current_run))
+    current_run = NULL;
   for (int i = 0; i < META_SEARCH_SLOTS; i++)
-    if (search_ids[i].state == SLOT_FREE)
+    if (search_ids[i].state == SLOT_FREE
+        || (search_ids[i].state == SLOT_TAKEN && slot_owner[i] != self))
       {
         search_ids[i].state = SLOT_TAKEN;
+        slot_owner[i] = self;
         id = i;
         break;
       }
@@ -466,6 +587,12 @@ static int
 start_search (gint priority, const gchar *query, MetaSearchFunc callback,
               gpointer user_data, GDestroyNotify notify)
 {
+  static pthread_once_t fork_handlers = PTHREAD_ONCE_INIT;
+  pthread_once (&fork_handlers, install_fork_handlers);
+  /* Without an open database file the search process would open an
+   * empty temporary database and report a complete, empty result. */
+  if (storage_search_database () == NULL)
+    return -1;
   int id = reserve_slot ();
   if (id < 0)
     return -1;
@@ -523,6 +650,7 @@ start_search (gint priority, const gchar *query, MetaSearchFunc callback,
       run->pid = pid;
       run->pidfd = pidfd;
       run->id = id;
+      run->owner = getpid ();
 
       /* The slot is filled in before the reader can finish and free it:
        * the reader needs search_lock for that. */
@@ -607,8 +735,9 @@ meta_search_cancel (gint search_id)
 
   pthread_mutex_lock (&search_lock);
   SearchRun *run = current_run;
+  /* Never a search some other process started, a parent's included. */
   if (search_ids[search_id].state != SLOT_TAKEN || run == NULL
-      || run->id != search_id)
+      || run->id != search_id || run_inherited (run))
     {
       pthread_mutex_unlock (&search_lock);
       return search_id;

@@ -5,6 +5,8 @@
  * Every list node is made by libtessel's own append calls, resolved when
  * libtessel loads the plug-in, so that libtessel also releases them. */
 #include "brisel_gst_extract-private.h"
+#include "brisel_gst.h"
+#include "brisel_mpeg-private.h"
 #include "metadata_conf.h"
 
 #include <fcntl.h>
@@ -41,6 +43,10 @@ struct StreamState
   guint32 other_bitrate = BRISEL_NO_BITRATE;
   guint32 audio_nominal_bitrate = BRISEL_NO_BITRATE;
   guint32 other_nominal_bitrate = BRISEL_NO_BITRATE;
+  /* What the frame walk found of an MPEG audio stream without a Xing
+   * header, where the parser could only estimate: -1 when nothing. */
+  gint64 walked_seconds = -1;
+  gint32 walked_bitrate = -1;
 };
 
 /* Marks the sinks this plug-in attaches to audio streams, so that their
@@ -78,6 +84,10 @@ static const TagKey tag_keys[] = {
   { GST_TAG_TRACK_NUMBER, "Track", KeyKind::NUMBER },
   { GST_TAG_DATE_TIME, "Year", KeyKind::YEAR },
   { GST_TAG_DATE, "Year", KeyKind::YEAR },
+  { GST_TAG_ALBUM_ARTIST, "AlbumArtist", KeyKind::TEXT },
+  { "WM/AlbumArtist", "AlbumArtist", KeyKind::TEXT },
+  { GST_TAG_ALBUM_VOLUME_NUMBER, "Disc", KeyKind::NUMBER },
+  { "WM/PartOfSet", "Disc", KeyKind::NUMBER },
 };
 
 /* Reads a number as atoi does (leading blanks, a sign, digits up to the
@@ -90,7 +100,11 @@ decimal_value (const gchar *text)
 }
 
 /* The value at index of a tag as text (g_free it), or NULL.  Dates become
- * their four-digit year, the only part of them the row keeps. */
+ * their four-digit year, the only part of them the row keeps.  A date
+ * with a time of day is a container's creation stamp (Matroska's DateUTC,
+ * the MP4 movie header's creation time), which muxers set to the moment
+ * of muxing: it gives no text, so that no "Year" comes of it.  Release
+ * and recording dates are tagged as a year or a date. */
 static gchar *
 tag_value_text (const GstTagList *tags, const gchar *tag, guint index)
 {
@@ -114,7 +128,8 @@ tag_value_text (const GstTagList *tags, const gchar *tag, guint index)
   if (G_VALUE_HOLDS (value, GST_TYPE_DATE_TIME))
     {
       GstDateTime *dt = static_cast<GstDateTime *> (g_value_get_boxed (value));
-      if (dt == NULL || !gst_date_time_has_year (dt))
+      if (dt == NULL || !gst_date_time_has_year (dt)
+          || gst_date_time_has_time (dt))
         return NULL;
       return g_strdup_printf ("%04d", gst_date_time_get_year (dt));
     }
@@ -158,6 +173,73 @@ print_tag (const GstTagList *tags, const gchar *tag, gpointer user_data) noexcep
         }
       return;
     }
+}
+
+/* Whether a private frame GStreamer keeps as it was read says
+ * "compilation": an ID3v2 TCMP frame (header, text encoding, then the
+ * text, which a byte-order mark or UTF-16's zero bytes may precede) or an
+ * MP4 cpil atom (header, a data atom's header, its type and locale, then
+ * a one-byte flag).  *found tells whether the frame was one of them. */
+static gboolean
+private_frame_compilation (GstSample *sample, gboolean *found)
+{
+  GstBuffer *buffer = gst_sample_get_buffer (sample);
+  GstMapInfo map;
+  if (buffer == NULL || !gst_buffer_map (buffer, &map, GST_MAP_READ))
+    return FALSE;
+  const guchar *data = map.data;
+  const guint32 size = static_cast<guint32> (MIN (map.size, G_MAXUINT32));
+  guchar flag = 0;
+  gboolean says = FALSE;
+  if (meta_read_fourcc (data, size, "TCMP", 0))
+    {
+      *found = TRUE;
+      for (guint32 at = 11; meta_ext_read_char (data, size, at, &flag); at++)
+        if (flag != 0x00 && flag != 0xff && flag != 0xfe)
+          {
+            says = g_ascii_isdigit (flag) && flag != '0';
+            break;
+          }
+    }
+  else if (meta_read_fourcc (data, size, "cpil", 4)
+           && meta_read_fourcc (data, size, "data", 12))
+    {
+      *found = TRUE;
+      says = meta_ext_read_char (data, size, 24, &flag) && flag != 0;
+    }
+  gst_buffer_unmap (buffer, &map);
+  return says;
+}
+
+/* Whether the tags say the file belongs to a compilation.  GStreamer has
+ * no tag of its own for it: a Vorbis comment COMPILATION arrives as an
+ * extended comment, ID3v2's TCMP and MP4's cpil as private frames. */
+static gboolean
+says_compilation (const GstTagList *tags)
+{
+  const gchar *comment;
+  for (guint i = 0; gst_tag_list_peek_string_index (
+           tags, GST_TAG_EXTENDED_COMMENT, i, &comment);
+       i++)
+    if (g_ascii_strncasecmp (comment, "COMPILATION=", 12) == 0)
+      return decimal_value (comment + 12) != 0;
+  for (const gchar *tag : { "private-id3v2-frame", "private-qt-tag" })
+    {
+      const GValue *value;
+      for (guint i = 0;
+           (value = gst_tag_list_get_value_index (tags, tag, i)) != NULL;
+           i++)
+        {
+          if (!G_VALUE_HOLDS (value, GST_TYPE_SAMPLE))
+            break;
+          gboolean found = FALSE;
+          gboolean says = private_frame_compilation (
+              GST_SAMPLE (g_value_get_boxed (value)), &found);
+          if (found)
+            return says;
+        }
+    }
+  return FALSE;
 }
 
 /* TRUE when the element that posted a message handles audio: its factory
@@ -270,23 +352,39 @@ on_pad_added (GstElement *decodebin, GstPad *pad, gpointer user_data) noexcept
   gst_element_sync_state_with_parent (sink);
 }
 
+/* Visits the source pads of element in order until visit returns TRUE;
+ * FALSE when none did. */
+static gboolean
+find_src_pad (GstElement *element, gboolean (*visit) (GstPad *, gpointer),
+              gpointer data)
+{
+  gboolean found = FALSE;
+  g_autoptr (GstIterator) pads = gst_element_iterate_src_pads (element);
+  GValue item = G_VALUE_INIT;
+  while (!found && gst_iterator_next (pads, &item) == GST_ITERATOR_OK)
+    {
+      found = visit (GST_PAD (g_value_get_object (&item)), data);
+      g_value_reset (&item);
+    }
+  g_value_unset (&item);
+  return found;
+}
+
+static gboolean
+pad_duration (GstPad *pad, gpointer data)
+{
+  gint64 *duration = static_cast<gint64 *> (data);
+  return gst_pad_query_duration (pad, GST_FORMAT_TIME, duration)
+         && *duration >= 0;
+}
+
 /* The duration in whole seconds from the first source pad of decodebin
  * that answers, else from the pipeline; FALSE when nobody knows it. */
 static gboolean
 query_length (GstElement *pipeline, GstElement *decodebin, gint64 *seconds)
 {
   gint64 duration = -1;
-  gboolean found = FALSE;
-  g_autoptr (GstIterator) pads = gst_element_iterate_src_pads (decodebin);
-  GValue item = G_VALUE_INIT;
-  while (!found && gst_iterator_next (pads, &item) == GST_ITERATOR_OK)
-    {
-      GstPad *pad = GST_PAD (g_value_get_object (&item));
-      found = gst_pad_query_duration (pad, GST_FORMAT_TIME, &duration)
-              && duration >= 0;
-      g_value_reset (&item);
-    }
-  g_value_unset (&item);
+  gboolean found = find_src_pad (decodebin, pad_duration, &duration);
   if (!found)
     found = gst_element_query_duration (pipeline, GST_FORMAT_TIME, &duration)
             && duration >= 0;
@@ -295,44 +393,41 @@ query_length (GstElement *pipeline, GstElement *decodebin, gint64 *seconds)
   return found;
 }
 
-/* Parsers of streams without a length in their headers (an MP3 without a
- * Xing header, for one) estimate it only after some frames, more than
- * pre-roll lets through.  Lets the pipeline run, unsynchronised, until a
- * duration is announced, the stream ends or the deadline (monotonic time)
- * passes, collecting the tags posted meanwhile.  TRUE when a duration was
- * announced or the stream ended. */
+/* Prepends "Resolution" (WIDTHxHEIGHT), "Fps" (frames a second, rounded;
+ * none for a variable rate) and "PixelAspectRatio" (a pixel's width over
+ * its height) from the caps of a pad, when it carries video; FALSE for
+ * any other pad. */
 static gboolean
-wait_for_duration (GstElement *pipeline, gint64 deadline,
-                   GstTagList **collected, StreamState *state)
+pad_video_properties (GstPad *pad, gpointer data)
 {
-  if (gst_element_set_state (pipeline, GST_STATE_PLAYING)
-      == GST_STATE_CHANGE_FAILURE)
+  MetaItem **list = static_cast<MetaItem **> (data);
+  g_autoptr (GstCaps) caps = gst_pad_get_current_caps (pad);
+  if (caps == NULL || gst_caps_get_size (caps) == 0)
     return FALSE;
-  g_autoptr (GstBus) bus = gst_element_get_bus (pipeline);
-  if (bus == NULL)
+  const GstStructure *video = gst_caps_get_structure (caps, 0);
+  if (!g_str_has_prefix (gst_structure_get_name (video), "video/"))
     return FALSE;
-  const GstMessageType wanted = static_cast<GstMessageType> (
-      GST_MESSAGE_DURATION_CHANGED | GST_MESSAGE_EOS | GST_MESSAGE_ERROR
-      | GST_MESSAGE_TAG);
-  gint64 remaining;
-  while ((remaining = deadline - g_get_monotonic_time ()) > 0)
+  gint width, height, num, den;
+  if (gst_structure_get_int (video, "width", &width)
+      && gst_structure_get_int (video, "height", &height) && width > 0
+      && height > 0)
     {
-      g_autoptr (GstMessage) message
-          = gst_bus_timed_pop_filtered (bus, remaining * GST_USECOND, wanted);
-      if (message == NULL)
-        return FALSE;
-      switch (GST_MESSAGE_TYPE (message))
-        {
-        case GST_MESSAGE_TAG:
-          collect_tag_message (message, collected, state);
-          break;
-        case GST_MESSAGE_ERROR:
-          return FALSE;
-        default:
-          return TRUE;
-        }
+      g_autofree gchar *resolution = g_strdup_printf ("%dx%d", width,
+                                                      height);
+      *list = meta_list_append_text ("Resolution", resolution, *list);
     }
-  return FALSE;
+  if (gst_structure_get_fraction (video, "framerate", &num, &den) && num > 0
+      && den > 0)
+    *list = meta_list_append_int (
+        "Fps",
+        static_cast<gint32> ((static_cast<gint64> (num) + den / 2) / den),
+        *list);
+  if (gst_structure_get_fraction (video, "pixel-aspect-ratio", &num, &den)
+      && num > 0 && den > 0)
+    *list = meta_list_append_float (
+        "PixelAspectRatio",
+        static_cast<gfloat> (static_cast<gdouble> (num) / den), *list);
+  return TRUE;
 }
 
 /* TRUE when no streaming thread of the pipeline is at work: every pad task
@@ -366,27 +461,33 @@ pipeline_idle (GstElement *pipeline)
   return idle;
 }
 
-/* Waits, until the deadline (monotonic time), for a pipeline set to
- * PAUSED to pre-roll, collecting the tags posted meanwhile.  A demuxer that
- * fails on a damaged file posts its error from a streaming thread and
- * leaves the state change pending, so waiting for the state alone would
- * sit out the whole deadline: the bus tells of the error at once.  TRUE
- * when the pipeline pre-rolled; FALSE on an error, at the deadline, or
- * when it cannot pre-roll at all (a live source). */
-static gboolean
-wait_for_preroll (GstElement *pipeline, GstStateChangeReturn ret,
-                  gint64 deadline, GstTagList **collected, StreamState *state)
+/* What ends a wait on the pipeline's bus. */
+enum class WaitEnd
 {
-  if (ret == GST_STATE_CHANGE_SUCCESS)
-    return TRUE;
-  if (ret != GST_STATE_CHANGE_ASYNC)
-    return FALSE;
+  PREROLLED,     /* the pipeline's own ASYNC_DONE */
+  DURATION_KNOWN /* a DURATION_CHANGED from any element */
+};
+
+/* Pops the pipeline's bus until the wanted end, an error, the end of the
+ * stream or the deadline (monotonic time), collecting the tags posted
+ * meanwhile.  A demuxer that fails on a damaged file posts its error from
+ * a streaming thread and leaves a state change pending, so the bus, not
+ * the state, tells of it at once.  The decoder bin can also swallow the
+ * error of an element it is still setting up, after which nothing ever
+ * moves: a pipeline whose threads all stay paused for a few checks is
+ * given up.  TRUE when the wanted end came, or the stream ended (which
+ * completes pre-roll on the way). */
+static gboolean
+wait_on_bus (GstElement *pipeline, WaitEnd end, gint64 deadline,
+             GstTagList **collected, StreamState *state)
+{
   g_autoptr (GstBus) bus = gst_element_get_bus (pipeline);
   if (bus == NULL)
     return FALSE;
   const GstMessageType wanted = static_cast<GstMessageType> (
-      GST_MESSAGE_ASYNC_DONE | GST_MESSAGE_EOS | GST_MESSAGE_ERROR
-      | GST_MESSAGE_TAG);
+      (end == WaitEnd::PREROLLED ? GST_MESSAGE_ASYNC_DONE
+                                 : GST_MESSAGE_DURATION_CHANGED)
+      | GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_TAG);
   gint64 remaining;
   int idle_checks = 0;
   while ((remaining = deadline - g_get_monotonic_time ()) > 0)
@@ -396,9 +497,6 @@ wait_for_preroll (GstElement *pipeline, GstStateChangeReturn ret,
           wanted);
       if (message == NULL)
         {
-          /* The decoder bin can swallow the error of an element it is
-           * still setting up, after which nothing ever moves: a pipeline
-           * whose threads all stay paused will not pre-roll. */
           idle_checks = pipeline_idle (pipeline) ? idle_checks + 1 : 0;
           if (idle_checks >= BRISEL_IDLE_CHECKS)
             return FALSE;
@@ -416,13 +514,45 @@ wait_for_preroll (GstElement *pipeline, GstStateChangeReturn ret,
           if (GST_MESSAGE_SRC (message) == GST_OBJECT (pipeline))
             return TRUE;
           break;
+        case GST_MESSAGE_EOS:
+          return end == WaitEnd::DURATION_KNOWN
+                 || gst_element_get_state (pipeline, NULL, NULL, 0)
+                        == GST_STATE_CHANGE_SUCCESS;
         default:
-          /* A stream that ends completes pre-roll on the way. */
-          return gst_element_get_state (pipeline, NULL, NULL, 0)
-                 == GST_STATE_CHANGE_SUCCESS;
+          return TRUE;
         }
     }
   return FALSE;
+}
+
+/* Waits for a pipeline set to PAUSED to pre-roll.  TRUE when it did;
+ * FALSE on an error, at the deadline, or when it cannot pre-roll at all (a
+ * live source). */
+static gboolean
+wait_for_preroll (GstElement *pipeline, GstStateChangeReturn ret,
+                  gint64 deadline, GstTagList **collected, StreamState *state)
+{
+  if (ret == GST_STATE_CHANGE_SUCCESS)
+    return TRUE;
+  if (ret != GST_STATE_CHANGE_ASYNC)
+    return FALSE;
+  return wait_on_bus (pipeline, WaitEnd::PREROLLED, deadline, collected,
+                      state);
+}
+
+/* Parsers of streams without a length in their headers estimate it only
+ * after some frames, more than pre-roll lets through.  Lets the pipeline
+ * run, unsynchronised, until a duration is announced or the stream ends.
+ * TRUE when either happened before the deadline. */
+static gboolean
+wait_for_duration (GstElement *pipeline, gint64 deadline,
+                   GstTagList **collected, StreamState *state)
+{
+  if (gst_element_set_state (pipeline, GST_STATE_PLAYING)
+      == GST_STATE_CHANGE_FAILURE)
+    return FALSE;
+  return wait_on_bus (pipeline, WaitEnd::DURATION_KNOWN, deadline, collected,
+                      state);
 }
 
 /* Collects tags, "Length" and "Bitrate" of filename onto state->list.
@@ -464,14 +594,23 @@ extract_stream_info (const gchar *filename, StreamState *state)
   if (ret != GST_STATE_CHANGE_FAILURE && ret != GST_STATE_CHANGE_NO_PREROLL)
     {
       message_loop (pipeline, &collected, state);
-      gint64 seconds;
+      /* A walked MPEG stream needs no estimate from its parser. */
+      gint64 seconds = state->walked_seconds;
       gboolean have_length
-          = prerolled
-            && (query_length (pipeline, decodebin, &seconds)
-                || (wait_for_duration (pipeline, deadline, &collected, state)
-                    && query_length (pipeline, decodebin, &seconds)));
+          = seconds >= 0
+            || (prerolled
+                && (query_length (pipeline, decodebin, &seconds)
+                    || (wait_for_duration (pipeline, deadline, &collected,
+                                           state)
+                        && query_length (pipeline, decodebin, &seconds))));
       if (collected != NULL)
-        gst_tag_list_foreach (collected, print_tag, state);
+        {
+          gst_tag_list_foreach (collected, print_tag, state);
+          if (says_compilation (collected))
+            *list = meta_list_append_int ("Compilation", 1, *list);
+        }
+      if (prerolled)
+        find_src_pad (decodebin, pad_video_properties, list);
       if (have_length)
         *list = meta_list_append_int (
             "Length", static_cast<gint32> (CLAMP (seconds, 0, G_MAXINT32)),
@@ -479,7 +618,9 @@ extract_stream_info (const gchar *filename, StreamState *state)
       /* A container's or video element's bitrate describes the whole
        * stream, so it wins over an audio decoder's; a measured bitrate
        * wins over the encoder's nominal one. */
-      guint32 bitrate = BRISEL_NO_BITRATE;
+      guint32 bitrate = state->walked_bitrate >= 0
+                            ? static_cast<guint32> (state->walked_bitrate)
+                            : BRISEL_NO_BITRATE;
       for (guint32 candidate :
            { state->other_bitrate, state->audio_bitrate,
              state->other_nominal_bitrate, state->audio_nominal_bitrate })
@@ -541,6 +682,14 @@ brisel_gst_read_stream (const gchar *filename, MetaItem **list)
     return FALSE;
   StreamState state;
   state.list = *list;
+  /* Without a Xing, Info or VBRI header the parser estimates the length
+   * from the first frames; the walk counts them. */
+  BriselMpegLength mpeg;
+  if (brisel_mpeg_length (filename, &mpeg) && !mpeg.has_vbr_header)
+    {
+      state.walked_seconds = mpeg.milliseconds / 1000;
+      state.walked_bitrate = mpeg.bitrate;
+    }
   extract_stream_info (filename, &state);
   *list = state.list;
   return state.title_found;

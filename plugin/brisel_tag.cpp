@@ -9,6 +9,7 @@
 #include "brisel_tag.h"
 #include "brisel_genre-private.h"
 #include "brisel_gst_extract-private.h"
+#include "brisel_mpeg-private.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -22,15 +23,17 @@
 #include <apeproperties.h>
 #include <apetag.h>
 #include <asffile.h>
+#include <asftag.h>
 #include <fileref.h>
 #include <flacfile.h>
 #include <flacproperties.h>
 #include <id3v1tag.h>
 #include <id3v2tag.h>
+#include <infotag.h>
 #include <mp4file.h>
+#include <mp4tag.h>
 #include <mpcfile.h>
 #include <mpegfile.h>
-#include <mpegheader.h>
 #include <mpegproperties.h>
 #include <xingheader.h>
 #include <oggflacfile.h>
@@ -42,6 +45,7 @@
 #include <wavfile.h>
 #include <wavpackfile.h>
 #include <wavpackproperties.h>
+#include <xiphcomment.h>
 
 namespace
 {
@@ -50,8 +54,10 @@ namespace
  * nothing. */
 struct HeaderInfo
 {
-  std::string title, artist, album, genre, year, codec;
+  std::string title, artist, album, genre, year, codec, album_artist;
   gint32 track = 0;
+  gint32 disc = 0;
+  gint32 compilation = 0; /* 1: the tags say so */
   gint32 length = -1; /* whole seconds; -1: no length found */
   gint32 bitrate = 0; /* bits per second */
   gint32 channels = 0;
@@ -138,6 +144,25 @@ year_of (const std::string &date)
   return std::string (4 - digits, '0') + year;
 }
 
+/* Every property of a tag.  Tag::properties () is not virtual in this
+ * tag library and gives only the basic keys: each kind's own gives what
+ * it holds beyond them (album artist, disc, compilation). */
+TagLib::PropertyMap
+tag_properties (TagLib::Tag *tag)
+{
+  if (auto xiph = dynamic_cast<TagLib::Ogg::XiphComment *> (tag))
+    return xiph->properties ();
+  if (auto mp4 = dynamic_cast<TagLib::MP4::Tag *> (tag))
+    return mp4->properties ();
+  if (auto asf = dynamic_cast<TagLib::ASF::Tag *> (tag))
+    return asf->properties ();
+  if (auto ape = dynamic_cast<TagLib::APE::Tag *> (tag))
+    return ape->properties ();
+  if (auto info = dynamic_cast<TagLib::RIFF::Info::Tag *> (tag))
+    return info->properties ();
+  return tag->properties ();
+}
+
 /* Fills the keys of info still empty from one tag. */
 void
 read_tag (TagLib::Tag *tag, HeaderInfo *info)
@@ -148,7 +173,7 @@ read_tag (TagLib::Tag *tag, HeaderInfo *info)
   const TagLib::PropertyMap properties
       = dynamic_cast<TagLib::ID3v2::Tag *> (tag) != nullptr
             ? TagLib::PropertyMap ()
-            : tag->properties ();
+            : tag_properties (tag);
   if (info->title.empty ())
     info->title = tag_value (tag, properties, "TITLE", "TIT2");
   if (info->artist.empty ())
@@ -162,6 +187,18 @@ read_tag (TagLib::Tag *tag, HeaderInfo *info)
         tag_value (tag, properties, "TRACKNUMBER", "TRCK"));
   if (info->year.empty ())
     info->year = year_of (tag_value (tag, properties, "DATE", "TDRC"));
+  /* The tag library names MP4's aART, disk and cpil, ASF's WM/AlbumArtist
+   * and WM/PartOfSet, and APE's "Album Artist" and Disc by these
+   * properties too. */
+  if (info->album_artist.empty ())
+    info->album_artist = tag_value (tag, properties, "ALBUMARTIST", "TPE2");
+  if (info->disc <= 0)
+    info->disc = leading_number (
+        tag_value (tag, properties, "DISCNUMBER", "TPOS"));
+  if (info->compilation == 0
+      && leading_number (tag_value (tag, properties, "COMPILATION", "TCMP"))
+             != 0)
+    info->compilation = 1;
 }
 
 /* The tags of a file, the most complete kind first: later ones only fill
@@ -255,40 +292,6 @@ codec_name (TagLib::File *file, TagLib::AudioProperties *props)
   return std::string ();
 }
 
-/* Frames sampled across an MPEG stream to tell a constant bitrate. */
-#define BRISEL_MPEG_SAMPLES 7
-
-/* TRUE when an MPEG stream without a Xing or VBRI header changes its
- * bitrate.  Without such a header the length is the stream's size over
- * the first frame's bitrate, which is only right at a constant bitrate: a
- * variable-bitrate stream whose first frame is dense comes out a fraction
- * of its true length.  A few frames across the stream tell. */
-bool
-mpeg_bitrate_varies (TagLib::MPEG::File *file,
-                     TagLib::MPEG::Properties *props)
-{
-  if (props->xingHeader () != nullptr)
-    return false;
-  const long first = file->firstFrameOffset ();
-  const long last = file->lastFrameOffset ();
-  if (first < 0 || last <= first)
-    return false;
-  const TagLib::MPEG::Header head (file, first, true);
-  if (!head.isValid ())
-    return false;
-  for (int k = 1; k <= BRISEL_MPEG_SAMPLES; k++)
-    {
-      long offset = file->nextFrameOffset (
-          first + (last - first) / (BRISEL_MPEG_SAMPLES + 1) * k);
-      if (offset < 0 || offset > last)
-        continue;
-      const TagLib::MPEG::Header frame (file, offset, true);
-      if (frame.isValid () && frame.bitrate () != head.bitrate ())
-        return true;
-    }
-  return false;
-}
-
 /* The tags of a file that no reader knows but that starts with an ID3v2
  * tag, as ADTS AAC streams carry theirs; the stream behind the tag is
  * left to the decoder.  FALSE when the file does not start so.  May
@@ -337,14 +340,18 @@ read_headers (const char *filename, HeaderInfo *info)
   info->bitrate = props->bitrate () > 0 && props->bitrate () < G_MAXINT32 / 1000
                       ? props->bitrate () * 1000
                       : 0;
-  /* The decoder measures such a stream's length and bitrate instead. */
-  auto mpeg_file = dynamic_cast<TagLib::MPEG::File *> (file);
+  /* Without a Xing or VBRI header the tag library's length is the
+   * stream's size over the first frame's bitrate; the frame walk counts
+   * instead.  Where it finds no run of frames to walk (a stream cut a few
+   * frames in), the tag library's reckoning stays. */
   auto mpeg_props = dynamic_cast<TagLib::MPEG::Properties *> (props);
-  if (mpeg_file != nullptr && mpeg_props != nullptr
-      && mpeg_bitrate_varies (mpeg_file, mpeg_props))
+  BriselMpegLength walked;
+  if (mpeg_props != nullptr && mpeg_props->xingHeader () == nullptr
+      && info->length >= 0 && brisel_mpeg_length (filename, &walked))
     {
-      info->length = -1;
-      info->bitrate = 0;
+      info->length = static_cast<gint32> (
+          MIN (walked.milliseconds / 1000, G_MAXINT32));
+      info->bitrate = walked.bitrate;
     }
   info->channels = MAX (props->channels (), 0);
   info->frequency = MAX (props->sampleRate (), 0);
@@ -412,6 +419,9 @@ header_items (const HeaderInfo &info)
   list = append_text ("Genre", info.genre, list);
   list = append_int ("Track", info.track, list);
   list = append_text ("Year", info.year, list);
+  list = append_text ("AlbumArtist", info.album_artist, list);
+  list = append_int ("Disc", info.disc, list);
+  list = append_int ("Compilation", info.compilation, list);
   list = append_int ("Channels", info.channels, list);
   list = append_int ("Frequency", info.frequency, list);
   if (info.length >= 0)

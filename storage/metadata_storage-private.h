@@ -75,14 +75,59 @@ G_GNUC_INTERNAL gchar *storage_card_swapped_name (const gchar *filename);
 G_GNUC_INTERNAL void storage_row_count_changed (sqlite3_int64 changes_before,
                                                 int named_rows);
 
+/* The connection lock.  The process has one connection, and what a call
+ * reads from it (its transaction state, the last error's text, the row
+ * count kept for the trim) belongs to that call only while no other
+ * thread runs statements on it.  Every exported call that uses the
+ * connection holds this lock for its statements; it is recursive, so a
+ * call may use another.  Calls release it before they call back into
+ * the application. */
+G_GNUC_INTERNAL void storage_lock (void);
+G_GNUC_INTERNAL void storage_unlock (void);
+
+class StorageLock
+{
+public:
+  StorageLock () { storage_lock (); }
+  ~StorageLock () { release (); }
+  /* Lets go before the end of the scope, ahead of calls back. */
+  void
+  release ()
+  {
+    if (held)
+      storage_unlock ();
+    held = false;
+  }
+  StorageLock (const StorageLock &) = delete;
+  StorageLock &operator= (const StorageLock &) = delete;
+
+private:
+  bool held = true;
+};
+
+/* storage_store for a list an extractor plug-in made of the file: on an
+ * update, every column that extractors fill and the list lacks is
+ * cleared (where the table has it), so the row says what the file says
+ * now.  Other columns keep their values. */
+G_GNUC_INTERNAL int storage_store_extracted (MetaItem *list,
+                                             const gchar *filename,
+                                             gchar present);
+
 /* A write transaction around several statements that belong together:
  * BEGIN IMMEDIATE takes the write lock first (waiting as any statement
  * does), so that what is looked up cannot change before it is written.
- * begin returns 1 when it began a transaction, 2 when the caller's own
- * transaction is open already (the work becomes part of it), 0 when it
- * could not begin.  end commits (commit TRUE) or rolls back what begin
- * began and returns 1 when the work stands, else 0. */
+ * begin returns 1 when it began a transaction, 2 when the calling
+ * thread's own transaction is open already (the work becomes part of
+ * it), 0 when it could not begin, also when another thread's transaction
+ * is open.  Unless it returns 0 it holds the connection lock until end,
+ * which must then be called: end commits (commit TRUE) or rolls back what
+ * begin began and returns 1 when the work stands, else 0. */
 G_GNUC_INTERNAL int storage_write_begin (void);
 G_GNUC_INTERNAL int storage_write_end (int begun, gboolean commit);
+
+/* The absolute name of the open database file, for watching it from a
+ * connection of one's own; NULL while closed or for a database without a
+ * file.  g_free the result. */
+G_GNUC_INTERNAL gchar *storage_database_file (void);
 
 #endif /* TESSEL_METADATA_STORAGE_PRIVATE_H */

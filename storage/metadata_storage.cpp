@@ -26,9 +26,40 @@ sqlite3 *storage_db;
 static gchar *storage_path;
 static void forget_row_count (void);
 
+/* A GRecMutex in static storage needs no initialisation. */
+static GRecMutex connection_lock;
+/* Under connection_lock: how deep the holding thread's calls are nested,
+ * and the thread whose transaction is open on the connection (NULL when
+ * none is, or before the call that opened it has ended). */
+static guint lock_depth;
+static GThread *transaction_owner;
+
+void
+storage_lock (void)
+{
+  g_rec_mutex_lock (&connection_lock);
+  lock_depth++;
+}
+
+void
+storage_unlock (void)
+{
+  /* A transaction still open when a thread's outermost call ends (the
+   * application's own BEGIN, run as a search) is that thread's. */
+  if (--lock_depth == 0)
+    {
+      if (storage_db == NULL || sqlite3_get_autocommit (storage_db))
+        transaction_owner = NULL;
+      else if (transaction_owner == NULL)
+        transaction_owner = g_thread_self ();
+    }
+  g_rec_mutex_unlock (&connection_lock);
+}
+
 extern "C" void
 storage_set_path (const gchar *path)
 {
+  StorageLock lock;
   g_free (storage_path);
   storage_path = g_strdup (path);
 }
@@ -302,6 +333,7 @@ use_write_ahead_log (void)
 extern "C" int
 storage_init (void)
 {
+  StorageLock lock;
   if (storage_db != NULL)
     storage_close ();
 
@@ -334,6 +366,7 @@ storage_init (void)
 extern "C" int
 storage_close (void)
 {
+  StorageLock lock;
   int rc = sqlite3_close (storage_db);
   if (rc == SQLITE_OK)
     storage_db = NULL;
@@ -379,6 +412,7 @@ storage_file_exists (const gchar *filename, gchar try_other,
 {
   if (filename == NULL)
     return 0;
+  StorageLock lock;
   if (row_exists (filename))
     return 1;
   if (!try_other)
@@ -492,6 +526,7 @@ storage_vacuum (int limit)
 {
   if (limit < 0)
     limit = 0;
+  StorageLock lock;
   if (storage_db == NULL)
     return;
   sqlite3_int64 version = data_version ();
@@ -513,21 +548,48 @@ storage_vacuum (int limit)
 int
 storage_write_begin (void)
 {
+  storage_lock ();
+  int begun = 0;
   if (storage_db == NULL)
-    return 0;
-  /* Inside a transaction the caller opened, the work is part of it. */
-  if (!sqlite3_get_autocommit (storage_db))
-    return 2;
-  return storage_exec_retry ("BEGIN IMMEDIATE");
+    begun = 0;
+  /* Inside a transaction the calling thread opened, the work is part of
+   * it (a transaction not yet owned was opened by this thread's current
+   * call).  Another thread's would commit or roll back this work with its
+   * own, at a moment of its choosing: refused. */
+  else if (!sqlite3_get_autocommit (storage_db))
+    begun = transaction_owner == NULL || transaction_owner == g_thread_self ()
+                ? 2
+                : 0;
+  else if (storage_exec_retry ("BEGIN IMMEDIATE"))
+    {
+      transaction_owner = g_thread_self ();
+      begun = 1;
+    }
+  if (begun == 0)
+    storage_unlock ();
+  return begun;
 }
 
 int
 storage_write_end (int begun, gboolean commit)
 {
-  if (begun != 1)
-    return commit;
-  if (commit && storage_exec_retry ("COMMIT"))
-    return 1;
-  storage_exec_retry ("ROLLBACK");
-  return 0;
+  if (begun == 0)
+    return 0;
+  int stands = commit;
+  if (begun == 1)
+    {
+      stands = commit && storage_exec_retry ("COMMIT");
+      if (!stands)
+        storage_exec_retry ("ROLLBACK");
+    }
+  storage_unlock ();
+  return stands;
+}
+
+gchar *
+storage_database_file (void)
+{
+  const char *name
+      = storage_db != NULL ? sqlite3_db_filename (storage_db, "main") : NULL;
+  return name != NULL && name[0] != '\0' ? g_strdup (name) : NULL;
 }

@@ -25,6 +25,14 @@ G_BEGIN_DECLS
  * searched afterwards; the connection is usable either way. */
 G_GNUC_INTERNAL gboolean storage_ensure_search_index (void);
 
+/* For a search through the index that failed (failed TRUE) or found
+ * nothing: damaged blocks of the index can do either.  Checks the whole
+ * index, unless the search did not fail and this connection has checked
+ * it already (an index of a few blocks is checked at every open); a
+ * damaged index is built anew from the table, with a GLib warning.  TRUE
+ * when it was built anew, so that the search is worth running again. */
+G_GNUC_INTERNAL gboolean storage_search_index_repair (gboolean failed);
+
 /* The text a person typed as an FTS5 query for the index: every word (a
  * run of letters, digits and their combining marks) as a quoted prefix
  * term, all of them required; everything else only separates words, so no

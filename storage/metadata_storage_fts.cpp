@@ -177,9 +177,82 @@ register_rank (void)
                 == SQLITE_OK;
 }
 
+/* Drops whatever is left of the index and builds it anew from the rows,
+ * in one transaction.  With from_damage the index's blocks are first
+ * replaced by those of an empty index: SQLite cannot even drop an index
+ * whose list of segments it cannot read. */
+static gboolean
+build_index (gboolean from_damage)
+{
+  static const char *const empty_sql[] = {
+    "DELETE FROM " STORAGE_SEARCH_TABLE "_data",
+    "DELETE FROM " STORAGE_SEARCH_TABLE "_idx",
+    /* The averages and the list of segments of an index without rows. */
+    "INSERT INTO " STORAGE_SEARCH_TABLE "_data (id, block) VALUES (1, X''), "
+    "(10, X'00000000000000')",
+  };
+  const char *sql[G_N_ELEMENTS (empty_sql) + G_N_ELEMENTS (drop_sql) + 1
+                  + G_N_ELEMENTS (create_sql)];
+  gsize n = 0;
+  if (from_damage)
+    for (const char *s : empty_sql)
+      sql[n++] = s;
+  for (const char *s : drop_sql)
+    sql[n++] = s;
+  sql[n++] = "DROP TABLE IF EXISTS " STORAGE_SEARCH_TABLE;
+  for (const char *s : create_sql)
+    sql[n++] = s;
+  return run_transaction (sql, n);
+}
+
+/* Whether the index was checked whole on this connection. */
+static gboolean index_checked;
+
+/* An index of at most this many blocks is checked whole at every open: a
+ * few milliseconds.  A larger one is checked when a search first meets
+ * it. */
+#define CHEAP_CHECK_BLOCKS 256
+
+/* TRUE when the index holds at most CHEAP_CHECK_BLOCKS blocks. */
+static gboolean
+index_small (void)
+{
+  sqlite3_stmt *raw = NULL;
+  if (!storage_query_first_row (
+          "SELECT count(*) FROM (SELECT 1 FROM " STORAGE_SEARCH_TABLE
+          "_data LIMIT " G_STRINGIFY (CHEAP_CHECK_BLOCKS) " + 1)",
+          &raw))
+    return FALSE;
+  gboolean small = sqlite3_column_int (raw, 0) <= CHEAP_CHECK_BLOCKS;
+  sqlite3_finalize (raw);
+  return small;
+}
+
+/* Checks every block of the index; when one is damaged, builds the index
+ * anew from the table and says so.  TRUE when it was built anew. */
+static gboolean
+repair_if_damaged (void)
+{
+  int rc = sqlite3_exec (storage_db,
+                         "INSERT INTO " STORAGE_SEARCH_TABLE " ("
+                         STORAGE_SEARCH_TABLE ") VALUES ('integrity-check')",
+                         NULL, NULL, NULL);
+  /* A busy or read-only database is checked again next time. */
+  if (rc == SQLITE_OK || (rc & 0xff) == SQLITE_CORRUPT)
+    index_checked = TRUE;
+  if ((rc & 0xff) != SQLITE_CORRUPT || !build_index (TRUE))
+    return FALSE;
+  const char *file = sqlite3_db_filename (storage_db, "main");
+  g_warning ("The word index of the database %s was damaged; it has been "
+             "rebuilt from the table Metadata",
+             file != NULL && *file != '\0' ? file : "in memory");
+  return TRUE;
+}
+
 static gboolean
 ensure_index (void)
 {
+  index_checked = FALSE;
   if (storage_db == NULL)
     return FALSE;
   int present = objects_present ();
@@ -187,7 +260,11 @@ ensure_index (void)
     return FALSE;
   gboolean readable = present > 0 && index_readable ();
   if (present == 4 && readable)
-    return TRUE;
+    {
+      if (index_small ())
+        repair_if_damaged ();
+      return TRUE;
+    }
 
   if (!readable && table_listed ())
     {
@@ -201,15 +278,11 @@ ensure_index (void)
   /* Missing, or only partly there (the table Metadata was dropped and made
    * anew, or the triggers were removed): whatever is left may not match
    * the rows any more, so it is built again from the rows. */
-  const char *sql[G_N_ELEMENTS (drop_sql) + 1 + G_N_ELEMENTS (create_sql)];
-  gsize n = 0;
-  for (const char *s : drop_sql)
-    sql[n++] = s;
-  sql[n++] = "DROP TABLE IF EXISTS " STORAGE_SEARCH_TABLE;
-  for (const char *s : create_sql)
-    sql[n++] = s;
-  if (run_transaction (sql, n))
-    return TRUE;
+  if (build_index (FALSE))
+    {
+      index_checked = TRUE;
+      return TRUE;
+    }
   /* Triggers left without their table (someone dropped it) would make
    * every change of Metadata fail. */
   if (present > 0)
@@ -221,6 +294,14 @@ gboolean
 storage_ensure_search_index (void)
 {
   return ensure_index () && register_rank ();
+}
+
+gboolean
+storage_search_index_repair (gboolean failed)
+{
+  if (storage_db == NULL || (index_checked && !failed))
+    return FALSE;
+  return repair_if_damaged () && register_rank ();
 }
 
 /* Letters, digits and private-use characters make words, as they do for

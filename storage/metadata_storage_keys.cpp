@@ -25,6 +25,7 @@ select_key (const gchar *filename, const gchar *key, sqlite3_stmt **stmt)
 extern "C" int
 storage_read_text (const gchar *filename, const gchar *key, gchar **value)
 {
+  StorageLock lock;
   sqlite3_stmt *raw = NULL;
   if (value == NULL || !select_key (filename, key, &raw))
     return 0;
@@ -41,6 +42,7 @@ storage_read_text (const gchar *filename, const gchar *key, gchar **value)
 extern "C" int
 storage_read_int (const gchar *filename, const gchar *key, gint32 *value)
 {
+  StorageLock lock;
   sqlite3_stmt *raw = NULL;
   if (value == NULL || !select_key (filename, key, &raw))
     return 0;
@@ -55,6 +57,7 @@ storage_read_int (const gchar *filename, const gchar *key, gint32 *value)
 extern "C" int
 storage_read_double (const gchar *filename, const gchar *key, gdouble *value)
 {
+  StorageLock lock;
   sqlite3_stmt *raw = NULL;
   if (value == NULL || !select_key (filename, key, &raw))
     return 0;
@@ -115,6 +118,7 @@ nth_bar (const gchar *text, gint n)
 extern "C" int
 storage_get_key_type (const gchar *filename, const gchar *key)
 {
+  StorageLock lock;
   sqlite3_stmt *raw = NULL;
   if (!select_key (filename, key, &raw))
     return META_TYPE_NONE;
@@ -160,6 +164,7 @@ write_literal (const gchar *filename, const gchar *key, int kind,
 extern "C" int
 storage_write_int (const gchar *filename, const gchar *key, gint32 value)
 {
+  StorageLock lock;
   char literal[16];
   g_snprintf (literal, sizeof literal, "%d", value);
   return write_literal (filename, key, META_TYPE_INTEGER, literal);
@@ -171,6 +176,7 @@ storage_write_int (const gchar *filename, const gchar *key, gint32 value)
 extern "C" int
 storage_write_double (const gchar *filename, const gchar *key, gdouble value)
 {
+  StorageLock lock;
   char literal[STORAGE_REAL_SIZE];
   if (!storage_format_real (value, literal))
     return 0;
@@ -181,6 +187,7 @@ extern "C" int
 storage_write_text (const gchar *filename, const gchar *key,
                     const gchar *value)
 {
+  StorageLock lock;
   StorageSql literal (sqlite3_mprintf ("%Q", value != NULL ? value : ""));
   if (!literal || strlen (literal.get ()) >= STORAGE_STATEMENT_SIZE)
     return 0;
@@ -228,6 +235,7 @@ extern "C" int
 storage_write_array (const gchar *filename, const gchar *key, gint index,
                      MetaValue value)
 {
+  StorageLock lock;
   if (filename == NULL || !storage_key_is_identifier (key))
     return 0;
   if (!storage_file_exists (filename, 0, NULL)
@@ -305,6 +313,7 @@ extern "C" int
 storage_read_array (const gchar *filename, const gchar *key, gint *index,
                     void *value, MetaType *type)
 {
+  StorageLock lock;
   if (index == NULL || type == NULL)
     return 0;
   g_autofree gchar *text = NULL;

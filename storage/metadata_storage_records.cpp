@@ -168,10 +168,45 @@ item_is_stored (const MetaItem *list, const MetaItem *item)
          && !key_seen_before (list, item);
 }
 
+/* The columns an extractor plug-in fills from what it finds in the file,
+ * and nothing else writes: when a file is indexed again its new list
+ * stands for all of them, so that a tag the file no longer carries does
+ * not outlive it.  Columns of the row's life in the library (AccessTime,
+ * PlayCount, any key an application adds) are not here.  A key a plug-in
+ * starts to deliver belongs here too. */
+static const char *const extracted_keys[] = {
+  "Title", "Artist", "Album", "AlbumArtist", "Genre", "Year", "Track",
+  "Disc", "Compilation", "Publisher", "Length", "Bitrate", "MIME", "Codec",
+  "Channels", "Frequency", "Resolution", "Fps", "PixelAspectRatio",
+};
+
+/* TRUE when the list has a node of key (compared as column names are). */
+static gboolean
+list_has_key (const MetaItem *list, const gchar *key)
+{
+  for (const MetaItem *item = list; item != NULL; item = item->next)
+    if (g_ascii_strcasecmp (item->key, key) == 0)
+      return TRUE;
+  return FALSE;
+}
+
+/* Appends "k = NULL, " for every extracted column the table has and the
+ * list lacks.  A column the table does not have holds nothing to clear,
+ * and naming it would make the whole update fail. */
+static void
+append_cleared_keys (GString *assignments, const MetaItem *list)
+{
+  for (const char *key : extracted_keys)
+    if (!list_has_key (list, key) && storage_column_exists (key))
+      g_string_append_printf (assignments, "%s = NULL, ", key);
+}
+
 /* "UPDATE Metadata SET k = v, ..., Present = p WHERE Filename = 'target'"
- * or NULL when a value has no literal or the text does not fit. */
+ * or NULL when a value has no literal or the text does not fit.  replace:
+ * the extracted columns the list lacks are cleared. */
 static StorageSql
-compose_update (const MetaItem *list, const gchar *target, gchar present)
+compose_update (const MetaItem *list, const gchar *target, gchar present,
+                gboolean replace)
 {
   g_autoptr (GString) assignments = g_string_new (NULL);
   for (const MetaItem *item = list; item != NULL; item = item->next)
@@ -186,6 +221,8 @@ compose_update (const MetaItem *list, const gchar *target, gchar present)
       if (assignments->len >= STORAGE_STATEMENT_SIZE)
         return StorageSql ();
     }
+  if (replace)
+    append_cleared_keys (assignments, list);
   g_string_append (assignments, present ? "Present = 1" : "Present = 0");
   return storage_compose ("UPDATE Metadata SET %s WHERE Filename = %Q",
                           assignments->str, target);
@@ -229,9 +266,10 @@ compose_insert (const MetaItem *list, gchar present)
 }
 
 /* Runs the update or insertion for filename inside the open write
- * transaction.  1 when it ran. */
+ * transaction; replace as for compose_update.  1 when it ran. */
 static int
-store_row (MetaItem *list, const gchar *filename, gchar present)
+store_row (MetaItem *list, const gchar *filename, gchar present,
+           gboolean replace)
 {
   g_autofree gchar *other = NULL;
   RowLookup found
@@ -243,7 +281,8 @@ store_row (MetaItem *list, const gchar *filename, gchar present)
     case RowLookup::FOUND:
       /* The list's Filename renames a row found under the other card's
        * name to the name the card has now. */
-      sql = compose_update (list, other != NULL ? other : filename, present);
+      sql = compose_update (list, other != NULL ? other : filename, present,
+                            replace);
       break;
     case RowLookup::MISSING:
       /* A row without a name is one that nothing finds again. */
@@ -268,9 +307,11 @@ store_row (MetaItem *list, const gchar *filename, gchar present)
  * processes storing the same card's file under both its names cannot both
  * find no row and both insert.  A list without a Filename item updates an
  * existing row but never inserts one. */
-extern "C" int
-storage_store (MetaItem *list, const gchar *filename, gchar present)
+static int
+store_list (MetaItem *list, const gchar *filename, gchar present,
+            gboolean replace)
 {
+  StorageLock lock;
   if (!list_keys_usable (list))
     return 0;
   /* A list node holds at most 255 bytes of a name: a longer one would be
@@ -281,12 +322,28 @@ storage_store (MetaItem *list, const gchar *filename, gchar present)
   int begun = storage_write_begin ();
   if (!begun)
     return 0;
-  return storage_write_end (begun, store_row (list, filename, present));
+  return storage_write_end (begun,
+                            store_row (list, filename, present, replace));
+}
+
+/* Writes the keys of the list and leaves every other column as it was. */
+extern "C" int
+storage_store (MetaItem *list, const gchar *filename, gchar present)
+{
+  return store_list (list, filename, present, FALSE);
+}
+
+int
+storage_store_extracted (MetaItem *list, const gchar *filename,
+                         gchar present)
+{
+  return store_list (list, filename, present, TRUE);
 }
 
 extern "C" int
 storage_set_present (const gchar *filename)
 {
+  StorageLock lock;
   if (filename == NULL || !storage_file_exists (filename, 0, NULL))
     return 0;
   return storage_write_int (filename, "Present", 1);
@@ -295,6 +352,7 @@ storage_set_present (const gchar *filename)
 extern "C" int
 storage_clear_present (const gchar *filename)
 {
+  StorageLock lock;
   if (filename == NULL || !storage_file_exists (filename, 0, NULL))
     return 0;
   return storage_write_int (filename, "Present", 0);
@@ -307,6 +365,7 @@ storage_clear_present (const gchar *filename)
 extern "C" int
 storage_path_clear_present (const gchar *path)
 {
+  StorageLock lock;
   if (path == NULL)
     return 0;
   StorageSql sql = storage_compose (
@@ -318,6 +377,7 @@ extern "C" int
 storage_read_size_lastmodified_present (const gchar *filename, gint32 *size,
                                         gint32 *lastmodified, gchar *present)
 {
+  StorageLock lock;
   if (filename == NULL || size == NULL || lastmodified == NULL
       || present == NULL)
     return 0;
@@ -349,6 +409,7 @@ storage_read_size_lastmodified_present (const gchar *filename, gint32 *size,
 extern "C" int
 storage_get_file_list (gchar ***list)
 {
+  StorageLock lock;
   if (list == NULL)
     return 0;
   StorageStmt stmt (storage_prepare_query (storage_db,
@@ -402,6 +463,7 @@ storage_get_file_list (gchar ***list)
 extern "C" int
 storage_delete_by_key (const gchar *key, MetaValue value)
 {
+  StorageLock lock;
   if (!storage_column_exists (key))
     return 0;
   gint tag = storage_value_tag (&value.type);

@@ -18,6 +18,7 @@
 extern "C" int
 storage_search_async (FILE *stream, const gchar *query)
 {
+  StorageLock lock;
   return storage_stream_rows (storage_db, stream, query, NULL);
 }
 
@@ -74,6 +75,9 @@ storage_search_sync (const gchar *query, MetaSearchFunc callback,
   g_autoptr (GPtrArray) records = g_ptr_array_new_with_free_func (
       search_record_free);
   {
+    /* Held only while rows are read: a callback may wait for another
+     * thread that uses the library (an asynchronous search's). */
+    StorageLock lock;
     StorageStmt stmt (storage_prepare_query (storage_db, query));
     if (!stmt)
       return 0;
@@ -223,6 +227,7 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
                         FALSE);
   g_return_val_if_fail (filter != NULL, FALSE);
 
+  StorageLock lock;
   StorageStmt stmt (storage_prepare_query (storage_db, filter));
   if (!stmt)
     return FALSE;
@@ -278,6 +283,7 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
 const char *
 storage_search_database (void)
 {
+  StorageLock lock;
   const char *file
       = storage_db != NULL ? sqlite3_db_filename (storage_db, "main") : NULL;
   return file != NULL && *file != '\0' ? file : NULL;
@@ -294,6 +300,8 @@ int
 storage_search_columns (const gchar *query, MetaColumnsFunc callback,
                         gpointer user_data, GError **error)
 {
+  /* Also keeps the reason of a failure this call's own. */
+  StorageLock lock;
   StorageStmt stmt (storage_prepare_query (storage_db, query));
   if (!stmt)
     {
@@ -338,6 +346,7 @@ storage_search_columns (const gchar *query, MetaColumnsFunc callback,
   /* Finished before the first call, so that calls may use the storage
    * layer themselves. */
   stmt.reset ();
+  lock.release ();
 
   if (done)
     callback (columns, reinterpret_cast<const gchar *const *> (names->pdata),

@@ -3,6 +3,7 @@
 #include "mp_library_store_database.h"
 #include "mp_library_store_database-private.h"
 #include "metadata_storage.h"
+#include "metadata_storage-private.h"
 #include "metadata_storage_fts-private.h"
 #include "tessel-private.h"
 
@@ -23,69 +24,43 @@ struct SqlFree
 using Sql = std::unique_ptr<char, SqlFree>;
 } // namespace
 
-static GObjectClass *parent_class;
-static MpLibraryStoreDatabase *instance;
+G_DEFINE_TYPE (MpLibraryStoreDatabase, mp_library_store_database,
+               MP_TYPE_LIBRARY_STORE)
 
 static void
 _mp_library_store_database_finalize (GObject *object)
 {
   g_assert (IS_MP_LIBRARY_STORE_DATABASE (object));
-  parent_class->finalize (object);
+  G_OBJECT_CLASS (mp_library_store_database_parent_class)->finalize (object);
 }
 
 static void
-_mp_library_store_database_class_init (gpointer g_class, gpointer class_data)
+mp_library_store_database_class_init (MpLibraryStoreDatabaseClass *klass)
 {
-  (void) class_data;
-  MpLibraryStoreDatabaseClass *klass
-      = static_cast<MpLibraryStoreDatabaseClass *> (g_class);
   g_assert (IS_MP_LIBRARY_STORE_DATABASE_CLASS (klass));
-  parent_class
-      = static_cast<GObjectClass *> (g_type_class_peek_parent (klass));
   G_OBJECT_CLASS (klass)->finalize = _mp_library_store_database_finalize;
 }
 
 static void
-_mp_library_store_database_init (GTypeInstance *instance_, gpointer g_class)
+mp_library_store_database_init (MpLibraryStoreDatabase *mp_library_store)
 {
-  (void) g_class;
-  MpLibraryStoreDatabase *mp_library_store
-      = reinterpret_cast<MpLibraryStoreDatabase *> (instance_);
   g_assert (IS_MP_LIBRARY_STORE_DATABASE (mp_library_store));
 }
 
-extern "C" GType
-mp_library_store_database_get_type (void)
+static gpointer
+create_instance (gpointer data)
 {
-  static GType type = 0;
-  if (type == 0)
-    {
-      static const GTypeInfo info = {
-        sizeof (MpLibraryStoreDatabaseClass),
-        NULL, /* base_init */
-        NULL, /* base_finalize */
-        _mp_library_store_database_class_init,
-        NULL, /* class_finalize */
-        NULL, /* class_data */
-        sizeof (MpLibraryStoreDatabase),
-        16, /* n_preallocs, ignored by GLib */
-        _mp_library_store_database_init,
-        NULL, /* value_table */
-      };
-      type = g_type_register_static (mp_library_store_get_type (),
-                                     "MpLibraryStoreDatabase", &info,
-                                     static_cast<GTypeFlags> (0));
-    }
-  return type;
+  (void) data;
+  return g_object_new (MP_TYPE_LIBRARY_STORE_DATABASE, NULL);
 }
 
+/* g_once: threads asking first at the same time get the one store. */
 extern "C" MpLibraryStoreDatabase *
 mp_library_store_database_get_instance (void)
 {
-  if (instance == NULL)
-    instance = static_cast<MpLibraryStoreDatabase *> (
-        g_object_new (MP_TYPE_LIBRARY_STORE_DATABASE, NULL));
-  return instance;
+  static GOnce once = G_ONCE_INIT;
+  return static_cast<MpLibraryStoreDatabase *> (
+      g_once (&once, create_instance, NULL));
 }
 
 static void
@@ -163,18 +138,37 @@ _mp_library_store_database_search_sync_one_object (
   return resource;
 }
 
+/* The rows of a call's two queries, first then second.  A result and an
+ * error never come together: when either query failed (own holds the
+ * first failure) every row is released, and the error goes to the caller
+ * unless it gave no location or one already holding an error. */
+static GList *
+rows_of_both (GList *first, GList *second, GError *own, GError **error)
+{
+  GList *list = g_list_concat (first, second);
+  if (own == NULL)
+    return list;
+  free_resources (list);
+  if (error != NULL && *error == NULL)
+    g_propagate_error (error, own);
+  else
+    g_error_free (own);
+  return NULL;
+}
+
 /* The named entries, followed by the unknown entry when asked for. */
 static GList *
 list_with_unknown_entry (MpLibraryStoreDatabase *store, const char *named,
                          const char *unknown, gboolean unknown_entry,
                          GError **error)
 {
-  GList *list = _mp_library_store_database_search_sync (store, named, error);
+  GError *own = NULL;
+  GList *list = _mp_library_store_database_search_sync (store, named, &own);
   if (!unknown_entry)
-    return list;
-  return g_list_concat (list,
-                        _mp_library_store_database_search_sync_list_one_object (
-                            store, unknown, error));
+    return rows_of_both (list, NULL, own, error);
+  GList *entry = _mp_library_store_database_search_sync_list_one_object (
+      store, unknown, &own);
+  return rows_of_both (list, entry, own, error);
 }
 
 /* Rows whose key column is set, then the rows where it is NULL. */
@@ -182,9 +176,10 @@ static GList *
 songs_then_unkeyed (MpLibraryStoreDatabase *store, const char *keyed,
                     const char *unkeyed, GError **error)
 {
-  GList *list = _mp_library_store_database_search_sync (store, keyed, error);
-  return g_list_concat (
-      list, _mp_library_store_database_search_sync (store, unkeyed, error));
+  GError *own = NULL;
+  GList *list = _mp_library_store_database_search_sync (store, keyed, &own);
+  GList *rest = _mp_library_store_database_search_sync (store, unkeyed, &own);
+  return rows_of_both (list, rest, own, error);
 }
 
 /* The start of a window reaching period seconds back from now.  A period
@@ -412,12 +407,23 @@ mp_library_store_database_find (MpLibraryStoreDatabase *mp_library_store,
                                 const gchar *text, GError **error)
 {
   CHECK_STORE (NULL);
+  StorageLock lock;
   g_autofree gchar *match = storage_search_match_expression (text);
   if (match == NULL)
     return NULL;
-  return _mp_library_store_database_search_sync (
-      mp_library_store, Sql (sqlite3_mprintf (find_fmt, match)).get (),
-      error);
+  Sql sql (sqlite3_mprintf (find_fmt, match));
+  GError *failure = NULL;
+  GList *found = _mp_library_store_database_search_sync (
+      mp_library_store, sql.get (), &failure);
+  if (found == NULL && storage_search_index_repair (failure != NULL))
+    {
+      g_clear_error (&failure);
+      found = _mp_library_store_database_search_sync (mp_library_store,
+                                                      sql.get (), &failure);
+    }
+  if (failure != NULL)
+    g_propagate_error (error, failure);
+  return found;
 }
 
 /* Aggregates */

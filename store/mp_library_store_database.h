@@ -12,7 +12,9 @@
  * with the error left alone.  When a query fails, the error location (if
  * given and still empty) receives "Could not connect to media database",
  * code -1, in the domain of the quark of that text as translated by
- * gettext; a call that runs two queries reports the first failure only.
+ * gettext; a call that runs two queries reports the first failure only,
+ * and returns NULL when either query fails: never rows and an error
+ * together.
  * Periods are seconds back from the current wall-clock time. */
 #ifndef TESSEL_MP_LIBRARY_STORE_DATABASE_H
 #define TESSEL_MP_LIBRARY_STORE_DATABASE_H
@@ -276,6 +278,8 @@ mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
  * index existed, or this SQLite has no FTS5; or it stays locked), the
  * result is %NULL and @error, if given and still empty, receives "Could
  * not connect to media database", code -1, as for the other listings.
+ * A damaged word index met by the search is built anew from the rows,
+ * with a GLib warning, and the search runs again.
  *
  * Returns: (transfer full) (element-type MpMediaResource) (nullable): the
  *   rows found, best first, each a new resource; %NULL for none.

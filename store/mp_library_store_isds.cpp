@@ -116,8 +116,10 @@ enum RequestMode
   MODE_DEFER
 };
 
-static GObjectClass *parent_class;
-static MpLibraryStoreIsds *instance;
+/* GLib's macro registers the type once, whichever threads ask first; the
+ * private record is the type system's, zero-filled with the instance. */
+G_DEFINE_TYPE_WITH_PRIVATE (MpLibraryStoreIsds, mp_library_store_isds,
+                            MP_TYPE_LIBRARY_STORE)
 
 static gboolean _on_request_done (IsdsBrowser *browser, GNode *tree,
                                   GSList *presets, GError *error,
@@ -718,78 +720,51 @@ _mp_library_store_isds_finalize (GObject *object)
   g_free (priv->pending);
   g_object_unref (priv->connection);
   g_object_unref (priv->browser);
-  g_free (priv);
   store->priv = NULL;
-  if (instance == store)
-    instance = NULL;
 
-  parent_class->finalize (object);
+  G_OBJECT_CLASS (mp_library_store_isds_parent_class)->finalize (object);
 }
 
 static void
-_mp_library_store_isds_class_init (gpointer g_class, gpointer class_data)
+mp_library_store_isds_class_init (MpLibraryStoreIsdsClass *klass)
 {
-  (void) class_data;
-  MpLibraryStoreIsdsClass *klass = static_cast<MpLibraryStoreIsdsClass *> (
-      g_class);
   g_assert (IS_MP_LIBRARY_STORE_ISDS_CLASS (klass));
-  parent_class = static_cast<GObjectClass *> (g_type_class_peek_parent (klass));
   G_OBJECT_CLASS (klass)->finalize = _mp_library_store_isds_finalize;
 }
 
 static void
-_mp_library_store_isds_init (GTypeInstance *g_instance, gpointer g_class)
+mp_library_store_isds_init (MpLibraryStoreIsds *mp_library_store_isds)
 {
-  (void) g_class;
-  MpLibraryStoreIsds *mp_library_store_isds
-      = reinterpret_cast<MpLibraryStoreIsds *> (g_instance);
   g_assert (IS_MP_LIBRARY_STORE_ISDS (mp_library_store_isds));
 
-  MpLibraryStoreIsdsPrivate *priv = g_new0 (MpLibraryStoreIsdsPrivate, 1);
+  MpLibraryStoreIsdsPrivate *priv
+      = static_cast<MpLibraryStoreIsdsPrivate *> (
+          mp_library_store_isds_get_instance_private (mp_library_store_isds));
   mp_library_store_isds->priv = priv;
   priv->browser = isds_browser_new ();
   priv->connection = con_ic_connection_new ();
   priv->pending = g_new0 (PendingRequest, 1);
-  priv->connected = FALSE;
-  priv->connecting = FALSE;
   g_signal_connect_data (priv->connection, "connection-event",
                          G_CALLBACK (_on_connection_event),
                          mp_library_store_isds, NULL,
                          static_cast<GConnectFlags> (0));
 }
 
-extern "C" GType
-mp_library_store_isds_get_type (void)
+static gpointer
+create_instance (gpointer data)
 {
-  static GType type = 0;
-  if (type == 0)
-    {
-      static const GTypeInfo info = {
-        sizeof (MpLibraryStoreIsdsClass),
-        NULL, /* base_init */
-        NULL, /* base_finalize */
-        _mp_library_store_isds_class_init,
-        NULL, /* class_finalize */
-        NULL, /* class_data */
-        sizeof (MpLibraryStoreIsds),
-        16, /* n_preallocs */
-        _mp_library_store_isds_init,
-        NULL, /* value_table */
-      };
-      type = g_type_register_static (mp_library_store_get_type (),
-                                     "MpLibraryStoreIsds", &info,
-                                     static_cast<GTypeFlags> (0));
-    }
-  return type;
+  (void) data;
+  return g_object_new (MP_TYPE_LIBRARY_STORE_ISDS, NULL);
 }
 
+/* g_once: threads asking first at the same time get the one store, which
+ * lives as long as the process (callers never drop its reference). */
 extern "C" MpLibraryStoreIsds *
 mp_library_store_isds_get_instance (void)
 {
-  if (instance == NULL)
-    instance = static_cast<MpLibraryStoreIsds *> (
-        g_object_new (MP_TYPE_LIBRARY_STORE_ISDS, NULL));
-  return instance;
+  static GOnce once = G_ONCE_INIT;
+  return static_cast<MpLibraryStoreIsds *> (
+      g_once (&once, create_instance, NULL));
 }
 
 /* Browsing operations */

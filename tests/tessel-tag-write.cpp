@@ -3,7 +3,9 @@
 #include <stdlib.h>
 
 #include <fileref.h>
+#include <mpegfile.h>
 #include <tag.h>
+#include <tpropertymap.h>
 
 static TagLib::String
 utf8 (const gchar *text)
@@ -26,6 +28,41 @@ tessel_tag_write (const gchar *path, const TesselMedia *m)
       tag->setGenre (utf8 (m->genre));
       tag->setTrack (MAX (m->track, 0));
       tag->setYear (m->year != NULL ? atoi (m->year) : 0);
+      return ref.save ();
+    }
+  catch (...)
+    {
+      return FALSE;
+    }
+}
+
+extern "C" gboolean
+tessel_tag_write_album (const gchar *path, const gchar *album_artist,
+                        const gchar *disc, const gchar *compilation,
+                        gint id3v2_version)
+{
+  try
+    {
+      TagLib::FileRef ref (path, false);
+      if (ref.isNull ())
+        return FALSE;
+      TagLib::PropertyMap properties = ref.file ()->properties ();
+      const struct
+      {
+        const char *name;
+        const gchar *value;
+      } fields[] = { { "ALBUMARTIST", album_artist },
+                     { "DISCNUMBER", disc },
+                     { "COMPILATION", compilation } };
+      for (const auto &field : fields)
+        if (field.value != NULL)
+          properties.replace (field.name, utf8 (field.value));
+      ref.file ()->setProperties (properties);
+      if (auto mpeg = dynamic_cast<TagLib::MPEG::File *> (ref.file ()))
+        return mpeg->save (TagLib::MPEG::File::ID3v2,
+                           TagLib::File::StripOthers,
+                           id3v2_version == 3 ? TagLib::ID3v2::v3
+                                              : TagLib::ID3v2::v4);
       return ref.save ();
     }
   catch (...)

@@ -12,6 +12,14 @@ G_BEGIN_DECLS
  * AIFF's ID3v2 chunk, ...).  TRUE when saved. */
 gboolean tessel_tag_write (const gchar *path, const TesselMedia *m);
 
+/* Writes an album artist, a disc number text ("2/3") and a compilation
+ * flag text ("1") into the file at path, each left out when NULL, beside
+ * the tags it has.  An MPEG file gets an ID3v2 tag of id3v2_version (3
+ * or 4) and no other tag.  TRUE when saved. */
+gboolean tessel_tag_write_album (const gchar *path, const gchar *album_artist,
+                                 const gchar *disc, const gchar *compilation,
+                                 gint id3v2_version);
+
 G_END_DECLS
 
 #endif /* TESSEL_TAG_WRITE_H */

@@ -208,24 +208,114 @@ tessel_run_clear (TesselRun *run)
   g_clear_pointer (&run->err, g_free);
 }
 
-/* The stand-in file system: SQLite's unix files without their
- * shared-memory methods. */
+/* The stand-in file system: SQLite's unix files behind methods of version
+ * 1, which has no shared memory.  Each file wraps a unix file that keeps
+ * its own methods: a unix file whose methods were swapped for a copy
+ * keeps its write lock after a commit, locking every other writer out. */
 static sqlite3_vfs *unix_vfs;
 static sqlite3_vfs shm_less_vfs;
-static sqlite3_io_methods shm_less_methods;
+
+typedef struct
+{
+  sqlite3_file base;
+  sqlite3_file *unix_file; /* right behind this record */
+} ShmLessFile;
+
+#define UNIX_FILE(f) (((ShmLessFile *) (f))->unix_file)
+#define FORWARD(f, method, ...)                                              \
+  UNIX_FILE (f)->pMethods->method (UNIX_FILE (f), ##__VA_ARGS__)
+
+static int
+shm_less_close (sqlite3_file *f)
+{
+  return FORWARD (f, xClose);
+}
+static int
+shm_less_read (sqlite3_file *f, void *buf, int n, sqlite3_int64 offset)
+{
+  return FORWARD (f, xRead, buf, n, offset);
+}
+static int
+shm_less_write (sqlite3_file *f, const void *buf, int n,
+                sqlite3_int64 offset)
+{
+  return FORWARD (f, xWrite, buf, n, offset);
+}
+static int
+shm_less_truncate (sqlite3_file *f, sqlite3_int64 size)
+{
+  return FORWARD (f, xTruncate, size);
+}
+static int
+shm_less_sync (sqlite3_file *f, int flags)
+{
+  return FORWARD (f, xSync, flags);
+}
+static int
+shm_less_file_size (sqlite3_file *f, sqlite3_int64 *size)
+{
+  return FORWARD (f, xFileSize, size);
+}
+static int
+shm_less_lock (sqlite3_file *f, int lock)
+{
+  return FORWARD (f, xLock, lock);
+}
+static int
+shm_less_unlock (sqlite3_file *f, int lock)
+{
+  return FORWARD (f, xUnlock, lock);
+}
+static int
+shm_less_check_reserved (sqlite3_file *f, int *out)
+{
+  return FORWARD (f, xCheckReservedLock, out);
+}
+static int
+shm_less_file_control (sqlite3_file *f, int op, void *arg)
+{
+  return FORWARD (f, xFileControl, op, arg);
+}
+static int
+shm_less_sector_size (sqlite3_file *f)
+{
+  return FORWARD (f, xSectorSize);
+}
+static int
+shm_less_device (sqlite3_file *f)
+{
+  return FORWARD (f, xDeviceCharacteristics);
+}
+
+static const sqlite3_io_methods shm_less_methods = {
+  1,
+  shm_less_close,
+  shm_less_read,
+  shm_less_write,
+  shm_less_truncate,
+  shm_less_sync,
+  shm_less_file_size,
+  shm_less_lock,
+  shm_less_unlock,
+  shm_less_check_reserved,
+  shm_less_file_control,
+  shm_less_sector_size,
+  shm_less_device,
+  NULL, NULL, NULL, NULL, NULL, NULL,
+};
 
 static int
 shm_less_open (sqlite3_vfs *vfs, const char *name, sqlite3_file *file,
                int flags, int *out_flags)
 {
   (void) vfs;
-  int rc = unix_vfs->xOpen (unix_vfs, name, file, flags, out_flags);
-  if (rc != SQLITE_OK || file->pMethods == NULL)
-    return rc;
-  /* Version 1 of the methods has no shared memory. */
-  shm_less_methods = *file->pMethods;
-  shm_less_methods.iVersion = 1;
-  file->pMethods = &shm_less_methods;
+  ShmLessFile *wrapper = (ShmLessFile *) file;
+  wrapper->unix_file = (sqlite3_file *) (wrapper + 1);
+  int rc = unix_vfs->xOpen (unix_vfs, name, wrapper->unix_file, flags,
+                            out_flags);
+  /* SQLite closes a file through its methods only when they are set. */
+  file->pMethods
+      = wrapper->unix_file->pMethods != NULL ? &shm_less_methods : NULL;
   return rc;
 }
 
@@ -240,6 +330,8 @@ tessel_test_use_shm (gboolean available)
       shm_less_vfs.zName = "tessel-test-shm-less";
       shm_less_vfs.pNext = NULL;
       shm_less_vfs.xOpen = shm_less_open;
+      shm_less_vfs.szOsFile
+          = (int) sizeof (ShmLessFile) + unix_vfs->szOsFile;
     }
   if (available)
     {

@@ -1,6 +1,7 @@
 /* The GStreamer extractor on real media: its entry point called directly,
  * and whole files indexed through the loader into rows. */
 #include <dlfcn.h>
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -150,6 +151,63 @@ test_not_regular_files (void)
   g_rmdir (folder);
 }
 
+/* A video made here and what the first video stream's caps say of it. */
+typedef struct
+{
+  TesselMedia media; /* name, elements, pipeline */
+  const gchar *resolution;
+  gint32 fps;
+  gdouble pixel_aspect_ratio;
+} VideoCase;
+
+#define VIDEO_SOURCE(caps)                                                    \
+  "videotestsrc num-buffers=15 ! video/x-raw,width=176,height=144," caps " ! "
+#define VIDEO_MEDIA(name, elements, pipeline)                                 \
+  { name, elements, pipeline, NULL, NULL, NULL, NULL, NULL, 0, NULL, NULL,    \
+    0, FALSE, FALSE }
+
+static const VideoCase video_cases[] = {
+  { VIDEO_MEDIA ("theora.ogv", "videotestsrc theoraenc oggmux",
+                 VIDEO_SOURCE ("framerate=25/1,pixel-aspect-ratio=12/11")
+                 "theoraenc ! oggmux ! filesink location=%s"),
+    "176x144", 25, 12.0 / 11.0 },
+  { VIDEO_MEDIA ("vp8.webm", "videotestsrc vp8enc webmmux",
+                 VIDEO_SOURCE ("framerate=30000/1001")
+                 "vp8enc ! webmmux ! filesink location=%s"),
+    "176x144", 30, 1.0 },
+  { VIDEO_MEDIA ("h264.mp4", "videotestsrc x264enc mp4mux",
+                 VIDEO_SOURCE ("framerate=24/1")
+                 "x264enc ! mp4mux ! filesink location=%s"),
+    "176x144", 24, 1.0 },
+};
+
+/* The video properties of the first video stream; and no "Year" from the
+ * date a muxer stamps a fresh file with (WebM's DateUTC, MP4's creation
+ * time). */
+static void
+test_video_properties (gconstpointer data)
+{
+  const VideoCase *c = data;
+  if (!tessel_media_available (&c->media, media_dir))
+    return;
+  g_autofree gchar *path = g_build_filename (media_dir, c->media.name, NULL);
+  MetaItem *list = extract (path);
+  g_assert_null (find (list, "Year"));
+  MetaItem *resolution = find (list, "Resolution");
+  g_assert_nonnull (resolution);
+  g_assert_cmpstr (resolution->value, ==, c->resolution);
+  MetaItem *fps = find (list, "Fps");
+  g_assert_nonnull (fps);
+  g_assert_cmpint (int_value (fps), ==, c->fps);
+  MetaItem *par = find (list, "PixelAspectRatio");
+  g_assert_nonnull (par);
+  g_assert_cmpint (par->type, ==, META_TYPE_FLOAT);
+  gfloat ratio;
+  memcpy (&ratio, par->value, sizeof ratio);
+  g_assert_cmpfloat (fabs (ratio - c->pixel_aspect_ratio), <, 1e-4);
+  meta_free_list (&list);
+}
+
 /* Every file of the media folder through meta_add_files_with_check and the
  * real plug-in: the rows hold what the files carry. */
 static void
@@ -231,6 +289,17 @@ test_index_media (TesselFixture *fx, gconstpointer data)
   g_autofree gchar *rows = tessel_test_sql_text (
       fx->db, "SELECT count(*) FROM Metadata");
   g_assert_cmpint (atoi (rows), ==, n);
+
+  /* The video's properties become columns of its row. */
+  g_autofree gchar *clip = g_build_filename (media_dir, "clip.ogv", NULL);
+  if (g_file_test (clip, G_FILE_TEST_IS_REGULAR))
+    {
+      g_autofree gchar *q = g_strdup_printf (
+          "SELECT Resolution || ' ' || Fps || ' ' || PixelAspectRatio "
+          "FROM Metadata WHERE Filename = '%s'", clip);
+      g_autofree gchar *video = tessel_test_sql_text (fx->db, q);
+      g_assert_cmpstr (video, ==, "64x48 25 1");
+    }
 }
 
 int
@@ -261,6 +330,15 @@ main (int argc, char **argv)
                                                 m->name);
       g_test_add_data_func (path, m, test_extract_file);
     }
+  TesselMedia videos[G_N_ELEMENTS (video_cases) + 1] = { 0 };
+  for (guint i = 0; i < G_N_ELEMENTS (video_cases); i++)
+    {
+      videos[i] = video_cases[i].media;
+      g_autofree gchar *path = g_strdup_printf ("/brisel/video/%s",
+                                                video_cases[i].media.name);
+      g_test_add_data_func (path, &video_cases[i], test_video_properties);
+    }
+  tessel_media_make_table (videos, media_dir);
   g_test_add_func ("/brisel/extract/missing-file", test_missing_file);
   g_test_add_func ("/brisel/extract/not-regular-files",
                    test_not_regular_files);
@@ -272,6 +350,12 @@ main (int argc, char **argv)
   for (const TesselMedia *m = tessel_media; m->name != NULL; m++)
     {
       g_autofree gchar *path = g_build_filename (media_dir, m->name, NULL);
+      g_unlink (path);
+    }
+  for (guint i = 0; i < G_N_ELEMENTS (video_cases); i++)
+    {
+      g_autofree gchar *path = g_build_filename (
+          media_dir, video_cases[i].media.name, NULL);
       g_unlink (path);
     }
   g_rmdir (media_dir);

@@ -11,6 +11,7 @@
 
 #include <glib/gstdio.h>
 
+#include "metadata_conf.h"
 #include "tessel-media.h"
 #include "tessel-tag-write.h"
 #include "tessel-test.h"
@@ -709,7 +710,7 @@ has_sample (const TesselMedia *table, const gchar *extension)
 
 /* Every extension the installed configuration maps to libbrisel_tag has
  * a sample here, or a reason why not; video and playlists stay with
- * libbrisel_gst. */
+ * libbrisel_gst, and every common video extension is mapped to it. */
 static void
 test_installed_extensions (void)
 {
@@ -719,6 +720,16 @@ test_installed_extensions (void)
   g_assert_true (g_file_get_contents (conf, &text, NULL, NULL));
   g_auto (GStrv) lines = g_strsplit (text, "\n", -1);
   guint tag_extensions = 0;
+  static const gchar *const video[] = { "ogv", "mp4", "m4v", "mov", "3gp",
+                                        "mkv", "webm", "avi", "wmv", "mpg",
+                                        "mpeg", "ts" };
+  for (guint i = 0; i < G_N_ELEMENTS (video); i++)
+    {
+      g_autofree gchar *entry = g_strdup_printf ("\n%s libbrisel_gst\n",
+                                                 video[i]);
+      if (strstr (text, entry) == NULL)
+        g_error ("'%s' is not mapped to libbrisel_gst", video[i]);
+    }
   for (gchar **line = lines; *line != NULL; line++)
     {
       g_auto (GStrv) fields = g_strsplit (*line, " ", 2);
@@ -742,6 +753,55 @@ test_installed_extensions (void)
   g_assert_cmpuint (tag_extensions, ==, 18);
 }
 
+/* A sample the test tags with an album artist, a disc and a compilation
+ * flag, and what both plug-ins must read of them (-1: no item). */
+typedef struct
+{
+  TesselMedia media; /* name, elements, pipeline */
+  gint id3v2_version;
+  const gchar *album_artist;
+  const gchar *disc;
+  const gchar *compilation;
+  gint32 want_disc;
+  gint32 want_compilation;
+} AlbumCase;
+
+#define ALBUM_MEDIA(name, elements, encoder)                                  \
+  { name, elements, TONE encoder " ! filesink location=%s", NULL, NULL, NULL, \
+    NULL, NULL, 0, NULL, NULL, 0, FALSE, FALSE }
+
+static const AlbumCase album_cases[] = {
+  { ALBUM_MEDIA ("album-v23.mp3", "lamemp3enc", "lamemp3enc"), 3,
+    "Various Artists", "2/3", "1", 2, 1 },
+  { ALBUM_MEDIA ("album-v24.mp3", "lamemp3enc", "lamemp3enc"), 4,
+    "Ana \xc3\x96sterberg", "1", "0", 1, -1 },
+  { ALBUM_MEDIA ("album.flac", "flacenc", "flacenc"), 0, "Flac Band",
+    "2/3", "1", 2, 1 },
+  { ALBUM_MEDIA ("album.ogg", "vorbisenc oggmux", "vorbisenc ! oggmux"), 0,
+    "Ogg Band", "3", "1", 3, 1 },
+  { ALBUM_MEDIA ("album.m4a", "avenc_aac mp4mux", "avenc_aac ! mp4mux"), 0,
+    "Mp4 Band", "2/3", "1", 2, 1 },
+};
+
+/* Album artist, disc and compilation as both plug-ins read them. */
+static void
+test_album_keys (gconstpointer data)
+{
+  const AlbumCase *c = data;
+  if (!tessel_media_available (&c->media, media_dir))
+    return;
+  g_autofree gchar *path = media_path (c->media.name);
+  MetaExtractFunc plugins[] = { tag_extract, gst_extract };
+  for (guint i = 0; i < G_N_ELEMENTS (plugins); i++)
+    {
+      MetaItem *list = plugins[i] (path);
+      g_assert_cmpstr (text_of (list, "AlbumArtist"), ==, c->album_artist);
+      g_assert_cmpint (int_of (list, "Disc"), ==, c->want_disc);
+      g_assert_cmpint (int_of (list, "Compilation"), ==, c->want_compilation);
+      meta_free_list (&list);
+    }
+}
+
 static MetaExtractFunc
 load_entry (const gchar *soname)
 {
@@ -759,6 +819,10 @@ main (int argc, char **argv)
 {
   tessel_media_use_own_registry ("test-brisel-tag");
   g_test_init (&argc, &argv, NULL);
+  /* The plug-ins read no more of a file than libtessel's configuration
+   * lets them map; this process stands in for the loader, which has it
+   * loaded (an MPEG stream is only walked within the limit). */
+  config.max_file_sz = 5242880;
   tag_extract = load_entry ("libbrisel_tag.so.0");
   gst_extract = load_entry ("libbrisel_gst.so.0");
 
@@ -773,6 +837,20 @@ main (int argc, char **argv)
       if (m->artist != NULL && strstr (m->pipeline, "taginject") == NULL
           && g_file_test (path, G_FILE_TEST_EXISTS))
         g_assert_true (tessel_tag_write (path, m));
+    }
+
+  for (guint i = 0; i < G_N_ELEMENTS (album_cases); i++)
+    {
+      const AlbumCase *c = &album_cases[i];
+      TesselMedia one[2] = { c->media };
+      g_autofree gchar *path = media_path (c->media.name);
+      if (tessel_media_make_table (one, media_dir) == 1)
+        g_assert_true (tessel_tag_write_album (path, c->album_artist, c->disc,
+                                               c->compilation,
+                                               c->id3v2_version));
+      g_autofree gchar *test = g_strdup_printf ("/brisel-tag/album-keys/%s",
+                                                c->media.name);
+      g_test_add_data_func (test, c, test_album_keys);
     }
 
   const TesselMedia *tables[] = { tessel_media, extra_media };

@@ -3,6 +3,7 @@
  * tests/plugins are found through LD_LIBRARY_PATH. */
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include "tessel-test.h"
@@ -17,7 +18,8 @@ static const gchar fake_conf[]
       "mis libdoesnotexist\n"
       "l24 libfake_exactly_24_chars\n"
       "l25 libfake_twenty_five_chars\n"
-      "zok libfakeok\n";
+      "zok libfakeok\n"
+      "tag libfaketags\n";
 
 static void
 open_with_fakes (TesselFixture *fx)
@@ -34,6 +36,21 @@ column (TesselFixture *fx, const gchar *col, const gchar *filename)
       "SELECT %s FROM Metadata WHERE Filename = '%s'", col, filename);
   return tessel_test_sql_text (fx->db, sql);
 }
+
+/* Makes a small file of each name in the fixture's folder; returns the
+ * full names as a NULL-terminated batch (g_strfreev it).  Indexing takes
+ * only files that are there. */
+static gchar **
+files_in (TesselFixture *fx, const gchar *const *names)
+{
+  GPtrArray *batch = g_ptr_array_new ();
+  for (; *names != NULL; names++)
+    g_ptr_array_add (batch, tessel_fixture_write (fx, *names, "data"));
+  g_ptr_array_add (batch, NULL);
+  return (gchar **) g_ptr_array_free (batch, FALSE);
+}
+
+#define FILES_IN(fx, ...) files_in (fx, (const gchar *const[]){ __VA_ARGS__, NULL })
 
 static gint
 row_count (TesselFixture *fx)
@@ -113,12 +130,11 @@ test_plugin_reused_across_case (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_fakes (fx);
-  gchar *files[] = { (gchar *) "/m/3.ccc", (gchar *) "/m/1.aaa",
-                     (gchar *) "/m/2.bbb", NULL };
+  g_auto (GStrv) files = FILES_IN (fx, "3.ccc", "1.aaa", "2.bbb");
   g_assert_cmpint (meta_add_files_with_check (files, 3, NULL, 0), ==, 1);
-  g_autofree gchar *t1 = column (fx, "Title", "/m/1.aaa");
-  g_autofree gchar *t2 = column (fx, "Title", "/m/2.bbb");
-  g_autofree gchar *t3 = column (fx, "Title", "/m/3.ccc");
+  g_autofree gchar *t1 = column (fx, "Title", files[0]);
+  g_autofree gchar *t2 = column (fx, "Title", files[1]);
+  g_autofree gchar *t3 = column (fx, "Title", files[2]);
   g_assert_cmpstr (t1, ==, "call 1");
   g_assert_cmpstr (t2, ==, "call 2");
   g_assert_cmpstr (t3, ==, "call 3");
@@ -132,26 +148,25 @@ test_plugin_switch_closes (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_fakes (fx);
-  gchar *files[] = { (gchar *) "/m/3.zok", (gchar *) "/m/2.l24",
-                     (gchar *) "/m/1.aaa", NULL };
+  g_auto (GStrv) files = FILES_IN (fx, "3.zok", "2.l24", "1.aaa");
   g_assert_cmpint (meta_add_files_with_check (files, 3, NULL, 0), ==, 1);
-  g_autofree gchar *t1 = column (fx, "Title", "/m/1.aaa");
-  g_autofree gchar *a2 = column (fx, "Artist", "/m/2.l24");
-  g_autofree gchar *t3 = column (fx, "Title", "/m/3.zok");
+  g_autofree gchar *t1 = column (fx, "Title", files[0]);
+  g_autofree gchar *a2 = column (fx, "Artist", files[1]);
+  g_autofree gchar *t3 = column (fx, "Title", files[2]);
   g_assert_cmpstr (t1, ==, "call 1");
   g_assert_cmpstr (a2, ==, "libfake_exactly_24_chars");
   g_assert_cmpstr (t3, ==, "call 1");
 
   /* Nothing stays cached between batches. */
-  gchar *again[] = { (gchar *) "/m/5.aaa", NULL };
+  g_auto (GStrv) again = FILES_IN (fx, "5.aaa");
   g_assert_cmpint (meta_add_files_with_check (again, 1, NULL, 0), ==, 1);
-  g_autofree gchar *t5 = column (fx, "Title", "/m/5.aaa");
+  g_autofree gchar *t5 = column (fx, "Title", again[0]);
   g_assert_cmpstr (t5, ==, "call 1");
 
-  gchar *upper_first[] = { (gchar *) "/m/6.bbb", NULL };
+  g_auto (GStrv) upper_first = FILES_IN (fx, "6.bbb");
   g_assert_cmpint (meta_add_files_with_check (upper_first, 1, NULL, 0), ==,
                    1);
-  g_autofree gchar *t6 = column (fx, "Title", "/m/6.bbb");
+  g_autofree gchar *t6 = column (fx, "Title", upper_first[0]);
   g_assert_null (t6);
 }
 
@@ -161,13 +176,13 @@ test_broken_plugins_skipped (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_fakes (fx);
-  gchar *files[] = { (gchar *) "/m/a.mis", (gchar *) "/m/b.noe",
-                     (gchar *) "/m/c.nul", (gchar *) "/m/d.l25",
-                     (gchar *) "/m/e.zzz", (gchar *) "",
-                     (gchar *) "/m/f.aaa", NULL };
+  g_auto (GStrv) made = FILES_IN (fx, "a.mis", "b.noe", "c.nul", "d.l25",
+                                  "e.zzz", "f.aaa");
+  gchar *files[] = { made[0], made[1], made[2], made[3], made[4],
+                     (gchar *) "", made[5], NULL };
   g_assert_cmpint (meta_add_files_with_check (files, 7, NULL, 0), ==, 1);
   g_assert_cmpint (row_count (fx), ==, 1);
-  g_autofree gchar *title = column (fx, "Title", "/m/f.aaa");
+  g_autofree gchar *title = column (fx, "Title", made[5]);
   g_assert_cmpstr (title, ==, "call 1");
 }
 
@@ -177,10 +192,10 @@ test_plugin_name_length (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
   open_with_fakes (fx);
-  gchar *files[] = { (gchar *) "/m/a.l24", (gchar *) "/m/b.l25", NULL };
+  g_auto (GStrv) files = FILES_IN (fx, "a.l24", "b.l25");
   g_assert_cmpint (meta_add_files_with_check (files, 2, NULL, 0), ==, 1);
-  g_autofree gchar *fits = column (fx, "Artist", "/m/a.l24");
-  g_autofree gchar *cut = column (fx, "Filename", "/m/b.l25");
+  g_autofree gchar *fits = column (fx, "Artist", files[0]);
+  g_autofree gchar *cut = column (fx, "Filename", files[1]);
   g_assert_cmpstr (fits, ==, "libfake_exactly_24_chars");
   g_assert_null (cut);
 }
@@ -218,14 +233,19 @@ record_progress (gchar **files, gint count, gint user_data)
   progress_log.calls++;
 }
 
-/* A batch of n names "/m/NNN.aaa" with the last one's extension given. */
+/* A batch of n files "PREFIXNNN.aaa" made in the fixture's folder, with
+ * the last one's extension given. */
 static gchar **
-make_batch (gint n, const gchar *last_ext)
+make_batch (TesselFixture *fx, const gchar *prefix, gint n,
+            const gchar *last_ext)
 {
   gchar **files = g_new0 (gchar *, n + 1);
   for (gint i = 0; i < n; i++)
-    files[i] = g_strdup_printf ("/m/%03d.%s", i,
-                                i == n - 1 ? last_ext : "aaa");
+    {
+      g_autofree gchar *name = g_strdup_printf (
+          "%s%03d.%s", prefix, i, i == n - 1 ? last_ext : "aaa");
+      files[i] = tessel_fixture_write (fx, name, "data");
+    }
   return files;
 }
 
@@ -236,7 +256,7 @@ test_progress_every_25 (TesselFixture *fx, gconstpointer data)
   open_with_fakes (fx);
 
   memset (&progress_log, 0, sizeof progress_log);
-  g_auto (GStrv) fifty = make_batch (50, "aaa");
+  g_auto (GStrv) fifty = make_batch (fx, "m", 50, "aaa");
   progress_fixture = fx;
   g_assert_cmpint (meta_add_files_with_check (fifty, 50, record_progress, 7),
                    ==, 1);
@@ -253,15 +273,13 @@ test_progress_every_25 (TesselFixture *fx, gconstpointer data)
 
   /* The 25th entry has no plug-in: no call. */
   memset (&progress_log, 0, sizeof progress_log);
-  g_auto (GStrv) unmapped = make_batch (25, "zzz");
+  g_auto (GStrv) unmapped = make_batch (fx, "m", 25, "zzz");
   meta_add_files_with_check (unmapped, 25, record_progress, 0);
   g_assert_cmpint (progress_log.calls, ==, 0);
 
   /* The 25th entry reached extraction, even if it gave no list. */
   memset (&progress_log, 0, sizeof progress_log);
-  g_auto (GStrv) empty_list = make_batch (25, "nul");
-  for (gint i = 0; i < 25; i++)
-    empty_list[i][1] = 'n'; /* "/n/000.aaa": names of new rows */
+  g_auto (GStrv) empty_list = make_batch (fx, "n", 25, "nul");
   progress_fixture = fx;
   meta_add_files_with_check (empty_list, 25, record_progress, 0);
   progress_fixture = NULL;
@@ -272,7 +290,7 @@ test_progress_every_25 (TesselFixture *fx, gconstpointer data)
 
   /* No call for a short batch, and no final call. */
   memset (&progress_log, 0, sizeof progress_log);
-  g_auto (GStrv) short_batch = make_batch (24, "aaa");
+  g_auto (GStrv) short_batch = make_batch (fx, "m", 24, "aaa");
   meta_add_files_with_check (short_batch, 24, record_progress, 0);
   g_assert_cmpint (progress_log.calls, ==, 0);
 }
@@ -381,6 +399,178 @@ test_modified_or_new (TesselFixture *fx, gconstpointer data)
   g_rmdir (song);
 }
 
+/* Every key an extractor may deliver, with a value of its type. */
+static const struct
+{
+  const gchar *key, *value;
+} extracted[] = {
+  { "Title", "Old Title" },   { "Artist", "Oldband" },
+  { "Album", "Old Album" },   { "AlbumArtist", "Old Various" },
+  { "Genre", "Oldgenre" },    { "Year", "1999" },
+  { "Track", "7" },           { "Disc", "2" },
+  { "Compilation", "1" },     { "Publisher", "Old Label" },
+  { "Length", "185" },        { "Bitrate", "128000" },
+  { "MIME", "audio/x-old" },  { "Codec", "Oldcodec" },
+  { "Channels", "2" },        { "Frequency", "44100" },
+  { "Resolution", "176x144" }, { "Fps", "25" },
+  { "PixelAspectRatio", "1" },
+};
+
+/* The file names the word index holds word for, comma separated. */
+static gchar *
+found (TesselFixture *fx, const gchar *word)
+{
+  g_autofree gchar *sql = g_strdup_printf (
+      "SELECT group_concat(Filename, ',') FROM Metadata WHERE rowid IN "
+      "(SELECT rowid FROM MetadataSearch WHERE MetadataSearch MATCH '%s')",
+      word);
+  gchar *names = tessel_test_sql_text (fx->db, sql);
+  return names != NULL ? names : g_strdup ("");
+}
+
+/* Indexes the file name of the fixture with text as its tags. */
+static gchar *
+index_tagged (TesselFixture *fx, const gchar *name, const gchar *text)
+{
+  gchar *path = tessel_fixture_write (fx, name, text);
+  gchar *files[] = { path, NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 1, NULL, 0), ==, 1);
+  return path;
+}
+
+/* A file indexed with every tag, then indexed again without them, keeps
+ * none: neither in its row nor in the word index.  What applications
+ * wrote stays. */
+static void
+test_retag_clears_extracted (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  /* Columns a newer plug-in brings, as its first store adds them. */
+  tessel_test_sql (fx->db, "ALTER TABLE Metadata ADD AlbumArtist "
+                           "varchar(256); ALTER TABLE Metadata ADD Disc "
+                           "int(12); ALTER TABLE Metadata ADD Compilation "
+                           "int(12)");
+  g_autoptr (GString) tags = g_string_new (NULL);
+  for (gsize i = 0; i < G_N_ELEMENTS (extracted); i++)
+    g_string_append_printf (tags, "%s=%s\n", extracted[i].key,
+                            extracted[i].value);
+  g_autofree gchar *song = index_tagged (fx, "song.tag", tags->str);
+  for (gsize i = 0; i < G_N_ELEMENTS (extracted); i++)
+    {
+      g_autofree gchar *got = column (fx, extracted[i].key, song);
+      g_assert_cmpstr (got, ==, extracted[i].value);
+    }
+  g_assert_cmpint (meta_write_integer (song, "PlayCount", 3), ==, 1);
+  g_assert_cmpint (meta_write_integer (song, "AccessTime", 1700000000), ==,
+                   1);
+  g_assert_cmpint (meta_write_string (song, "Comment", "mine"), ==, 1);
+  g_autofree gchar *before = found (fx, "oldband");
+  g_assert_cmpstr (before, ==, song);
+
+  g_free (index_tagged (fx, "song.tag", "Title=New Title\n"));
+  g_assert_cmpint (row_count (fx), ==, 1);
+  for (gsize i = 0; i < G_N_ELEMENTS (extracted); i++)
+    {
+      g_autofree gchar *got = column (fx, extracted[i].key, song);
+      if (g_str_equal (extracted[i].key, "Title"))
+        g_assert_cmpstr (got, ==, "New Title");
+      else
+        g_assert_cmpstr (got, ==, NULL);
+    }
+  static const gchar *const kept[][2] = {
+    { "PlayCount", "3" }, { "AccessTime", "1700000000" },
+    { "Comment", "mine" }, { "Filesize", "16" }, { "Present", "1" },
+  };
+  for (gsize i = 0; i < G_N_ELEMENTS (kept); i++)
+    {
+      g_autofree gchar *got = column (fx, kept[i][0], song);
+      g_assert_cmpstr (got, ==, kept[i][1]);
+    }
+  const gchar *gone[] = { "oldband", "old AND album", "oldgenre" };
+  for (gsize i = 0; i < G_N_ELEMENTS (gone); i++)
+    {
+      g_autofree gchar *after = found (fx, gone[i]);
+      g_assert_cmpstr (after, ==, "");
+    }
+  g_autofree gchar *renamed = found (fx, "new AND title");
+  g_assert_cmpstr (renamed, ==, song);
+}
+
+/* Names that are no readable regular file give no row, and never reach
+ * the plug-in: the readable file after them is its first call. */
+typedef enum
+{
+  NAME_MISSING,
+  NAME_FOLDER,
+  NAME_FIFO,
+  NAME_UNREADABLE,
+  NAME_TOO_LONG,
+  NAME_VANISHED,
+} NameKind;
+
+static void
+test_not_a_readable_file (TesselFixture *fx, gconstpointer data)
+{
+  NameKind kind = GPOINTER_TO_INT (data);
+  open_with_fakes (fx);
+  g_autofree gchar *bad = g_build_filename (fx->dir, "bad.aaa", NULL);
+  switch (kind)
+    {
+    case NAME_MISSING:
+      break;
+    case NAME_FOLDER:
+      g_assert_cmpint (g_mkdir (bad, 0700), ==, 0);
+      break;
+    case NAME_FIFO:
+      g_assert_cmpint (mkfifo (bad, 0600), ==, 0);
+      break;
+    case NAME_UNREADABLE:
+      g_free (tessel_fixture_write (fx, "bad.aaa", "data"));
+      g_assert_cmpint (g_chmod (bad, 0), ==, 0);
+      if (g_access (bad, R_OK) == 0)
+        {
+          g_test_skip ("this user reads every file");
+          return;
+        }
+      break;
+    case NAME_TOO_LONG:
+      {
+        /* 256 bytes in all, a file that exists. */
+        gsize room = 256 - strlen (fx->dir) - strlen ("/.aaa");
+        g_autofree gchar *base = g_strnfill (room, 'x');
+        g_autofree gchar *name = g_strconcat (base, ".aaa", NULL);
+        g_free (bad);
+        bad = tessel_fixture_write (fx, name, "data");
+        g_assert_cmpuint (strlen (bad), ==, 256);
+        break;
+      }
+    case NAME_VANISHED:
+      {
+        /* Indexed while it was there: its row stays as it was. */
+        g_free (tessel_fixture_write (fx, "bad.aaa", "data"));
+        gchar *once[] = { bad, NULL };
+        meta_add_files_with_check (once, 1, NULL, 0);
+        g_assert_cmpint (g_unlink (bad), ==, 0);
+        break;
+      }
+    }
+  g_autofree gchar *good = tessel_fixture_write (fx, "good.aaa", "data");
+  gchar *files[] = { bad, good, NULL };
+  g_assert_cmpint (meta_add_files_with_check (files, 2, NULL, 0), ==, 1);
+  g_autofree gchar *title = column (fx, "Title", good);
+  g_autofree gchar *bad_title = column (fx, "Title", bad);
+  g_assert_cmpstr (title, ==, "call 1");
+  if (kind == NAME_VANISHED)
+    g_assert_cmpstr (bad_title, ==, "call 1");
+  else
+    g_assert_cmpstr (bad_title, ==, NULL);
+  g_assert_cmpint (row_count (fx), ==, kind == NAME_VANISHED ? 2 : 1);
+  if (kind == NAME_FOLDER)
+    g_rmdir (bad);
+  g_unlink (bad);
+}
+
 int
 main (int argc, char **argv)
 {
@@ -397,6 +587,24 @@ main (int argc, char **argv)
   ADD ("/index/progress/every-25th-extracted", test_progress_every_25);
   ADD ("/index/url/stored-as-stream", test_add_url);
   ADD ("/index/modified-or-new", test_modified_or_new);
+  ADD ("/index/update/retag-clears-extracted-keys",
+       test_retag_clears_extracted);
 #undef ADD
+  static const struct
+  {
+    const gchar *path;
+    NameKind kind;
+  } names[] = {
+    { "/index/name/missing", NAME_MISSING },
+    { "/index/name/folder-named-like-a-song", NAME_FOLDER },
+    { "/index/name/fifo", NAME_FIFO },
+    { "/index/name/unreadable", NAME_UNREADABLE },
+    { "/index/name/too-long", NAME_TOO_LONG },
+    { "/index/name/vanished-keeps-row", NAME_VANISHED },
+  };
+  for (gsize i = 0; i < G_N_ELEMENTS (names); i++)
+    g_test_add (names[i].path, TesselFixture, GINT_TO_POINTER (names[i].kind),
+                tessel_fixture_setup, test_not_a_readable_file,
+                tessel_fixture_teardown);
   return g_test_run ();
 }

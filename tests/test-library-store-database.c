@@ -994,6 +994,80 @@ test_failure_after_rows (TesselFixture *fx, gconstpointer data)
   assert_connect_error (&error);
 }
 
+/* A call that runs two queries, with rows that only its second query
+ * meets and cannot read: a blob title (no conversion) for the song lists,
+ * a sum beyond 64 bits for the unknown entry. */
+typedef struct
+{
+  const char *name;
+  GList *(*call) (void);
+  const char *unreadable; /* the artist, album, genre of the bad rows */
+  gboolean overflow;
+} SecondFailure;
+
+#define SECOND_CALL(fn, ...)                                                  \
+  static GList *second_##fn (void)                                            \
+  {                                                                           \
+    GError **error = &second_error;                                           \
+    return mp_library_store_database_##fn (STORE, ##__VA_ARGS__, error);      \
+  }
+static GError *second_error;
+SECOND_CALL (get_songs_ordered_by_album)
+SECOND_CALL (get_songs_ordered_by_genre)
+SECOND_CALL (get_songs_ordered_by_artist)
+SECOND_CALL (get_genres, TRUE)
+SECOND_CALL (get_artists, TRUE)
+SECOND_CALL (get_albums, TRUE)
+SECOND_CALL (get_albums_by_artist, "A", TRUE)
+SECOND_CALL (get_artists_by_genre, "G", TRUE)
+#undef SECOND_CALL
+
+static const SecondFailure second_failures[] = {
+  { "ordered-by-album", second_get_songs_ordered_by_album, "'A', NULL, 'G'",
+    FALSE },
+  { "ordered-by-genre", second_get_songs_ordered_by_genre, "'A', 'B', NULL",
+    FALSE },
+  { "ordered-by-artist", second_get_songs_ordered_by_artist, "NULL, 'B', 'G'",
+    FALSE },
+  { "genres-unknown", second_get_genres, "'A', 'B', NULL", TRUE },
+  { "artists-unknown", second_get_artists, "NULL, 'B', 'G'", TRUE },
+  { "albums-unknown", second_get_albums, "'A', NULL, 'G'", TRUE },
+  { "albums-by-artist-unknown", second_get_albums_by_artist, "'A', NULL, 'G'",
+    TRUE },
+  { "artists-by-genre-unknown", second_get_artists_by_genre, "NULL, 'B', 'G'",
+    TRUE },
+};
+
+static void
+test_second_query_failure (TesselFixture *fx, gconstpointer data)
+{
+  const SecondFailure *c = data;
+  /* What the first query lists: the call would have rows to return. */
+  add_song (fx, "/m/ok.mp3", "A", "B", "G", 10);
+  for (int i = 0; i < 2; i++)
+    run_sql (fx,
+             "INSERT INTO Metadata (Filename, Title, Artist, Album, Genre, "
+             "Length, MIME, Present) VALUES ('/m/bad%d.mp3', %s, %s, %s, "
+             "'audio/mpeg', 1)",
+             i, c->overflow ? "'t'" : "X'41ff'", c->unreadable,
+             c->overflow ? "9223372036854775807" : "10");
+  if (c->overflow)
+    g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                           "*objects_list_length == 1*");
+  else
+    {
+      g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                             "*should not be reached*");
+      g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                             "*should not be reached*");
+    }
+  GList *rows = c->call ();
+  g_test_assert_expected_messages ();
+  g_assert_null (rows);
+  assert_connect_error (&second_error);
+  free_list (rows);
+}
+
 /* Another connection holding the database locked: the search gives up
  * after its retries and the error is reported.  Only the rollback journal
  * lets a lock keep readers out, so the database is opened where
@@ -1048,6 +1122,13 @@ main (int argc, char **argv)
   ADD ("/store/database/failure/rows-before-failure-released",
        test_failure_after_rows);
   ADD ("/store/database/failure/locked-database", test_locked_database);
+  for (gsize i = 0; i < G_N_ELEMENTS (second_failures); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/store/database/failure/second-query/%s", second_failures[i].name);
+      g_test_add (path, TesselFixture, &second_failures[i], open_store,
+                  test_second_query_failure, tessel_fixture_teardown);
+    }
   ADD ("/store/database/find/accents-case-prefixes-hostile", test_find_cases);
   ADD ("/store/database/find/ranking", test_find_ranking);
 #undef ADD

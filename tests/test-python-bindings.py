@@ -10,9 +10,11 @@ Exits 77 (skipped) when python3-gi or the typelib cannot be loaded.
 import http.server
 import os
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
+import textwrap
 import threading
 import unittest
 
@@ -211,6 +213,33 @@ class Library(unittest.TestCase):
             self.assertLess(len(again), 100000)
         Tessel.search_cancel(0)
 
+    def test_exit_while_async_callback_runs(self):
+        # The interpreter ends every thread that calls into it while it
+        # shuts down; the library's reader thread must let itself be ended.
+        script = textwrap.dedent('''
+            import sys, threading, time
+            import gi
+            gi.require_version('Tessel', '0')
+            from gi.repository import Tessel
+            Tessel.set_path(sys.argv[1])
+            Tessel.conf_set_path(sys.argv[2])
+            assert Tessel.init() == 1
+            started = threading.Event()
+            def on_row(filename, keys, values, user_data, search_id):
+                started.set()
+                time.sleep(0.001)
+            query = ('WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT '
+                     'x + 1 FROM c WHERE x < 5000) SELECT x AS n FROM c')
+            assert Tessel.search_async(10, query, on_row, None) == 0
+            assert started.wait(30)
+        ''')
+        for _ in range(3):
+            done = subprocess.run([sys.executable, '-c', script, self.db,
+                                   self.conf],
+                                  capture_output=True, text=True, timeout=60)
+            self.assertNotIn('terminate called', done.stderr)
+            self.assertEqual(done.returncode, 0, done.stderr)
+
     def test_store_failure_raises(self):
         Tessel.destruct()
         try:
@@ -219,6 +248,37 @@ class Library(unittest.TestCase):
             self.assertEqual(caught.exception.code, -1)
             self.assertEqual(caught.exception.message,
                              'Could not connect to media database')
+        finally:
+            self.assertEqual(Tessel.init(), 1)
+
+    def test_monitor_tells_changes(self):
+        loop = GLib.MainLoop()
+        changes = []
+        monitor = Tessel.Monitor.new()
+
+        def on_changed(which):
+            self.assertIs(which, monitor)
+            changes.append(True)
+            loop.quit()
+        monitor.connect('changed', on_changed)
+        # A commit of this process, through the library.
+        self.assertEqual(Tessel.write_string(self.song('Glass'), 'Comment',
+                                             'monitored'), 1)
+        self.assertTrue(run_loop_until(loop, lambda: changes))
+        # One of another connection, as another application makes it.
+        del changes[:]
+        with sqlite3.connect(self.db, timeout=5) as other:
+            other.execute("UPDATE Metadata SET Comment = 'again' "
+                          "WHERE Filename = ?", (self.song('Glass'),))
+        other.close()
+        self.assertTrue(run_loop_until(loop, lambda: changes))
+        del monitor
+
+    def test_monitor_needs_open_database(self):
+        Tessel.destruct()
+        try:
+            with self.assertRaises(TypeError):
+                Tessel.Monitor.new()
         finally:
             self.assertEqual(Tessel.init(), 1)
 

@@ -43,6 +43,7 @@ typedef struct
   gboolean wrong_thread;   /* the slot did not name the calling thread */
   gint notified;           /* calls of the user data's release */
   gint ends_at_notify;     /* end calls made before the release */
+  gboolean hold_first_row; /* the first row's call waits until cleared */
 } Collector;
 
 static void
@@ -120,6 +121,13 @@ collect (const gchar *filename, gchar **keys, gchar **values,
   pthread_cond_broadcast (&c->cond);
   pthread_mutex_unlock (&c->lock);
 
+  if (!end && row == 0)
+    {
+      pthread_mutex_lock (&c->lock);
+      while (c->hold_first_row)
+        pthread_cond_wait (&c->cond, &c->lock);
+      pthread_mutex_unlock (&c->lock);
+    }
   if (!end && c->sleep_ms > 0)
     g_usleep (c->sleep_ms * 1000);
   if (!end && row == c->cancel_on_row)
@@ -624,6 +632,11 @@ static const gchar endless[]
     = "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
       "SELECT x AS n FROM c";
 
+/* 3000 rows, n = 1 to 3000. */
+static const gchar counted_rows[]
+    = "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE "
+      "x < 3000) SELECT x AS n FROM c";
+
 static void
 test_async_second_search_refused (TesselFixture *fx, gconstpointer data)
 {
@@ -767,6 +780,125 @@ test_async_full_releases_user_data (TesselFixture *fx, gconstpointer data)
   g_assert_true (collector_wait (&c, -1));
   wait_slot_free ();
   g_assert_cmpint (c.notified, ==, 2);
+  collector_clear (&c);
+}
+
+/* What a child made by fork does with the library while its parent's
+ * search runs: cancel (nothing of its own runs), search on its own, and
+ * cancel its own search.  0 when all went as it should, else the step
+ * that failed. */
+static int
+child_searches_on_its_own (void)
+{
+  if (meta_search_cancel (0) != 0)
+    return 1;
+  Collector own;
+  collector_init (&own, 0);
+  if (meta_search_async (0, "SELECT 7 AS seven", collect, &own) != 0)
+    return 2;
+  if (!collector_wait (&own, -1) || own.calls->len != 2
+      || strcmp (g_ptr_array_index (own.calls, 0), "F=(null) seven=7") != 0)
+    return 3;
+  collector_clear (&own);
+  for (int i = 0; i < 10000 && slot_state () != -1; i++)
+    g_usleep (1000);
+  collector_init (&own, 0);
+  if (meta_search_async (0, endless, collect, &own) != 0
+      || !collector_wait (&own, 1))
+    return 4;
+  if (meta_search_cancel (0) != 0 || slot_state () != -1 || own.ends != 0)
+    return 5;
+  return 0;
+}
+
+/* A forked child's searches are its own: the parent's running search is
+ * neither its to take nor to cancel, and delivers every row. */
+static void
+test_async_forked_child (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_library (fx);
+  Collector c;
+  collector_init (&c, 0);
+  c.hold_first_row = TRUE;
+  g_assert_cmpint (meta_search_async (0, counted_rows, collect, &c), ==, 0);
+  g_assert_true (collector_wait (&c, 1));
+
+  pid_t child = fork ();
+  g_assert_cmpint (child, >=, 0);
+  if (child == 0)
+    _exit (child_searches_on_its_own ());
+  int status = 0;
+  pid_t reaped = 0;
+  for (int i = 0; i < 1000 && reaped == 0; i++)
+    {
+      reaped = waitpid (child, &status, WNOHANG);
+      if (reaped == 0)
+        g_usleep (10 * 1000);
+    }
+  if (reaped == 0)
+    {
+      /* Blocked in the cancel: ends the test with the failure below. */
+      kill (child, SIGKILL);
+      waitpid (child, &status, 0);
+    }
+  g_assert_cmpint (reaped, ==, child);
+  g_assert_true (WIFEXITED (status));
+  g_assert_cmpint (WEXITSTATUS (status), ==, 0);
+
+  pthread_mutex_lock (&c.lock);
+  c.hold_first_row = FALSE;
+  pthread_cond_broadcast (&c.cond);
+  pthread_mutex_unlock (&c.lock);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
+  g_assert_cmpuint (c.calls->len, ==, 3001);
+  g_assert_cmpstr (g_ptr_array_index (c.calls, 2999), ==, "F=(null) n=3000");
+  g_assert_cmpstr (g_ptr_array_index (c.calls, 3000), ==, "END");
+  assert_no_child_left ();
+  collector_clear (&c);
+}
+
+/* How a test leaves the library without a database file of its own. */
+typedef enum
+{
+  NO_DATABASE_AFTER_DESTRUCT,
+  NO_DATABASE_IN_MEMORY,
+} NoDatabase;
+
+/* Without a database file, searches are refused: a search process would
+ * find an empty temporary database and report an empty result. */
+static void
+test_search_without_database (TesselFixture *fx, gconstpointer data)
+{
+  NoDatabase how = GPOINTER_TO_INT (data);
+  if (how == NO_DATABASE_IN_MEMORY)
+    storage_set_path (":memory:");
+  g_assert_cmpint (meta_init (), ==, 1);
+  if (how == NO_DATABASE_AFTER_DESTRUCT)
+    g_assert_cmpint (meta_destruct (), ==, 0);
+
+  Collector c;
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async (0, "SELECT 1 AS one", collect, &c), ==,
+                   -1);
+  g_assert_cmpint (slot_state (), ==, -1);
+  c.expected_id = -1;
+  if (how == NO_DATABASE_AFTER_DESTRUCT)
+    g_assert_cmpint (meta_search_sync ("SELECT 1 AS one", collect, &c), ==,
+                     0);
+  g_assert_cmpuint (c.calls->len, ==, 0);
+  assert_no_child_left ();
+  collector_clear (&c);
+
+  /* Opened again, the slot serves a search. */
+  storage_set_path (fx->db);
+  g_assert_cmpint (meta_init (), ==, 1);
+  collector_init (&c, 0);
+  g_assert_cmpint (meta_search_async (0, "SELECT 1 AS one", collect, &c), ==,
+                   0);
+  g_assert_true (collector_wait (&c, -1));
+  wait_slot_free ();
   collector_clear (&c);
 }
 
@@ -1298,6 +1430,15 @@ main (int argc, char **argv)
   ADD ("/search/async/full-releases-user-data",
        test_async_full_releases_user_data);
   ADD ("/search/async/end-status", test_async_end_status);
+  ADD ("/search/async/forked-child-searches-on-its-own",
+       test_async_forked_child);
+  g_test_add ("/search/refused/after-destruct", TesselFixture,
+              GINT_TO_POINTER (NO_DATABASE_AFTER_DESTRUCT),
+              tessel_fixture_setup, test_search_without_database,
+              tessel_fixture_teardown);
+  g_test_add ("/search/refused/database-in-memory", TesselFixture,
+              GINT_TO_POINTER (NO_DATABASE_IN_MEMORY), tessel_fixture_setup,
+              test_search_without_database, tessel_fixture_teardown);
   ADD ("/search/columns/types-nulls-duplicates", test_columns_form);
   ADD ("/search/cancel/ids", test_cancel_ids);
   ADD ("/search/cancel/reaped-pid-not-killed",

@@ -252,6 +252,57 @@ test_without_fts5 (TesselFixture *fx, gconstpointer data)
   assert_in_step (fx);
 }
 
+/* Damage to the index's blocks, and whether the library has the database
+ * open while it happens (then the search meets it) or not (then the next
+ * open meets it). */
+typedef struct
+{
+  const char *damage;
+  gboolean while_open;
+} DamageCase;
+
+static const DamageCase damage_cases[] = {
+  /* Leaf blocks zeroed: the index finds nothing at all. */
+  { "UPDATE MetadataSearch_data SET block = zeroblob(length(block)) WHERE "
+    "id > 10",
+    FALSE },
+  /* The list of segments unreadable: no statement can even open the index. */
+  { "UPDATE MetadataSearch_data SET block = X'0102030405060708090a0b0c' "
+    "WHERE id = 10",
+    FALSE },
+  { "DELETE FROM MetadataSearch_data WHERE id = 10", FALSE },
+  /* Leaf blocks overwritten behind the library's back: searching fails. */
+  { "UPDATE MetadataSearch_data SET block = randomblob(length(block)) WHERE "
+    "id > 10",
+    TRUE },
+};
+
+/* A damaged index is rebuilt from the table, with a warning, where it is
+ * met, and finds the rows again. */
+static void
+test_damaged_index (TesselFixture *fx, gconstpointer data)
+{
+  const DamageCase *c = data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  store_song ("/m/a.mp3", "Harbour Lights");
+  store_song ("/m/b.mp3", "Salt Road");
+  store_song ("/m/c.mp3", "Harbour Wall");
+  if (!c->while_open)
+    storage_close ();
+  tessel_test_sql (fx->db, c->damage);
+
+  g_test_expect_message ("tessel", G_LOG_LEVEL_WARNING,
+                         "The word index of the database */meta_storage was "
+                         "damaged; it has been rebuilt from the table "
+                         "Metadata");
+  if (!c->while_open)
+    g_assert_cmpint (storage_init (), ==, 1);
+  ASSERT_FOUND ("harb", "/m/c.mp3,/m/a.mp3");
+  g_test_assert_expected_messages ();
+  ASSERT_FOUND ("salt", "/m/b.mp3");
+  assert_in_step (fx);
+}
+
 int
 main (int argc, char **argv)
 {
@@ -269,5 +320,12 @@ main (int argc, char **argv)
                    test_read_only_existing);
   TESSEL_TEST_ADD ("/storage/fts/without-fts5-table-stays-writable",
                    test_without_fts5);
+  for (guint i = 0; i < G_N_ELEMENTS (damage_cases); i++)
+    {
+      g_autofree gchar *path
+          = g_strdup_printf ("/storage/fts/damaged-index-rebuilt/%u", i);
+      g_test_add (path, TesselFixture, &damage_cases[i], tessel_fixture_setup,
+                  test_damaged_index, tessel_fixture_teardown);
+    }
   return g_test_run ();
 }

@@ -75,6 +75,30 @@ static const gchar media_conf[]
     = "ogg libbrisel_gst\nogv libbrisel_gst\nmp3 libbrisel_gst\n"
       "flac libbrisel_gst\nwav libbrisel_gst\nm3u libbrisel_gst\n";
 
+/* The media folder as make_music_folder makes it, under the media
+ * configuration; NULL, with the test skipped, when one of the samples
+ * named (up to a NULL) could not be made. */
+#define make_media_with(fx, media, ...)                                      \
+  make_media_with_ (fx, media, (const gchar *const[]){ __VA_ARGS__, NULL })
+
+static gchar *
+make_media_with_ (TesselFixture *fx, guint *media,
+                  const gchar *const *samples)
+{
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", media_conf));
+  g_autofree gchar *music = make_music_folder (fx, media);
+  for (; *samples != NULL; samples++)
+    {
+      g_autofree gchar *path = g_build_filename (music, *samples, NULL);
+      if (!g_file_test (path, G_FILE_TEST_EXISTS))
+        {
+          g_test_skip_printf ("%s could not be made", *samples);
+          return NULL;
+        }
+    }
+  return g_steal_pointer (&music);
+}
+
 static void
 test_index_rerun_and_removal (TesselFixture *fx, gconstpointer data)
 {
@@ -292,19 +316,111 @@ test_card_swapped_row (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (present, ==, "1");
 }
 
+/* A name longer than a row's name can be is named as too long, with the
+ * limit, counted skipped and fails the run; the other files are indexed,
+ * and nothing is blamed on the plug-in. */
+static void
+test_name_too_long (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  use_fake_plugin (fx);
+  g_autofree gchar *folder = g_build_filename (fx->dir, "lib", NULL);
+  g_assert_cmpint (g_mkdir (folder, 0700), ==, 0);
+  g_autofree gchar *fits = g_build_filename (folder, "a.mp3", NULL);
+  g_assert_true (g_file_set_contents (fits, "a", -1, NULL));
+  gsize room = 256 - strlen (folder) - strlen ("/.mp3");
+  g_autofree gchar *base = g_strnfill (room, 'x');
+  g_autofree gchar *long_name = g_strdup_printf ("%s/%s.mp3", folder, base);
+  g_assert_cmpuint (strlen (long_name), ==, 256);
+  g_assert_true (g_file_set_contents (long_name, "b", -1, NULL));
+
+  TesselRun run = tessel (fx, "index", folder, NULL);
+  g_assert_cmpint (run.status, ==, 1);
+  g_autofree gchar *named = g_strdup_printf (
+      "tessel: index: name too long to store (256 bytes, at most 255): "
+      "'%s'\n",
+      long_name);
+  g_assert_nonnull (strstr (run.err, named));
+  g_assert_nonnull (strstr (run.err, "1 files not indexed: their names are "
+                                     "longer than the 255 bytes"));
+  g_assert_null (strstr (run.err, "could not be stored"));
+  Summary s = summary_of (&run);
+  g_assert_cmpuint (s.seen, ==, 2);
+  g_assert_cmpuint (s.indexed, ==, 1);
+  g_assert_cmpuint (s.skipped, ==, 1);
+  tessel_run_clear (&run);
+  g_autofree gchar *rows
+      = tessel_test_sql_text (fx->db, "SELECT count(*) FROM Metadata");
+  g_assert_cmpstr (rows, ==, "1");
+}
+
+/* Whether `tessel find text` lists name. */
+static gboolean
+find_lists (TesselFixture *fx, const gchar *text, const gchar *name)
+{
+  TesselRun run = tessel (fx, "find", text, NULL);
+  g_assert_cmpint (run.status, ==, 0);
+  gboolean listed = strstr (run.out, name) != NULL;
+  tessel_run_clear (&run);
+  return listed;
+}
+
+/* A tagged song replaced by an untagged one loses every old tag on the
+ * next run, in its row and in what find finds, and keeps the play count
+ * an application wrote. */
+static void
+test_retagged_file (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  guint media = 0;
+  g_autofree gchar *music
+      = make_media_with (fx, &media, "tagged.ogg", "plain.ogg");
+  if (music == NULL)
+    return;
+  g_autofree gchar *tagged = g_build_filename (music, "tagged.ogg", NULL);
+  g_autofree gchar *plain = g_build_filename (music, "plain.ogg", NULL);
+  TesselRun first = tessel (fx, "index", music, NULL);
+  g_assert_cmpint (first.status, ==, 0);
+  tessel_run_clear (&first);
+  g_autofree gchar *sql = g_strdup_printf (
+      "ALTER TABLE Metadata ADD PlayCount int(12); UPDATE Metadata SET "
+      "PlayCount = 3 WHERE Filename = '%s'",
+      tagged);
+  tessel_test_sql (fx->db, sql);
+  g_assert_true (find_lists (fx, "ogg artist", tagged));
+
+  gchar *untagged = NULL;
+  gsize length = 0;
+  g_assert_true (g_file_get_contents (plain, &untagged, &length, NULL));
+  g_assert_true (g_file_set_contents (tagged, untagged, length, NULL));
+  g_free (untagged);
+  struct utimbuf later = { 2000000000, 2000000000 };
+  g_assert_cmpint (g_utime (tagged, &later), ==, 0);
+  TesselRun again = tessel (fx, "index", music, NULL);
+  g_assert_cmpint (again.status, ==, 0);
+  g_assert_cmpuint (summary_of (&again).indexed, ==, 1);
+  tessel_run_clear (&again);
+
+  g_autofree gchar *row_sql = g_strdup_printf (
+      "SELECT quote(Title) || ' ' || quote(Artist) || ' ' || quote(Album) "
+      "|| ' ' || quote(Genre) || ' ' || quote(Year) || ' ' || quote(Track) "
+      "|| ' ' || quote(PlayCount) FROM Metadata WHERE Filename = '%s'",
+      tagged);
+  g_autofree gchar *row = tessel_test_sql_text (fx->db, row_sql);
+  g_assert_cmpstr (row, ==, "'tagged.ogg' NULL NULL NULL NULL NULL 3");
+  g_assert_false (find_lists (fx, "ogg artist", tagged));
+  g_assert_false (find_lists (fx, "ogg album", tagged));
+}
+
 static void
 test_ls_table (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
-  g_free (tessel_fixture_write (fx, "metadata_lib.conf", media_conf));
   guint media = 0;
-  g_autofree gchar *music = make_music_folder (fx, &media);
+  g_autofree gchar *music = make_media_with (fx, &media, "tagged.ogg");
+  if (music == NULL)
+    return;
   g_autofree gchar *tagged = g_build_filename (music, "tagged.ogg", NULL);
-  if (!g_file_test (tagged, G_FILE_TEST_EXISTS))
-    {
-      g_test_skip ("tagged.ogg could not be made");
-      return;
-    }
   TesselRun indexed = tessel (fx, "index", music, NULL);
   g_assert_cmpint (indexed.status, ==, 0);
   tessel_run_clear (&indexed);
@@ -440,6 +556,8 @@ main (int argc, char **argv)
 #define ADD TESSEL_TEST_ADD
   ADD ("/tessel/index/rerun-and-removal", test_index_rerun_and_removal);
   ADD ("/tessel/index/card-swapped-row", test_card_swapped_row);
+  ADD ("/tessel/index/name-too-long", test_name_too_long);
+  ADD ("/tessel/index/retagged-file-loses-old-tags", test_retagged_file);
   ADD ("/tessel/ls/aligned-table", test_ls_table);
   ADD ("/tessel/errors", test_errors);
 #undef ADD

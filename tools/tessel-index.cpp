@@ -106,8 +106,10 @@ tessel_cmd_index (int argc, char **argv)
           "sums up: files seen, indexed, unchanged, skipped (unknown\n"
           "extension, empty, or nothing extracted), marked absent, and the\n"
           "time taken.  Folders are resolved (symbolic links followed), so a\n"
-          "folder reached through a link gives the same rows.  Exits 1 when\n"
-          "a path cannot be read, nothing could be stored, or no file had an\n"
+          "folder reached through a link gives the same rows.  A file whose\n"
+          "full name is longer than 255 bytes cannot be stored: it is named\n"
+          "on stderr and skipped.  Exits 1 when a path cannot be read, a\n"
+          "name is too long, nothing could be stored, or no file had an\n"
           "extension the configuration maps to a plug-in.",
           &common))
     return 2;

@@ -75,7 +75,17 @@ tessel_scan_walk (const std::string &path, TesselScan *scan, gboolean top)
   scan->counts.seen++;
   /* An empty file has nothing to extract and cannot be judged later. */
   gboolean mapped = meta_has_recognized_extension (path.c_str ());
-  if (st.st_size > 0 && mapped)
+  gboolean wanted = st.st_size > 0 && mapped;
+  if (wanted && path.size () > TESSEL_SCAN_NAME_MAX)
+    {
+      /* The library would skip it without a word, every run again. */
+      tessel_error ("name too long to store (%zu bytes, at most %d): '%s'",
+                    path.size (), TESSEL_SCAN_NAME_MAX, path.c_str ());
+      scan->counts.too_long++;
+      scan->failed = TRUE;
+      wanted = FALSE;
+    }
+  if (wanted)
     scan->candidates.push_back (path);
   else
     scan->counts.skipped++;
@@ -280,6 +290,10 @@ tessel_scan_count_stored (const std::vector<std::string> &names,
                   "configuration names on the loader's path, and the "
                   "database writable?)",
                   not_stored, names.size ());
+  if (counts->too_long > 0)
+    tessel_error ("%u files not indexed: their names are longer than the "
+                  "%d bytes a row's name holds",
+                  counts->too_long, TESSEL_SCAN_NAME_MAX);
   return not_stored;
 }
 

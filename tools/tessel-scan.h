@@ -16,6 +16,11 @@
 
 #include "metadata.h"
 
+/* The longest file name a row can hold, in bytes: the name reaches
+ * storage in a metadata list item, whose value holds 255 bytes and a
+ * terminator. */
+#define TESSEL_SCAN_NAME_MAX (META_VALUE_SIZE - 1)
+
 struct TesselScanCounts
 {
   guint seen = 0;
@@ -24,6 +29,7 @@ struct TesselScanCounts
   guint skipped = 0;
   guint absent = 0;
   guint unmapped = 0; /* skipped: no plug-in for the extension */
+  guint too_long = 0; /* skipped: name longer than TESSEL_SCAN_NAME_MAX */
 };
 
 struct TesselScan
@@ -49,7 +55,9 @@ gboolean tessel_scan_is_below (const std::string &name,
 /* Adds the regular files under path (itself when it is a file) to the
  * candidates and every folder to folders.  Folders reached through
  * symbolic links are not entered.  top: path was given by the user, so a
- * path that cannot be read is reported and fails the scan. */
+ * path that cannot be read is reported and fails the scan.  A media file
+ * whose name is too long to store is named on stderr, counted skipped
+ * and too_long, and fails the scan. */
 void tessel_scan_walk (const std::string &path, TesselScan *scan,
                        gboolean top);
 
@@ -116,7 +124,8 @@ gboolean tessel_scan_row_is_current (const std::string &name,
 /* Counts each of names, handed over for indexing, as indexed when its row
  * is current now and as skipped otherwise, reading the rows below roots
  * (which hold every name) once; reports on stderr how many could not be
- * stored.  That number. */
+ * stored, and how many were not handed over for names too long to store.
+ * The number of names handed over and not stored. */
 guint tessel_scan_count_stored (const std::vector<std::string> &names,
                                 const std::vector<std::string> &roots,
                                 TesselScanCounts *counts);

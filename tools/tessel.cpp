@@ -21,6 +21,8 @@ static const Command commands[] = {
   { "index", "Index new and changed media files in folders", tessel_cmd_index },
   { "watch", "Keep the database current as files and cards come and go",
     tessel_cmd_watch },
+  { "monitor", "Print a line whenever the database changes",
+    tessel_cmd_monitor },
   { "ls", "List the stored rows as a table", tessel_cmd_ls },
   { "prune", "Remove the rows of files marked absent", tessel_cmd_prune },
   { "extract", "Print the metadata a plug-in extracts from files",

@@ -111,6 +111,7 @@ void tessel_print_json (JsonBuilder *builder);
 int tessel_cmd_init (int argc, char **argv);
 int tessel_cmd_index (int argc, char **argv);
 int tessel_cmd_watch (int argc, char **argv);
+int tessel_cmd_monitor (int argc, char **argv);
 int tessel_cmd_ls (int argc, char **argv);
 int tessel_cmd_prune (int argc, char **argv);
 int tessel_cmd_extract (int argc, char **argv);
