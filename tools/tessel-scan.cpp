@@ -52,6 +52,8 @@ tessel_scan_walk (const std::string &path, TesselScan *scan, gboolean top)
     }
   if (S_ISDIR (st.st_mode))
     {
+      if (scan->entering)
+        scan->entering (path);
       g_autoptr (GError) error = NULL;
       g_autoptr (GDir) dir = g_dir_open (path.c_str (), 0, &error);
       if (dir == NULL)

@@ -7,6 +7,7 @@
 
 #include <stdio.h>
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -37,6 +38,10 @@ struct TesselScan
   std::vector<std::string> folders;    /* every folder entered */
   TesselScanCounts counts;
   gboolean failed = FALSE;
+  /* Called with each folder before it is listed, when set: a watcher
+   * follows the folder from there, so that nothing created while it is
+   * listed falls between the listing and the following. */
+  std::function<void (const std::string &folder)> entering;
 };
 
 /* The absolute, symbolic-link-free name of a path given on the command
