@@ -5,6 +5,7 @@
 #define TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H
 
 #include "metadata_storage_fts-private.h"
+#include "mp_library_store_database.h"
 
 /* The texts below are what the browsing screens have always run, spacing
  * and repeated tests included; results depend on every condition, so they
@@ -369,5 +370,12 @@ static const char find_fmt[]
       STORAGE_SEARCH_TABLE " MATCH '%q' AND Metadata.Present = 1 ORDER BY "
       STORAGE_SEARCH_RANK " (" STORAGE_SEARCH_TABLE "), length "
       "(Metadata.Title), UPPER (Metadata.Title), UPPER (Metadata.Filename)";
+
+/* The store's search step: the rows of filter as new resources, NULL for
+ * none or on failure, when error (if given and still empty) receives the
+ * store's error. */
+G_GNUC_INTERNAL GList *
+_mp_library_store_database_search_sync (MpLibraryStoreDatabase *store,
+                                        const gchar *filter, GError **error);
 
 #endif /* TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H */

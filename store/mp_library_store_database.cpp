@@ -87,7 +87,7 @@ set_connect_error (GError **error)
 
 /* Runs one text; its rows as a new list (NULL for none or on failure, when
  * the error is set). */
-static GList *
+GList *
 _mp_library_store_database_search_sync (MpLibraryStoreDatabase *store,
                                         const gchar *filter, GError **error)
 {

@@ -288,6 +288,74 @@ TESSEL_API GList *
 mp_library_store_database_find (MpLibraryStoreDatabase *mp_library_store,
                                 const gchar *text, GError **error);
 
+/* Albums and artists grouped as a player lists them.
+ *
+ * The album artist of a song is its AlbumArtist tag; else "Various
+ * Artists" when its Compilation flag is 1; else its Artist.  Two songs are
+ * on the same album when their album artists and their album titles are
+ * equal ignoring case and accents (Unicode case folding, then the
+ * canonical decomposition without combining marks: "Café Society" equals
+ * "CAFE SOCIETY"); two artists are one when their names are.  Lists are
+ * sorted the same way, ignoring case and accents.  Only present songs
+ * count: audio files that are neither streams nor playlists.  An empty
+ * text counts as no value. */
+
+/**
+ * mp_library_store_database_get_album_list:
+ * @mp_library_store: the store
+ * @error: the place for the error of a failed query
+ *
+ * One resource per album of the songs that have an album title, with
+ * Album and AlbumArtist (each the spelling most of the album's songs use;
+ * among equally common spellings the first in byte order), Count (songs),
+ * Length (their total seconds, -1 when none is known) and Year (the most
+ * common year of its songs).  Sorted by album artist, then album; albums
+ * whose album artist is unknown (no tag, no artist) come last, with
+ * AlbumArtist unset.
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   albums; %NULL when there are none or the query failed
+ */
+TESSEL_API GList *mp_library_store_database_get_album_list (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/**
+ * mp_library_store_database_get_album_songs:
+ * @mp_library_store: the store
+ * @album_artist: (nullable): the album artist, %NULL for the album whose
+ *   album artist is unknown
+ * @album: the album title
+ * @error: the place for the error of a failed query
+ *
+ * The songs of one album, matched ignoring case and accents as the album
+ * list groups them, ordered by Disc (unknown first), then Track (unknown
+ * first), then title.  Each carries every property its row has:
+ * Filename, Title, Artist, Album, AlbumArtist (the album artist used for
+ * grouping), Genre, Year, Track, Disc, Length, MIME and Bitrate.  A %NULL
+ * @album gets a critical and %NULL: songs without album are on no album.
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   songs; %NULL when there are none or the query failed
+ */
+TESSEL_API GList *mp_library_store_database_get_album_songs (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album_artist,
+    const gchar *album, GError **error);
+
+/**
+ * mp_library_store_database_get_artist_list:
+ * @mp_library_store: the store
+ * @error: the place for the error of a failed query
+ *
+ * One resource per artist of the present songs (the Artist tag, not the
+ * album artist), with Artist (the spelling most of its songs use), Count
+ * and Length.  Songs without artist are left out.  Sorted by artist.
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   artists; %NULL when there are none or the query failed
+ */
+TESSEL_API GList *mp_library_store_database_get_artist_list (
+    MpLibraryStoreDatabase *mp_library_store, GError **error);
+
 /* Aggregates: one resource per genre, artist or album with Count (songs)
  * and Length (their total seconds, -1 when none is known).  A non-zero
  * unknown_entry appends one resource for the songs without that value. */

@@ -14,6 +14,7 @@
 #include "metadata.h"
 #include "metadata_conf.h"
 #include "metadata_storage.h"
+#include "mp_library_store_fold-private.h"
 
 namespace
 {
@@ -266,7 +267,9 @@ tessel_canonical_path (const char *path)
 int
 tessel_compare_names (const char *a, const char *b)
 {
-  int folded = g_ascii_strcasecmp (a, b);
+  g_autofree gchar *folded_a = tessel_fold_name (a);
+  g_autofree gchar *folded_b = tessel_fold_name (b);
+  int folded = strcmp (folded_a, folded_b);
   return folded != 0 ? folded : strcmp (a, b);
 }
 
