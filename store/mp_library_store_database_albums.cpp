@@ -51,6 +51,21 @@ const char album_songs_fmt[]
       "tessel_fold ('%q') AND %s ORDER BY Disc, Track, tessel_fold (Title), "
       "Title, Filename";
 
+/* Whether Metadata has the column name now.  Compiling a statement that
+ * names it asks SQLite itself, which reads the schema again when another
+ * connection changed it; the storage's column lookup would answer from
+ * what this connection last read. */
+bool
+has_column (const char *name)
+{
+  g_autofree gchar *sql = g_strdup_printf ("SELECT %s FROM Metadata", name);
+  sqlite3_stmt *stmt = NULL;
+  bool found = sqlite3_prepare_v2 (storage_db, sql, -1, &stmt, NULL)
+               == SQLITE_OK;
+  sqlite3_finalize (stmt);
+  return found;
+}
+
 /* The album artist of a song: its AlbumArtist tag, else "Various Artists"
  * for a compilation, else its artist.  The first two columns exist only
  * once an extractor wrote them; an empty text counts as none. */
@@ -58,9 +73,9 @@ std::string
 album_artist_expression ()
 {
   std::vector<std::string> choices;
-  if (storage_column_exists ("AlbumArtist"))
+  if (has_column ("AlbumArtist"))
     choices.push_back ("NULLIF (AlbumArtist, '')");
-  if (storage_column_exists ("Compilation"))
+  if (has_column ("Compilation"))
     choices.push_back ("CASE WHEN Compilation = 1 THEN 'Various Artists' END");
   choices.push_back ("NULLIF (Artist, '')");
   if (choices.size () == 1)
@@ -340,7 +355,7 @@ mp_library_store_database_get_album_songs (
           ? sqlite3_mprintf ("tessel_fold (%s) = tessel_fold ('%q')",
                              artist.c_str (), album_artist)
           : sqlite3_mprintf ("%s IS NULL", artist.c_str ()));
-  const char *disc = storage_column_exists ("Disc") ? "Disc" : "NULL";
+  const char *disc = has_column ("Disc") ? "Disc" : "NULL";
   Sql sql (sqlite3_mprintf (album_songs_fmt, artist.c_str (), disc, album,
                             artist_test.get ()));
   return _mp_library_store_database_search_sync (mp_library_store, sql.get (),
