@@ -149,6 +149,44 @@ class Library(unittest.TestCase):
         self.assertEqual(sorted(s.get_title() for s in by_artist),
                          ['Relay', 'Signal'])
 
+    def test_album_list_songs_and_artists(self):
+        albums = self.store.get_album_list()
+        self.assertEqual(
+            [(a.get_album_artist(), a.get_album(), a.get_count())
+             for a in albums],
+            [('Harbour Lights', 'Low Water', 2), ('Marta Vell', 'Prisms', 1),
+             ('The Quiet Engines', 'Night Shift', 2)])
+        # Matched ignoring case and accents, in track order.
+        songs = self.store.get_album_songs('the quiet engines', 'NÏGHT SHIFT')
+        self.assertEqual([s.get_title() for s in songs], ['Signal', 'Relay'])
+        self.assertEqual(songs[0].props.AlbumArtist, 'The Quiet Engines')
+        self.assertEqual(songs[0].get_album_artist(), 'The Quiet Engines')
+        self.assertEqual(songs[0].props.Disc, songs[0].get_disc())
+        self.assertEqual([a.get_artist() for a in self.store.get_artist_list()],
+                         ['Harbour Lights', 'Marta Vell', 'The Quiet Engines'])
+
+    def test_gjs_sees_album_list(self):
+        gjs = shutil.which('gjs')
+        if gjs is None:
+            self.skipTest('gjs is not installed')
+        script = textwrap.dedent("""
+            imports.gi.versions.Tessel = '0';
+            const {Tessel} = imports.gi;
+            Tessel.set_path(ARGV[0]);
+            Tessel.init();
+            const store = Tessel.LibraryStoreDatabase.get_instance();
+            for (const a of store.get_album_list())
+                print(`${a.get_album_artist()}\t${a.get_album()}`);
+            for (const s of store.get_album_songs('marta vell', 'PRISMS'))
+                print(`${s.get_album_artist()}\t${s.get_title()}\t${s.get_disc()}`);
+            Tessel.destruct();
+        """)
+        out = subprocess.run([gjs, '-c', script, self.db], check=True,
+                             capture_output=True, text=True).stdout
+        self.assertEqual(out.splitlines(), [
+            'Harbour Lights\tLow Water', 'Marta Vell\tPrisms',
+            'The Quiet Engines\tNight Shift', 'Marta Vell\tGlass\t-1'])
+
     def test_write_and_read_keys(self):
         name = self.song('Glass')
         self.assertEqual(Tessel.write_string(name, 'Comment', "it's 100%"), 1)
