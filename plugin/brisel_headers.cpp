@@ -878,15 +878,15 @@ brisel_read_iff (const BriselSource &source, BriselFields *out)
           static_cast<guint64> (size), source.size () - start));
       if (header.code (0, "ID3 ") || header.code (0, "id3 "))
         brisel_read_id3v2 (source, start, out);
-      else if (aiff && length <= block_limit
-               && (header.code (0, "NAME") || header.code (0, "AUTH")
-                   || header.code (0, "ANNO"))
-               && source.read (start, length, &bytes))
+      else if (aiff && length <= block_limit)
         {
           std::string *field = header.code (0, "NAME")   ? &text.title
                                : header.code (0, "AUTH") ? &text.artist
-                                                         : &text.comment;
-          fill (field, Block (bytes).text (0, length));
+                               : header.code (0, "ANNO") ? &text.comment
+                                                         : NULL;
+          std::string contents;
+          if (field != NULL && source.read (start, length, &contents))
+            fill (field, Block (contents).text (0, length));
         }
       /* Chunks are padded to an even size. */
       at = start + size + (size & 1);
