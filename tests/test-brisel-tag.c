@@ -881,11 +881,11 @@ patch_codec (GByteArray *file)
           "zzzz", 4);
 }
 
-/* Bytes behind the last atom, too few for an atom header. */
+/* An atom behind the last one whose size is smaller than its header. */
 static void
 patch_trailing (GByteArray *file)
 {
-  g_byte_array_append (file, (const guint8 *) "\0\0\0\0", 4);
+  g_byte_array_append (file, (const guint8 *) "\0\0\0\4free", 8);
 }
 
 /* STREAMINFO's block header says 0 bytes, or more than the file holds. */
@@ -929,13 +929,23 @@ patch_text_chunks (GByteArray *file)
     file->data[4 + b] = (form >> (24 - 8 * b)) & 0xff;
 }
 
+/* Both: neither the tag library nor a decoder takes the file. */
+static void
+patch_codec_and_atom (GByteArray *file)
+{
+  patch_codec (file);
+  patch_trailing (file);
+}
+
 static const PatchCase patch_cases[] = {
   { "unknown-codec.m4a", "tagged.m4a", patch_codec, "Song", "Singer", NULL, 3,
     NULL },
-  { "trailing-bytes.m4b", "lossless.m4b", patch_trailing, "Song", "Singer",
+  { "bad-last-atom.m4b", "lossless.m4b", patch_trailing, "Song", "Singer",
     NULL, 3, "Apple lossless audio" },
-  { "trailing-bytes.m4a", "tagged.m4a", patch_trailing, "Song", "Singer",
+  { "bad-last-atom.m4a", "tagged.m4a", patch_trailing, "Song", "Singer",
     NULL, 3, "MPEG-4 AAC audio" },
+  { "bad-last-atom-unknown-codec.m4a", "tagged.m4a", patch_codec_and_atom,
+    "Song", "Singer", NULL, 3, NULL },
   { "zero-streaminfo.flac", "tagged.flac", patch_streaminfo_zero, "Flac Song",
     "Flac Artist", NULL, 3, "Free Lossless Audio Codec (FLAC)" },
   { "huge-streaminfo.flac", "tagged.flac", patch_streaminfo_huge,
