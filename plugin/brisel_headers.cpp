@@ -611,6 +611,8 @@ BriselSource::read (guint64 offset, guint32 length, std::string *out) const
 std::string
 brisel_utf8_repair (const char *text, gsize length)
 {
+  if (text == NULL || length == 0)
+    return std::string ();
   const guchar *s = reinterpret_cast<const guchar *> (text);
   length = up_to_nul (text, length);
   std::string out;
