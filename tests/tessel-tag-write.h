@@ -20,6 +20,14 @@ gboolean tessel_tag_write_album (const gchar *path, const gchar *album_artist,
                                  const gchar *disc, const gchar *compilation,
                                  gint id3v2_version);
 
+/* Writes the NULL-terminated values as the several values of one property
+ * (a tag library property name: "ARTIST", "ALBUM", ...) into the file at
+ * path, beside the tags it has; an MPEG file as for
+ * tessel_tag_write_album ().  TRUE when saved. */
+gboolean tessel_tag_write_values (const gchar *path, const gchar *property,
+                                  const gchar *const *values,
+                                  gint id3v2_version);
+
 G_END_DECLS
 
 #endif /* TESSEL_TAG_WRITE_H */
