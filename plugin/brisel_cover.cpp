@@ -11,6 +11,7 @@
  * temporary file and libmediaart's own conversion first. */
 #include "brisel_cover-private.h"
 #include "metadata_conf.h"
+#include "mp_library_store_fold-private.h"
 
 #include <fcntl.h>
 #include <string.h>
@@ -26,10 +27,6 @@
 
 namespace
 {
-
-/* The album artist of a compilation without an album artist tag, as the
- * album list words it. */
-const char various_artists[] = "Various Artists";
 
 /* Images beside a song that stand for its album's cover, the preferred
  * first: names, then extensions, compared ignoring case. */
@@ -333,11 +330,12 @@ BriselCover::want (const gchar *filename, const MetaItem *list)
   album_ = list_text (list, "Album");
   if (album_.empty ())
     return false;
-  artist_ = list_text (list, "AlbumArtist");
-  if (artist_.empty ())
-    artist_ = list_text (list, "Compilation") == "1"
-                  ? various_artists
-                  : list_text (list, "Artist");
+  const std::string tagged = list_text (list, "AlbumArtist");
+  const std::string artist = list_text (list, "Artist");
+  const gchar *album_artist = tessel_album_artist (
+      tagged.c_str (), list_text (list, "Compilation") == "1",
+      artist.c_str ());
+  artist_ = album_artist != NULL ? album_artist : "";
   g_autofree gchar *path = cache_path (artist_, album_);
   struct stat song, cache;
   if (path == NULL || stat (filename, &song) != 0 || !S_ISREG (song.st_mode))

@@ -342,6 +342,30 @@ TESSEL_API GList *mp_library_store_database_get_album_songs (
     const gchar *album, GError **error);
 
 /**
+ * mp_library_store_database_get_album_art:
+ * @mp_library_store: the store
+ * @album_artist: (nullable): the album artist as the album list gives it,
+ *   %NULL for an album whose album artist is unknown
+ * @album: the album title as the album list gives it
+ * @error: the place for an error; no error is set today (a missing cover
+ *   is none)
+ *
+ * The cover of one album in the desktop's shared media-art cache, where
+ * the extractor plug-ins put the covers they find while indexing: the
+ * file libmediaart names for the album (media_art_get_path() with the
+ * album artist, the album and "album"), when it exists.  The cache lives
+ * under $XDG_CACHE_HOME/media-art; names are compared as libmediaart
+ * compares them, which ignores case.  A %NULL @album gets a critical and
+ * %NULL.
+ *
+ * Returns: (transfer full) (nullable) (type filename): the path of the
+ *   cover, or %NULL when the album has none
+ */
+TESSEL_API gchar *mp_library_store_database_get_album_art (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album_artist,
+    const gchar *album, GError **error);
+
+/**
  * mp_library_store_database_get_artist_list:
  * @mp_library_store: the store
  * @error: the place for the error of a failed query

@@ -9,6 +9,7 @@
 #include "metadata_storage-private.h"
 #include "tessel-private.h"
 
+#include <libmediaart/mediaart.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -360,4 +361,29 @@ mp_library_store_database_get_album_songs (
                             artist_test.get ()));
   return _mp_library_store_database_search_sync (mp_library_store, sql.get (),
                                                  error);
+}
+
+extern "C" gchar *
+mp_library_store_database_get_album_art (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album_artist,
+    const gchar *album, GError **error)
+{
+  CHECK_STORE (NULL);
+  g_return_val_if_fail (album != NULL, NULL);
+  (void) error;
+  if (*album == '\0')
+    return NULL;
+  gchar *path = NULL;
+  /* A link libmediaart made to another album's file counts when that
+   * file is there. */
+  if (!media_art_get_path (album_artist != NULL && *album_artist != '\0'
+                               ? album_artist
+                               : NULL,
+                           album, "album", &path)
+      || path == NULL || !g_file_test (path, G_FILE_TEST_IS_REGULAR))
+    {
+      g_free (path);
+      return NULL;
+    }
+  return path;
 }
