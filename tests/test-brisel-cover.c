@@ -251,7 +251,7 @@ test_embedded (Folder *f, gconstpointer data)
 
 typedef struct
 {
-  const gchar *names[3]; /* images made: 24x16 first, then 10x10 */
+  const gchar *names[4]; /* images made: 24x16 first, then 10x10 */
   gboolean embedded;     /* the song also has a 30x30 front cover */
   int w, h;              /* the cover expected, 0 for none */
 } FolderCase;
@@ -263,7 +263,7 @@ static const FolderCase folder_cases[] = {
   { { "cover.jpg", "album.jpg" }, FALSE, 24, 16 },
   { { "cover.png", "back.jpg" }, FALSE, 24, 16 },
   { { "cover.jpg" }, TRUE, 30, 30 },
-  { { "scan.jpg", "cover.gif", "covers.jpg" }, FALSE, 0, 0 },
+  { { "covers.jpg", "cover.gif", "Album.PNG" }, FALSE, 10, 10 },
 };
 
 static void
@@ -319,12 +319,16 @@ static const DamageCase damage_cases[] = {
   { "jpeg", DAMAGE_NOT_IMAGE, FALSE },
 };
 
+/* A refused picture leaves no cache file; in a song, the next picture
+ * is taken instead.  The indexer goes on to the next album. */
 static void
 test_refused (Folder *f, gconstpointer data)
 {
   const DamageCase *c = data;
   g_autofree gchar *song = song_in (f->dir, "plain.mp3", "song.mp3",
                                     "Singer", "Record");
+  g_autofree gchar *next = song_in (f->dir, "plain.mp3", "next.mp3",
+                                    "Singer", "Fine");
   if (song == NULL)
     return;
   static const char junk[] = "\xff\xd8 not a picture at all";
@@ -336,22 +340,32 @@ test_refused (Folder *f, gconstpointer data)
         : c->damage == DAMAGE_NOT_IMAGE
             ? g_bytes_new_static (junk, sizeof junk - 1)
             : g_bytes_ref (whole);
+  g_autoptr (GBytes) back = make_picture ("jpeg", 10, 10);
   gint32 saved = config.max_file_sz;
   if (c->damage == DAMAGE_TOO_LARGE)
     config.max_file_sz = (gint32) size - 1;
-  if (c->damage != DAMAGE_NONE)
+  gboolean fallback = c->damage != DAMAGE_NONE && !c->beside;
+  if (c->damage != DAMAGE_NONE && c->beside)
+    write_bytes (f->dir,
+                 strcmp (c->type, "png") == 0 ? "cover.png" : "cover.jpg",
+                 picture, G_MAXSIZE);
+  if (fallback)
     {
-      if (c->beside)
-        write_bytes (f->dir, strcmp (c->type, "png") == 0 ? "cover.png"
-                                                          : "cover.jpg",
-                     picture, G_MAXSIZE);
-      else
-        add_picture (song, picture, c->type, TRUE);
+      add_picture (song, back, "jpeg", FALSE);
+      add_picture (song, picture, c->type, TRUE);
     }
   index_with (0, song);
   index_with (1, song);
   config.max_file_sz = saved;
-  assert_no_cover ("Singer", "Record");
+  if (fallback)
+    assert_cover ("Singer", "Record", 10, 10);
+  else
+    assert_no_cover ("Singer", "Record");
+
+  g_autoptr (GBytes) fine = make_picture ("jpeg", 24, 16);
+  add_picture (next, fine, "jpeg", TRUE);
+  index_with (0, next);
+  assert_cover ("Singer", "Fine", 24, 16);
 }
 
 /* Once per album: a song no newer than the album's cache file is not
