@@ -124,24 +124,33 @@ size_allowed (guint64 size)
   return size > 0 && limit > 0 && size <= static_cast<guint64> (limit);
 }
 
-/* The value of key in list as text, or "" (an integer as its digits). */
-std::string
-list_text (const MetaItem *list, const char *key)
+/* The item of key in list, or NULL. */
+const MetaItem *
+list_item (const MetaItem *list, const char *key)
 {
   for (; list != NULL; list = list->next)
     if (g_strcmp0 (list->key, key) == 0)
-      {
-        if (list->type == META_TYPE_TEXT)
-          return list->value;
-        if (list->type == META_TYPE_INTEGER)
-          {
-            gint32 v;
-            memcpy (&v, list->value, sizeof v);
-            return std::to_string (v);
-          }
-        return std::string ();
-      }
-  return std::string ();
+      return list;
+  return NULL;
+}
+
+/* The text of key in list, or "". */
+std::string
+list_text (const MetaItem *list, const char *key)
+{
+  const MetaItem *item = list_item (list, key);
+  return item != NULL && item->type == META_TYPE_TEXT ? item->value : "";
+}
+
+/* The integer of key in list, or 0. */
+gint32
+list_int (const MetaItem *list, const char *key)
+{
+  const MetaItem *item = list_item (list, key);
+  gint32 v = 0;
+  if (item != NULL && item->type == META_TYPE_INTEGER)
+    memcpy (&v, item->value, sizeof v);
+  return v;
 }
 
 /* The cache file libmediaart gives an album (g_free it), or NULL. */
@@ -333,7 +342,7 @@ BriselCover::want (const gchar *filename, const MetaItem *list)
   const std::string tagged = list_text (list, "AlbumArtist");
   const std::string artist = list_text (list, "Artist");
   const gchar *album_artist = tessel_album_artist (
-      tagged.c_str (), list_text (list, "Compilation") == "1",
+      tagged.c_str (), list_int (list, "Compilation") == 1,
       artist.c_str ());
   artist_ = album_artist != NULL ? album_artist : "";
   g_autofree gchar *path = cache_path (artist_, album_);
