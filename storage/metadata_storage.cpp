@@ -367,6 +367,7 @@ extern "C" int
 storage_close (void)
 {
   StorageLock lock;
+  storage_statements_forget ();
   int rc = sqlite3_close (storage_db);
   if (rc == SQLITE_OK)
     storage_db = NULL;
@@ -378,13 +379,11 @@ storage_close (void)
 static gboolean
 row_exists (const gchar *filename)
 {
-  StorageSql sql = storage_compose (
-      "SELECT Filename FROM Metadata WHERE Filename=%Q", filename);
-  sqlite3_stmt *raw = NULL;
-  if (!sql || !storage_query_first_row (sql.get (), &raw))
-    return FALSE;
-  sqlite3_finalize (raw);
-  return TRUE;
+  StorageValues name;
+  name.add_text (filename);
+  StorageBound query ("SELECT Filename FROM Metadata WHERE Filename=?", name);
+  return query.stmt != NULL
+         && storage_statement_step (query.stmt) == SQLITE_ROW;
 }
 
 gchar *
