@@ -96,7 +96,7 @@ public:
       return;
     /* The group's transaction keeps other threads off the connection
      * until it ends, so none of their work becomes part of it. */
-    int begun = storage_write_begin ();
+    int begun = storage_write_begin_group ();
     for (auto &row : rows)
       storage_store_extracted (row.second, row.first, 1);
     /* A failed commit, or an error that rolled the group back part-way,

@@ -189,6 +189,11 @@ G_GNUC_INTERNAL int storage_store_extracted (MetaItem *list,
 G_GNUC_INTERNAL int storage_write_begin (void);
 G_GNUC_INTERNAL int storage_write_end (int begun, gboolean commit);
 
+/* storage_write_begin for a group of rows stored together: in a
+ * transaction it begins, the word index takes the group's words at its
+ * end in one go, rather than a row at a time. */
+G_GNUC_INTERNAL int storage_write_begin_group (void);
+
 /* The absolute name of the open database file, for watching it from a
  * connection of one's own; NULL while closed or for a database without a
  * file.  g_free the result. */

@@ -570,6 +570,15 @@ storage_write_begin (void)
 }
 
 int
+storage_write_begin_group (void)
+{
+  int begun = storage_write_begin ();
+  if (begun == 1)
+    storage_search_index_group_begin ();
+  return begun;
+}
+
+int
 storage_write_end (int begun, gboolean commit)
 {
   if (begun == 0)
@@ -577,7 +586,8 @@ storage_write_end (int begun, gboolean commit)
   int stands = commit;
   if (begun == 1)
     {
-      stands = commit && storage_exec_retry ("COMMIT");
+      stands = storage_search_index_group_end (commit) && commit
+               && storage_exec_retry ("COMMIT");
       if (!stands)
         storage_exec_retry ("ROLLBACK");
     }
