@@ -110,6 +110,7 @@ public:
     for (auto &row : rows)
       meta_free_list (&row.second);
     rows.clear ();
+    storage_checkpoint_if_due ();
   }
 
 private:
@@ -291,6 +292,7 @@ meta_add_files_with_check (gchar **files, gint count,
 
   /* Rows are stored in the order of the batch, as the extractor hands
    * them over. */
+  storage_indexing_pass (TRUE);
   PendingRows pending;
   Extractor extractor (files);
   Extracted e;
@@ -306,6 +308,7 @@ meta_add_files_with_check (gchar **files, gint count,
         }
     }
   pending.store ();
+  storage_indexing_pass (FALSE);
   return 1;
 }
 

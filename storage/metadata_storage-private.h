@@ -194,6 +194,19 @@ G_GNUC_INTERNAL int storage_write_end (int begun, gboolean commit);
  * end in one go, rather than a row at a time. */
 G_GNUC_INTERNAL int storage_write_begin_group (void);
 
+/* The size of the write-ahead log, in pages, at which SQLite checkpoints
+ * by default. */
+#define STORAGE_WAL_CHECKPOINT_PAGES 1000
+
+/* An indexing pass begins (running TRUE) or ends: while one runs, the
+ * connection's commits do not checkpoint; the pass calls
+ * storage_checkpoint_if_due between its groups. */
+G_GNUC_INTERNAL void storage_indexing_pass (gboolean running);
+
+/* A passive checkpoint when the log has grown to half the automatic
+ * limit, outside any transaction. */
+G_GNUC_INTERNAL void storage_checkpoint_if_due (void);
+
 /* The absolute name of the open database file, for watching it from a
  * connection of one's own; NULL while closed or for a database without a
  * file.  g_free the result. */
