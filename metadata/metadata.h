@@ -144,17 +144,25 @@ typedef MetaItem *(*MetaExtractFunc) (const gchar *filename);
  * @from: the byte to replace
  * @to: its replacement
  *
- * Returns: the number of bytes replaced
+ * Overwrites every byte of @text equal to @from with @to.
+ *
+ * Returns: 1 when @text was scanned, whether or not a byte was replaced;
+ *   0 when @text is %NULL or empty
  */
 /**
  * meta_strappend: (skip)
- * @str: the text to append to, reallocated
+ * @str: the variable holding the malloc'd text to append to (it may hold
+ *   %NULL); it receives the grown, possibly moved, text
  * @suffix: the text appended
  *
  * The string helpers allocate with malloc, for plug-ins written in C;
  * bindings have strings of their own.
  *
- * Returns: the grown text
+ * Returns: where the appended text starts inside the grown text (not the
+ *   text itself: keep using the variable); %NULL when @str is %NULL or the
+ *   text cannot be grown, the variable and its text then unchanged.  With
+ *   a %NULL @suffix nothing changes and the result is the text, or a
+ *   static "" (not to be freed) when the variable holds %NULL
  */
 /**
  * meta_strconcat: (skip)

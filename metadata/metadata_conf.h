@@ -38,8 +38,26 @@ TESSEL_API extern MetaConfig config;
  * installed default.  The string is copied. */
 TESSEL_API void meta_conf_set_path (const gchar *path);
 
+/**
+ * meta_load_lib_conf:
+ *
+ * Reads the configuration file into config, appending its extension
+ * entries to the table already loaded; limits still 0 at the end take
+ * their defaults.  A file that cannot be opened changes nothing.
+ *
+ * Returns: 0, always: whether the file was read shows only in config
+ *   (a table that stays %NULL, limits left as they were)
+ */
 TESSEL_API int meta_load_lib_conf (void);
 TESSEL_API void meta_free_lib_conf (void);
+/**
+ * meta_reload_lib_conf:
+ *
+ * meta_free_lib_conf(), then meta_load_lib_conf(); the limits keep their
+ * values where the file names none.
+ *
+ * Returns: 0, always, as meta_load_lib_conf()
+ */
 TESSEL_API int meta_reload_lib_conf (void);
 /**
  * meta_get_libname:

@@ -142,8 +142,11 @@ read_file (Extraction *ex, const char *filename)
   const TagLib::MPEG::Properties *props = file.audioProperties ();
   if (props != nullptr && props->sampleRate () > 0)
     {
-      ex->list = meta_list_append_int ("Bitrate", props->bitrate () * 1000,
-                                       ex->list);
+      /* A Xing header's byte count is the file's word: an absurd one gives
+       * a bitrate that bits per second cannot hold, left out. */
+      if (props->bitrate () > 0 && props->bitrate () < G_MAXINT32 / 1000)
+        ex->list = meta_list_append_int ("Bitrate", props->bitrate () * 1000,
+                                         ex->list);
       ex->list
           = meta_list_append_int ("Length", props->lengthInSeconds (),
                                   ex->list);

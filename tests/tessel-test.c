@@ -341,3 +341,27 @@ tessel_test_use_shm (gboolean available)
   else
     sqlite3_vfs_register (&shm_less_vfs, 1);
 }
+
+gchar *
+tessel_test_nested_json (const gchar *prefix, guint depth,
+                         const gchar *suffix)
+{
+  GString *text = g_string_new (prefix);
+  for (guint i = 0; i < depth; i++)
+    g_string_append_c (text, '[');
+  for (guint i = 0; i < depth; i++)
+    g_string_append_c (text, ']');
+  g_string_append (text, suffix);
+  return g_string_free (text, FALSE);
+}
+
+gchar *
+tessel_test_genres_json (guint count)
+{
+  GString *text = g_string_new ("[");
+  for (guint i = 0; i < count; i++)
+    g_string_append_printf (text, "%s{\"name\":\"g%u\",\"stationcount\":1}",
+                            i > 0 ? "," : "", i);
+  g_string_append_c (text, ']');
+  return g_string_free (text, FALSE);
+}

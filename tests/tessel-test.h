@@ -89,6 +89,14 @@ gchar *tessel_test_sql_text (const gchar *db, const gchar *sql);
  * what they had. */
 void tessel_test_use_shm (gboolean available);
 
+/* Hostile answers of the radio directory (g_free them): an array nested
+ * depth deep between prefix and suffix (which may open and close a string
+ * or a comment that a careless scan would not see through); and a genre
+ * listing of count entries named g0, g1, ... */
+gchar *tessel_test_nested_json (const gchar *prefix, guint depth,
+                                const gchar *suffix);
+gchar *tessel_test_genres_json (guint count);
+
 G_END_DECLS
 
 #endif /* TESSEL_TEST_H */

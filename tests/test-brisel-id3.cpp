@@ -364,6 +364,12 @@ test_damaged_files (TesselFixture *fx, gconstpointer data)
                            + std::string (5, '\0') + mpeg_stream (2);
   /* A stream cut in the middle of its first frame. */
   std::string cut_stream = mpeg_stream (1).substr (0, 100);
+  /* A Xing header (after the 4-byte frame header and 17 bytes of mono side
+   * information) claiming 4 GiB in one frame: a bitrate of some 954
+   * million kbit/s, which no 32-bit count of bits per second holds. */
+  std::string xing = mpeg_stream (4);
+  xing.replace (21, 16, std::string ("Xing\0\0\0\x03", 8) + be32 (1, false)
+                            + be32 (0xFFFFFFF0u, false));
 
   const struct
   {
@@ -377,6 +383,7 @@ test_damaged_files (TesselFixture *fx, gconstpointer data)
     { "huge-frame.mp3", huge_frame },
     { "cut-stream.mp3", cut_stream },
     { "sync-only.mp3", std::string ("\xFF\xFB\x98\xC0", 4) },
+    { "xing-huge.mp3", xing },
   };
   for (const auto &c : cases)
     {
@@ -407,6 +414,9 @@ test_damaged_files (TesselFixture *fx, gconstpointer data)
   g_autofree gchar *folder = g_build_filename (fx->dir, "folder.mp3", NULL);
   g_assert_cmpint (g_mkdir (folder, 0700), ==, 0);
   assert_items (folder, { "Title='folder.mp3'" });
+  /* The length is the header's; the bitrate, out of range, is left out. */
+  g_autofree gchar *huge = g_build_filename (fx->dir, "xing-huge.mp3", NULL);
+  assert_items (huge, { "Length=0", "Title='xing-huge.mp3'" });
 }
 
 static void

@@ -341,6 +341,8 @@ typedef struct
  * ID3 genre rule, and ID3v1's Latin-1. */
 static const TagCase tag_cases[] = {
   { "track-of-total", "3/12", "2019-01-02", "Jazz", -1, 3, "2019", "Jazz" },
+  /* Decimal, not octal: "09" is nine. */
+  { "zero-padded-track", "09/12", NULL, NULL, -1, 9, NULL, NULL },
   { "genre-reference", NULL, "1987", "(17)", -1, -1, "1987", "Rock" },
   { "genre-out-of-range", "7", NULL, "(200)", -1, 7, NULL, NULL },
   { "v1-fills-genre", NULL, NULL, NULL, 8, -1, NULL, "Jazz" },

@@ -4,6 +4,9 @@
  * XDG_CACHE_HOME; nothing but the loopback address is contacted. */
 #include <string.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gio/gio.h>
 #include <glib/gstdio.h>
 #include <libsoup/soup.h>
@@ -11,10 +14,14 @@
 #include "conic-testing.h"
 #include "gisds-testing.h"
 #include "metadata.h"
+#include "tessel-test.h"
 #include "mp_library_store_isds.h"
 #include "mp_media_resource.h"
 
 static gchar *cache_home;
+
+/* A parser that recursed once per level ran out of stack here. */
+#define DEEP 60000
 
 #define STATION(uuid, name, url, resolved, tags, home, bitrate)             \
   "{\"stationuuid\":\"" uuid "\",\"name\":\"" name "\",\"url\":\"" url       \
@@ -216,6 +223,7 @@ typedef struct
 {
   gint calls;
   gint code; /* -1: no error */
+  gchar *message;
   GNode *tree;
   GSList *presets;
   GMainLoop *loop;
@@ -231,6 +239,8 @@ on_answer (IsdsBrowser *browser, GNode *tree, GSList *presets, GError *error,
   if (error != NULL)
     g_assert_true (error->domain == ISDS_ERROR);
   a->code = error != NULL ? error->code : -1;
+  g_free (a->message);
+  a->message = error != NULL ? g_strdup (error->message) : NULL;
   isds_browser_free_nodes_tree (a->tree);
   a->tree = isds_browser_copy_nodes_tree (tree);
   isds_browser_free_nodes_tree_slist (a->presets);
@@ -266,6 +276,7 @@ answer_clear (Answer *a)
 {
   isds_browser_free_nodes_tree (a->tree);
   isds_browser_free_nodes_tree_slist (a->presets);
+  g_free (a->message);
   memset (a, 0, sizeof *a);
 }
 
@@ -549,7 +560,9 @@ test_hotpicks_and_mirror (Fixture *fx, gconstpointer data)
   check_stations (a.tree);
   answer_clear (&a);
 
-  /* The id request picks a usable server of the service's list. */
+  /* The id request picks a usable server of the service's list, one
+   * under the directory host's own domain. */
+  isds_browser_set_host (fx->browser, "all.example.org");
   g_assert_true (isds_browser_async_get_ir_id (fx->browser, on_answer, &a));
   wait_answer (&a);
   g_assert_cmpstr (record (a.tree)->name, ==, "de1.example.org");
@@ -610,6 +623,189 @@ test_presets (Fixture *fx, gconstpointer data)
   g_assert_cmpint (s->bitrate, ==, 256);
   isds_browser_free_nodes_tree_slist (presets);
   isds_browser_free_nodes_tree_slist (channels);
+}
+
+/* What a hostile server sends */
+
+#define GENRES_TARGET                                                       \
+  "/json/tags?order=stationcount&reverse=true&hidebroken=true&limit=200"
+
+static void
+test_nul_escape_kept_visibly (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  static const Route nul
+      = { 200, "[{\"name\":\"a\\u0000b\"},{\"name\":\"c\\\\u0000d\"}]", NULL,
+          NULL, FALSE };
+  route (fx, GENRES_TARGET, &nul);
+  Answer a = { 0 };
+  g_assert_true (isds_browser_async_list_genres (fx->browser, on_answer, &a));
+  wait_answer (&a);
+  g_assert_cmpint (a.code, ==, -1);
+  /* Not cut at the NUL: the replacement character stands for it.  An
+   * escaped backslash before "u0000" is no escape of a NUL. */
+  g_assert_cmpstr (child (a.tree, 0)->name, ==, "a\xef\xbf\xbd" "b");
+  g_assert_cmpstr (child (a.tree, 1)->name, ==, "c\\u0000d");
+  answer_clear (&a);
+  GNode *cached = isds_browser_list_cached_genres (fx->browser, NULL);
+  g_assert_cmpstr (child (cached, 0)->name, ==, "a\xef\xbf\xbd" "b");
+  isds_browser_free_nodes_tree (cached);
+}
+
+/* The documented cap: a listing of 5000 entries is read whole, one more
+ * is refused. */
+static void
+test_entry_cap (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_autofree gchar *at_cap = tessel_test_genres_json (5000);
+  g_autofree gchar *over = tessel_test_genres_json (5001);
+  Route r = { 200, at_cap, NULL, NULL, FALSE };
+  route (fx, GENRES_TARGET, &r);
+  Answer a = { 0 };
+  g_assert_true (isds_browser_async_list_genres (fx->browser, on_answer, &a));
+  wait_answer (&a);
+  g_assert_cmpint (a.code, ==, -1);
+  g_assert_cmpuint (g_node_n_children (a.tree), ==, 5000);
+  g_assert_cmpstr (child (a.tree, 4999)->name, ==, "g4999");
+  answer_clear (&a);
+
+  r.body = over;
+  g_assert_true (isds_browser_async_list_genres (fx->browser, on_answer, &a));
+  wait_answer (&a);
+  g_assert_cmpint (a.code, ==, ISDS_ERROR_TOO_LARGE);
+  answer_clear (&a);
+  GNode *cached = isds_browser_list_cached_genres (fx->browser, NULL);
+  g_assert_cmpuint (g_node_n_children (cached), ==, 5000);
+  isds_browser_free_nodes_tree (cached);
+}
+
+static GSList *
+one_channel (const gchar *id)
+{
+  return g_slist_append (NULL, isds_browser_testing_node_new (
+                                   ISDS_NODE_CHANNEL, "asked", id, 0, NULL,
+                                   NULL));
+}
+
+static void
+test_presets_match_asked_ids (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  static const Route other
+      = { 200, "[" STATION ("u-9", "Other", "http://nine/pls", "http://nine/",
+                            "", "", "32") "]",
+          NULL, NULL, FALSE };
+  route (fx, "/json/stations/byuuid?uuids=u-1", &other);
+  Answer a = { 0 };
+  g_assert_true (isds_browser_async_get_preset (fx->browser, on_answer,
+                                                one_channel ("u-1"), &a));
+  wait_answer (&a);
+  g_assert_cmpint (a.code, ==, ISDS_ERROR_NO_UPDATED_DATA);
+  g_assert_null (a.presets);
+  answer_clear (&a);
+  /* Nor cached as the preset of the channel asked for. */
+  GSList *asked = one_channel ("u-1");
+  g_assert_null (isds_browser_get_cached_preset (fx->browser, asked, NULL));
+
+  /* Among others, and twice, the station asked for is taken once. */
+  static const Route mixed
+      = { 200, "[" STATION ("u-9", "Other", "http://nine/pls", "http://nine/",
+                            "", "", "32") ","
+               STATION ("u-1", "Blue", "http://one/pls", "http://one/", "",
+                        "", "128") ","
+               STATION ("u-1", "Blue again", "http://one/pls",
+                        "http://one/2", "", "", "128") "]",
+          NULL, NULL, FALSE };
+  route (fx, "/json/stations/byuuid?uuids=u-1", &mixed);
+  g_assert_true (isds_browser_async_get_preset (fx->browser, on_answer,
+                                                one_channel ("u-1"), &a));
+  wait_answer (&a);
+  g_assert_cmpint (a.code, ==, -1);
+  g_assert_cmpint (g_slist_length (a.presets), ==, 1);
+  g_assert_cmpstr (record (a.presets->data)->id, ==, "u-1");
+  g_assert_cmpstr (record (a.presets->data)->name, ==, "Blue");
+  answer_clear (&a);
+  GSList *presets = isds_browser_get_cached_preset (fx->browser, asked, NULL);
+  g_assert_cmpint (g_slist_length (presets), ==, 1);
+  g_assert_cmpstr (record (presets->data)->id, ==, "u-1");
+  isds_browser_free_nodes_tree_slist (presets);
+  isds_browser_free_nodes_tree_slist (asked);
+}
+
+/* Names that would be path steps in the request URL are not asked for,
+ * nor looked up in the cache. */
+static void
+test_unusable_channel_names (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  static const gchar *const names[] = { ".", "..", "" };
+  route (fx, "/json/stations/bytagexact/?hidebroken=true&order=clickcount"
+             "&reverse=true&limit=300", &jazz_route);
+  route (fx, "/json/stations/?hidebroken=true&order=clickcount"
+             "&reverse=true&limit=300", &jazz_route);
+  for (gsize i = 0; i < G_N_ELEMENTS (names); i++)
+    {
+      Answer a = { 0 };
+      g_assert_true (isds_browser_async_list_genre_channels (
+          fx->browser, on_answer, g_strdup (names[i]), &a));
+      wait_answer (&a);
+      g_assert_cmpint (a.code, ==, ISDS_ERROR_FAILED);
+      g_assert_null (a.tree);
+      answer_clear (&a);
+      g_assert_null (isds_browser_list_cached_genre_channels (fx->browser,
+                                                              names[i], NULL));
+    }
+  g_assert_cmpuint (fx->requests->len, ==, 0);
+}
+
+typedef struct
+{
+  const gchar *name;
+  gboolean taken;
+} MirrorCase;
+
+static void
+test_mirror_under_own_domain (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  static const MirrorCase cases[] = {
+    { "de1.api.example.org", TRUE },
+    { "NL1.API.Example.ORG", TRUE },
+    { "a-b.c.api.example.org", TRUE },
+    { "api.example.org", FALSE },
+    { "xapi.example.org", FALSE },
+    { "de1.api.example.org.evil.net", FALSE },
+    { "evil.net", FALSE },
+    { "127.0.0.1", FALSE },
+    { "127.0.0.1:8080", FALSE },
+    { "[::1]", FALSE },
+    { "de1.api.example.org:8080", FALSE },
+    { "-de1.api.example.org", FALSE },
+    { "de1-.api.example.org", FALSE },
+    { "de1..api.example.org", FALSE },
+  };
+  isds_browser_set_host (fx->browser, "all.api.example.org");
+  for (gsize i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      g_autofree gchar *body = g_strdup_printf ("[{\"name\":\"%s\"}]",
+                                                cases[i].name);
+      Route servers = { 200, body, NULL, NULL, FALSE };
+      route (fx, "/json/servers", &servers);
+      Answer a = { 0 };
+      g_assert_true (isds_browser_async_get_ir_id (fx->browser, on_answer,
+                                                   &a));
+      wait_answer (&a);
+      g_test_message ("%s: code %d", cases[i].name, a.code);
+      if (cases[i].taken)
+        g_assert_cmpstr (record (a.tree)->name, ==, cases[i].name);
+      else
+        {
+          g_assert_cmpint (a.code, ==, ISDS_ERROR_MALFORMED);
+          g_assert_null (a.tree);
+        }
+      answer_clear (&a);
+    }
 }
 
 /* Conditional requests and the cache */
@@ -691,6 +887,121 @@ test_cache_outlives_browser (Fixture *fx, gconstpointer data)
   g_clear_error (&error);
 }
 
+/* A cache file that is no regular file, or too large, or too deep, is
+ * reported as unreadable, not waited on or read whole; the next good
+ * answer replaces it. */
+typedef struct
+{
+  const gchar *name;
+  void (*make) (const gchar *path);
+  gboolean replaced;
+} CacheCase;
+
+static void
+make_fifo (const gchar *path)
+{
+  g_assert_cmpint (mkfifo (path, 0600), ==, 0);
+}
+
+static void
+make_link_to_zero (const gchar *path)
+{
+  g_assert_cmpint (symlink ("/dev/zero", path), ==, 0);
+}
+
+static void
+make_directory (const gchar *path)
+{
+  g_assert_cmpint (g_mkdir (path, 0700), ==, 0);
+}
+
+/* Valid, but larger than any answer may be. */
+static void
+make_oversized (const gchar *path)
+{
+  gsize size = 5 * 1024 * 1024;
+  gchar *text = g_malloc (size);
+  memset (text, ' ', size);
+  const gchar head[] = "{\"data\":[{\"name\":\"huge\"}]";
+  memcpy (text, head, strlen (head));
+  text[size - 1] = '}';
+  g_assert_true (g_file_set_contents (path, text, (gssize) size, NULL));
+  g_free (text);
+}
+
+static void
+make_deep (const gchar *path)
+{
+  g_autofree gchar *text = tessel_test_nested_json ("{\"data\":", DEEP, "}");
+  g_assert_true (g_file_set_contents (path, text, -1, NULL));
+}
+
+static void
+make_many_entries (const gchar *path)
+{
+  g_autofree gchar *genres = tessel_test_genres_json (60000);
+  g_autofree gchar *text = g_strconcat ("{\"data\":", genres, "}", NULL);
+  g_assert_true (g_file_set_contents (path, text, -1, NULL));
+}
+
+static void
+make_junk_entries (const gchar *path)
+{
+  g_assert_true (g_file_set_contents (path, "{\"data\":[null,{},3]}", -1,
+                                      NULL));
+}
+
+static const CacheCase cache_cases[] = {
+  { "fifo", make_fifo, TRUE },
+  { "link-to-dev-zero", make_link_to_zero, TRUE },
+  { "directory", make_directory, FALSE },
+  { "oversized", make_oversized, TRUE },
+  { "deep-nesting", make_deep, TRUE },
+  { "60000-entries", make_many_entries, TRUE },
+  { "junk-entries", make_junk_entries, TRUE },
+};
+
+static void
+test_unreadable_cache (Fixture *fx, gconstpointer data)
+{
+  const CacheCase *c = data;
+  g_autofree gchar *path = cache_file (fx, "genres.json");
+  g_assert_cmpint (g_mkdir_with_parents (
+                       isds_browser_testing_get_cache_dir (fx->browser), 0700),
+                   ==, 0);
+  c->make (path);
+  GError *error = NULL;
+  g_assert_null (isds_browser_list_cached_genres (fx->browser, &error));
+  g_assert_error (error, ISDS_ERROR, ISDS_ERROR_MALFORMED);
+  g_assert_nonnull (strstr (error->message, "Unreadable cache file"));
+  g_clear_error (&error);
+  /* The root counts nothing for it. */
+  GNode *root = isds_browser_list_cached_root (fx->browser, NULL);
+  g_assert_cmpint (child (root, 0)->count, ==, 0);
+  isds_browser_free_nodes_tree (root);
+
+  route (fx, GENRES_TARGET, &genres_route);
+  Answer a = { 0 };
+  g_assert_true (isds_browser_async_list_genres (fx->browser, on_answer, &a));
+  wait_answer (&a);
+  g_assert_cmpint (a.code, ==, -1);
+  answer_clear (&a);
+  GNode *cached = isds_browser_list_cached_genres (fx->browser, &error);
+  if (c->replaced)
+    {
+      g_assert_no_error (error);
+      g_assert_cmpuint (g_node_n_children (cached), ==, 3);
+    }
+  else
+    {
+      g_assert_null (cached);
+      g_assert_error (error, ISDS_ERROR, ISDS_ERROR_MALFORMED);
+      g_clear_error (&error);
+      g_assert_cmpint (g_rmdir (path), ==, 0);
+    }
+  isds_browser_free_nodes_tree (cached);
+}
+
 /* Failures: the completion carries a client error, once, and the cached
  * copy stays as it was. */
 
@@ -700,22 +1011,84 @@ typedef struct
   Route route;
   gsize max_body;
   gint code;
+  gchar *(*make_body) (void); /* a body too large to write out */
 } FailureCase;
+
+static gchar *
+deep_body (void)
+{
+  return tessel_test_nested_json ("", DEEP, "");
+}
+
+/* Brackets inside a single-quoted string or a comment, which the JSON
+ * parser takes too, must not slip past the depth bound. */
+static gchar *
+quoted_deep_body (void)
+{
+  return tessel_test_nested_json ("['\"',", DEEP, ",'\"']");
+}
+
+static gchar *
+comment_deep_body (void)
+{
+  return tessel_test_nested_json ("[1/*\"*/,", DEEP, ",\"\"]");
+}
+
+static gchar *
+many_entries_body (void)
+{
+  return tessel_test_genres_json (60000);
+}
+
+/* Few entries, each with many values: 60 arrays of 5000 numbers. */
+static gchar *
+many_values_body (void)
+{
+  GString *text = g_string_new ("[");
+  for (guint i = 0; i < 60; i++)
+    {
+      g_string_append (text, i > 0 ? ",[0" : "[0");
+      for (guint j = 1; j < 5000; j++)
+        g_string_append (text, ",0");
+      g_string_append_c (text, ']');
+    }
+  g_string_append_c (text, ']');
+  return g_string_free (text, FALSE);
+}
 
 #define BIG_BODY                                                            \
   "[{\"name\":\"a-name-long-enough-to-pass-the-cap\",\"stationcount\":1}," \
   "{\"name\":\"another-name-long-enough-as-well\",\"stationcount\":2}]"
 
 static const FailureCase failure_cases[] = {
-  { "http-500", { 500, "[]", NULL, NULL, FALSE }, 0, ISDS_ERROR_HTTP },
+  { "http-500", { 500, "[]", NULL, NULL, FALSE }, 0, ISDS_ERROR_HTTP, NULL },
   { "malformed-json", { 200, "[{\"name\": \"x\",", NULL, NULL, FALSE }, 0,
-    ISDS_ERROR_MALFORMED },
+    ISDS_ERROR_MALFORMED, NULL },
   { "not-an-array", { 200, "{\"name\": \"x\"}", NULL, NULL, FALSE }, 0,
-    ISDS_ERROR_MALFORMED },
+    ISDS_ERROR_MALFORMED, NULL },
   { "over-cap-announced", { 200, BIG_BODY, NULL, NULL, FALSE }, 64,
-    ISDS_ERROR_TOO_LARGE },
+    ISDS_ERROR_TOO_LARGE, NULL },
   { "over-cap-chunked", { 200, BIG_BODY, NULL, NULL, TRUE }, 64,
-    ISDS_ERROR_TOO_LARGE },
+    ISDS_ERROR_TOO_LARGE, NULL },
+  { "empty-body", { 200, "", NULL, NULL, FALSE }, 0, ISDS_ERROR_MALFORMED,
+    NULL },
+  { "blank-body", { 200, " \n", NULL, NULL, FALSE }, 0, ISDS_ERROR_MALFORMED,
+    NULL },
+  { "wrong-element-shape",
+    { 200, "[null, null, {\"name\": null}]", NULL, NULL, FALSE }, 0,
+    ISDS_ERROR_MALFORMED, NULL },
+  { "empty-objects", { 200, "[{},{},{}]", NULL, NULL, FALSE }, 0,
+    ISDS_ERROR_MALFORMED, NULL },
+  { "deep-nesting", { 200, NULL, NULL, NULL, FALSE }, 0, ISDS_ERROR_MALFORMED,
+    deep_body },
+  { "deep-nesting-in-quotes", { 200, NULL, NULL, NULL, FALSE }, 0,
+    ISDS_ERROR_MALFORMED, quoted_deep_body },
+  { "deep-nesting-after-comment", { 200, NULL, NULL, NULL, FALSE }, 0,
+    ISDS_ERROR_MALFORMED, comment_deep_body },
+  { "60000-entries", { 200, NULL, NULL, NULL, FALSE }, 0, ISDS_ERROR_TOO_LARGE,
+    many_entries_body },
+  { "300000-values", { 200, NULL, NULL, NULL, FALSE }, 0, ISDS_ERROR_TOO_LARGE,
+    many_values_body },
 };
 
 static void
@@ -735,7 +1108,11 @@ test_failure_keeps_cache (Fixture *fx, gconstpointer data)
   g_autofree gchar *before = NULL;
   g_assert_true (g_file_get_contents (path, &before, NULL, NULL));
 
-  route (fx, target, &c->route);
+  Route hostile = c->route;
+  g_autofree gchar *made = c->make_body != NULL ? c->make_body () : NULL;
+  if (made != NULL)
+    hostile.body = made;
+  route (fx, target, &hostile);
   isds_browser_testing_set_limits (fx->browser, 5000, c->max_body);
   g_assert_true (isds_browser_async_list_genres (fx->browser, on_answer, &a));
   wait_answer (&a);
@@ -753,11 +1130,11 @@ test_failure_keeps_cache (Fixture *fx, gconstpointer data)
   isds_browser_free_nodes_tree (cached);
 }
 
-static void
-test_silent_server_times_out_once (Fixture *fx, gconstpointer data)
+/* A server on the loopback address that accepts connections (the kernel
+ * does) but never reads or answers; its URL goes to *base. */
+static GSocketListener *
+silent_server (gchar **base)
 {
-  (void) data;
-  /* Accepts connections (the kernel does) but never reads or answers. */
   GSocketListener *listener = g_socket_listener_new ();
   g_autoptr (GInetAddress) loopback
       = g_inet_address_new_loopback (G_SOCKET_FAMILY_IPV4);
@@ -768,11 +1145,19 @@ test_silent_server_times_out_once (Fixture *fx, gconstpointer data)
       listener, any, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, NULL,
       &bound, &error));
   g_assert_no_error (error);
-  g_autofree gchar *base = g_strdup_printf (
+  *base = g_strdup_printf (
       "http://127.0.0.1:%u",
       g_inet_socket_address_get_port (G_INET_SOCKET_ADDRESS (bound)));
   g_object_unref (bound);
+  return listener;
+}
 
+static void
+test_silent_server_times_out_once (Fixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_autofree gchar *base = NULL;
+  GSocketListener *listener = silent_server (&base);
   isds_browser_testing_set_base_url (fx->browser, base);
   isds_browser_testing_set_limits (fx->browser, 300, 0);
   Answer a = { 0 };
@@ -786,6 +1171,30 @@ test_silent_server_times_out_once (Fixture *fx, gconstpointer data)
   run_for (400);
   g_assert_cmpint (a.calls, ==, 1);
   answer_clear (&a);
+  g_socket_listener_close (listener);
+  g_object_unref (listener);
+}
+
+/* GISDS_TIMEOUT, in seconds, is the timeout of browsers made after it is
+ * set. */
+static void
+test_timeout_from_environment (Fixture *fx, gconstpointer data)
+{
+  (void) fx;
+  (void) data;
+  g_autofree gchar *base = NULL;
+  GSocketListener *listener = silent_server (&base);
+  g_setenv ("GISDS_TIMEOUT", "1", TRUE);
+  IsdsBrowser *b = isds_browser_new ();
+  g_unsetenv ("GISDS_TIMEOUT");
+  isds_browser_testing_set_base_url (b, base);
+  Answer a = { 0 };
+  g_assert_true (isds_browser_async_list_genres (b, on_answer, &a));
+  wait_answer (&a);
+  g_assert_cmpint (a.code, ==, ISDS_ERROR_TIMED_OUT);
+  g_assert_nonnull (strstr (a.message, "within 1000 ms"));
+  answer_clear (&a);
+  g_object_unref (b);
   g_socket_listener_close (listener);
   g_object_unref (listener);
 }
@@ -1001,6 +1410,23 @@ main (int argc, char **argv)
     }
   ADD ("/gisds/http/silent-server-times-out-once",
        test_silent_server_times_out_once);
+  ADD ("/gisds/http/timeout-from-environment", test_timeout_from_environment);
+  ADD ("/gisds/http/hostile/nul-escape-kept-visibly",
+       test_nul_escape_kept_visibly);
+  ADD ("/gisds/http/hostile/entry-cap", test_entry_cap);
+  ADD ("/gisds/http/hostile/presets-match-asked-ids",
+       test_presets_match_asked_ids);
+  ADD ("/gisds/http/hostile/unusable-channel-names",
+       test_unusable_channel_names);
+  ADD ("/gisds/http/hostile/mirror-under-own-domain",
+       test_mirror_under_own_domain);
+  for (gsize i = 0; i < G_N_ELEMENTS (cache_cases); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/gisds/http/unreadable-cache/%s", cache_cases[i].name);
+      g_test_add (path, Fixture, &cache_cases[i], fixture_setup,
+                  test_unreadable_cache, fixture_teardown);
+    }
   ADD ("/gisds/http/environment-unusable", test_http_environment);
   ADD ("/gisds/http/store-end-to-end", test_store_end_to_end);
   int status = g_test_run ();

@@ -370,17 +370,21 @@ test_songs_by_key (TesselFixture *fx, gconstpointer data)
   add_row (fx, "/m/8.mp3", "h", NULL, NULL, NULL, 1, 80, "audio/mpeg");
   run_sql (fx, "UPDATE Metadata SET isPlaylist = 0 WHERE Filename = "
                "'/m/8.mp3'");
+  /* Track 4 of the album, last by title: tells the track order from the
+   * title order. */
+  add_row (fx, "/m/9.mp3", "zz", "O'Brien", "Rock 'n' Roll", "Other", 4, 90,
+           "audio/mpeg");
 
   GError *error = NULL;
   ASSERT_LIST (mp_library_store_database_get_songs_by_artist (
                    STORE, "O'Brien", &error),
-               "/m/2.mp3,/m/3.mp3,/m/1.mp3");
+               "/m/2.mp3,/m/3.mp3,/m/1.mp3,/m/9.mp3");
   ASSERT_LIST (
       mp_library_store_database_get_songs_by_artist (STORE, NULL, &error),
       "/m/5.mp3,/m/4.mp3");
   ASSERT_LIST (mp_library_store_database_get_songs_by_album (
                    STORE, "Rock 'n' Roll", &error),
-               "/m/2.mp3,/m/1.mp3,/m/4.mp3,/m/6.mp3");
+               "/m/2.mp3,/m/1.mp3,/m/4.mp3,/m/9.mp3,/m/6.mp3");
   ASSERT_LIST (
       mp_library_store_database_get_songs_by_album (STORE, NULL, &error),
       "/m/3.mp3,/m/5.mp3");
@@ -404,7 +408,7 @@ test_songs_by_key (TesselFixture *fx, gconstpointer data)
                "/m/5.mp3");
   ASSERT_LIST (mp_library_store_database_get_songs_by_artist_album (
                    STORE, "O'Brien", "Rock 'n' Roll", &error),
-               "/m/2.mp3,/m/1.mp3,/m/6.mp3");
+               "/m/2.mp3,/m/1.mp3,/m/9.mp3,/m/6.mp3");
   ASSERT_LIST (mp_library_store_database_get_unknown_album_songs_by_artist (
                    STORE, "O'Brien", &error),
                "/m/3.mp3");

@@ -135,10 +135,12 @@ test_string_helpers (void)
   g_assert_cmpint (meta_replace (NULL, 'a', 'b'), ==, 0);
 
   gchar *grown = NULL;
-  g_assert_nonnull (meta_strappend (&grown, "abc"));
+  g_assert_true (meta_strappend (&grown, "abc") == grown);
   g_assert_cmpstr (grown, ==, "abc");
-  g_assert_nonnull (meta_strappend (&grown, "de"));
+  /* The result is where the suffix starts, not the text. */
+  g_assert_true (meta_strappend (&grown, "de") == grown + 3);
   g_assert_cmpstr (grown, ==, "abcde");
+  g_assert_null (meta_strappend (NULL, "x"));
   g_assert_nonnull (meta_strappend (&grown, NULL));
   g_assert_cmpstr (grown, ==, "abcde");
   free (grown);

@@ -254,6 +254,144 @@ test_find (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (out, ==, "");
 }
 
+/* Two rows whose texts break naive output: a file name and an album that
+ * are not UTF-8, a title holding U+001F, and a file name and a title
+ * holding a newline and a tab. */
+static void
+add_hostile_rows (TesselFixture *fx)
+{
+  tessel_test_sql (
+      fx->db,
+      "INSERT INTO Metadata (Filename, Title, Artist, Album, Genre, Length, "
+      "MIME, Present, AddedTime) VALUES "
+      "(CAST (X'2F6D2F626164FFFE2E6D7033' AS TEXT), 'unit' || char (31) || "
+      "'sep', 'Hostile', CAST (X'416C62FF' AS TEXT), 'Hostile', 10, "
+      "'audio/mpeg', 1, strftime('%s','now')),"
+      "('/m/line' || char (10) || 'break.mp3', 'tab' || char (9) || 'bed', "
+      "'Hostile', 'Hostile', 'Hostile', 20, 'audio/mpeg', 1, "
+      "strftime('%s','now'))");
+}
+
+/* Whether /usr/bin/python3's json module, which takes only UTF-8 and no
+ * raw control character inside a string, reads text.  FALSE also skips
+ * the test where there is no such Python. */
+static gboolean
+strict_json_reads (TesselFixture *fx, const gchar *text)
+{
+  if (!g_file_test ("/usr/bin/python3", G_FILE_TEST_IS_EXECUTABLE))
+    {
+      g_test_skip ("no /usr/bin/python3 to read JSON strictly");
+      return FALSE;
+    }
+  g_autofree gchar *path = g_build_filename (fx->dir, "out.json", NULL);
+  g_assert_true (g_file_set_contents (path, text, -1, NULL));
+  const gchar *argv[]
+      = { "/usr/bin/python3", "-c",
+          "import json, sys\n"
+          "json.loads (open (sys.argv[1], 'rb').read ().decode ('utf-8'))",
+          path, NULL };
+  g_autofree gchar *err = NULL;
+  gint status = tessel_test_spawn (argv, NULL, &err);
+  g_test_message ("strict JSON reader: %s", err);
+  g_assert_cmpint (status, ==, 0);
+  return TRUE;
+}
+
+typedef struct
+{
+  const char *args[6];
+  guint rows;
+  const char *key; /* a member whose values are checked, or NULL */
+  const char *values; /* its values in row order, one per line */
+} HostileJsonCase;
+
+/* Every --json output is UTF-8 a strict reader takes: bytes that are not
+ * UTF-8 come out as U+FFFD, control characters escaped. */
+static const HostileJsonCase hostile_json_cases[] = {
+  { { "ls", "--json", NULL }, 6, NULL, NULL },
+  { { "songs", "--json", "--artist", "Hostile", NULL }, 2, "file",
+    "/m/line\nbreak.mp3\n/m/bad\xef\xbf\xbd\xef\xbf\xbd.mp3\n" },
+  { { "find", "--json", "hostile", NULL }, 2, "title",
+    "tab\tbed\nunit\x1fsep\n" },
+  { { "albums", "--json", "--artist", "Hostile", NULL }, 2, "album",
+    "Alb\xef\xbf\xbd\nHostile\n" },
+  { { "search", "--json",
+      "SELECT Filename, Album FROM Metadata WHERE Artist = 'Hostile' "
+      "ORDER BY Filename",
+      NULL },
+    2, "Filename",
+    "/m/bad\xef\xbf\xbd\xef\xbf\xbd.mp3\n/m/line\nbreak.mp3\n" },
+};
+
+static void
+test_hostile_json (TesselFixture *fx, gconstpointer data)
+{
+  const HostileJsonCase *c = data;
+  add_hostile_rows (fx);
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (tessel_test_run_on (tool, fx, c->args, &out, &err), ==, 0);
+  g_assert_true (g_utf8_validate (out, -1, NULL));
+  if (!strict_json_reads (fx, out))
+    return;
+  g_autoptr (JsonParser) parser = json_parser_new ();
+  g_assert_true (json_parser_load_from_data (parser, out, -1, NULL));
+  JsonArray *rows = json_node_get_array (json_parser_get_root (parser));
+  g_assert_cmpuint (json_array_get_length (rows), ==, c->rows);
+  if (c->key == NULL)
+    return;
+  GString *values = g_string_new (NULL);
+  for (guint r = 0; r < json_array_get_length (rows); r++)
+    g_string_append_printf (
+        values, "%s\n",
+        json_object_get_string_member (json_array_get_object_element (rows, r),
+                                       c->key));
+  g_assert_cmpstr (values->str, ==, c->values);
+  g_string_free (values, TRUE);
+}
+
+/* A table keeps one line per row: newlines, tabs, control characters and
+ * bytes that are not UTF-8 are shown escaped. */
+static void
+test_hostile_tables (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  add_hostile_rows (fx);
+  static const struct
+  {
+    const char *args[4];
+    const char *out;
+  } cases[] = {
+    { { "songs", "--artist", "Hostile", NULL },
+      "TITLE        ARTIST   ALBUM   LENGTH  FILE\n"
+      "tab\\tbed     Hostile         0:00:20  /m/line\\nbreak.mp3\n"
+      "unit\\x1fsep  Hostile         0:00:10  /m/bad\\xff\\xfe.mp3\n" },
+    { { "search",
+        "SELECT Filename, Title FROM Metadata WHERE Artist = 'Hostile' "
+        "ORDER BY Filename",
+        NULL },
+      "Filename            Title\n"
+      "/m/bad\\xff\\xfe.mp3  unit\\x1fsep\n"
+      "/m/line\\nbreak.mp3  tab\\tbed\n" },
+  };
+  for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      g_autofree gchar *out = NULL, *err = NULL;
+      g_assert_cmpint (
+          tessel_test_run_on (tool, fx, cases[i].args, &out, &err), ==, 0);
+      g_assert_cmpstr (out, ==, cases[i].out);
+    }
+
+  /* ls: the header and the six rows, six lines. */
+  const char *ls[] = { "ls", NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (tessel_test_run_on (tool, fx, ls, &out, &err), ==, 0);
+  g_auto (GStrv) lines = g_strsplit (out, "\n", -1);
+  g_assert_cmpuint (g_strv_length (lines), ==, 1 + 6 + 1);
+  g_assert_cmpstr (lines[7], ==, "");
+  g_assert_nonnull (strstr (out, "/m/line\\nbreak.mp3"));
+  g_assert_nonnull (strstr (out, "/m/bad\\xff\\xfe.mp3"));
+}
+
 static void
 test_failures (TesselFixture *fx, gconstpointer data)
 {
@@ -332,6 +470,14 @@ main (int argc, char **argv)
   ADD ("/tool/browse/song-filters", test_song_filters);
   ADD ("/tool/browse/failures-one-line", test_failures);
   ADD ("/tool/browse/find", test_find);
+  ADD ("/tool/table/hostile-names-one-line", test_hostile_tables);
 #undef ADD
+  for (guint i = 0; i < G_N_ELEMENTS (hostile_json_cases); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/tool/json/hostile-names/%s", hostile_json_cases[i].args[0]);
+      g_test_add (path, TesselFixture, &hostile_json_cases[i], seed,
+                  test_hostile_json, tessel_fixture_teardown);
+    }
   return g_test_run ();
 }

@@ -520,18 +520,6 @@ test_errors (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (extra.status, ==, 2);
   tessel_run_clear (&extra);
 
-  /* Nothing could be stored: a plug-in that is nowhere to be found. */
-  g_free (tessel_fixture_write (fx, "metadata_lib.conf",
-                                "ogg libnosuchplugin\n"));
-  g_free (tessel_fixture_write (fx, "song.ogg", "not really ogg"));
-  TesselRun no_plugin = tessel (fx, "index", fx->dir, NULL);
-  g_assert_cmpint (no_plugin.status, ==, 1);
-  g_assert_nonnull (strstr (no_plugin.err, "1 of 1 files could not be stored"));
-  Summary s = summary_of (&no_plugin);
-  g_assert_cmpuint (s.indexed, ==, 0);
-  g_assert_cmpuint (s.skipped, >=, 1);
-  tessel_run_clear (&no_plugin);
-
   /* A file that is no database. */
   g_assert_true (g_file_set_contents (fx->db, "this is not a database", -1,
                                       NULL));
@@ -546,6 +534,55 @@ test_errors (TesselFixture *fx, gconstpointer data)
   g_assert_nonnull (strstr (help.out, "--batch"));
   g_assert_nonnull (strstr (help.out, "--database"));
   tessel_run_clear (&help);
+}
+
+typedef struct
+{
+  const gchar *name;
+  const gchar *conf;
+  const gchar *message; /* the last line on stderr */
+} NotStoredCase;
+
+/* Plug-ins that store nothing: the message names the library the
+ * configuration gives and says what went wrong with it. */
+static const NotStoredCase not_stored_cases[] = {
+  { "plugin-missing", "ogg libnosuchplugin\n",
+    "tessel: index: 1 of 1 files could not be stored: cannot load plug-in "
+    "'libnosuchplugin.so.0': libnosuchplugin.so.0: cannot open shared "
+    "object file: No such file or directory" },
+  { "plugin-without-entry", "ogg libfakenoentry\n",
+    "tessel: index: 1 of 1 files could not be stored: plug-in "
+    "'libfakenoentry' has no get_metadata" },
+  { "plugin-extracts-nothing", "ogg libfakenull\n",
+    "tessel: index: 1 of 1 files could not be stored: the plug-in "
+    "'libfakenull.so.0' extracts nothing from them" },
+};
+
+/* The files not stored count as skipped: every file seen is counted once,
+ * as indexed, unchanged or skipped. */
+static void
+test_not_stored (TesselFixture *fx, gconstpointer data)
+{
+  const NotStoredCase *c = data;
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", c->conf));
+  g_autofree gchar *music = g_build_filename (fx->dir, "music", NULL);
+  g_assert_cmpint (g_mkdir (music, 0700), ==, 0);
+  g_autofree gchar *song = g_build_filename (music, "song.ogg", NULL);
+  g_assert_true (g_file_set_contents (song, "not really ogg", -1, NULL));
+  g_autofree gchar *notes = g_build_filename (music, "notes.txt", NULL);
+  g_assert_true (g_file_set_contents (notes, "not media", -1, NULL));
+
+  TesselRun run = tessel (fx, "index", music, NULL);
+  g_assert_cmpint (run.status, ==, 1);
+  /* After the progress lines. */
+  g_autofree gchar *message = last_line (run.err);
+  g_assert_cmpstr (message, ==, c->message);
+  Summary s = summary_of (&run);
+  g_assert_cmpuint (s.seen, ==, 2);
+  g_assert_cmpuint (s.indexed, ==, 0);
+  g_assert_cmpuint (s.unchanged, ==, 0);
+  g_assert_cmpuint (s.skipped, ==, 2);
+  tessel_run_clear (&run);
 }
 
 int
@@ -567,6 +604,14 @@ main (int argc, char **argv)
                                                 rejudge_cases[i].name);
       g_test_add (path, TesselFixture, &rejudge_cases[i],
                   tessel_fixture_setup, test_rejudge,
+                  tessel_fixture_teardown);
+    }
+  for (gsize i = 0; i < G_N_ELEMENTS (not_stored_cases); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/tessel/index/not-stored/%s", not_stored_cases[i].name);
+      g_test_add (path, TesselFixture, &not_stored_cases[i],
+                  tessel_fixture_setup, test_not_stored,
                   tessel_fixture_teardown);
     }
   return g_test_run ();

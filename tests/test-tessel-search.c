@@ -137,14 +137,50 @@ test_failures (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (run_search (fx, missing, &out2, &err2), ==, 2);
   g_assert_true (g_str_has_prefix (err2, "tessel: "));
 
-  /* A modifying statement runs and prints nothing. */
-  const char *update[] = { "UPDATE Metadata SET Title = 'x'", NULL };
-  g_autofree gchar *out3 = NULL, *err3 = NULL;
-  g_assert_cmpint (run_search (fx, update, &out3, &err3), ==, 0);
-  g_assert_cmpstr (out3, ==, "");
-  g_autofree gchar *title = tessel_test_sql_text (
-      fx->db, "SELECT Title FROM Metadata WHERE Filename = '/m/2.mp3'");
-  g_assert_cmpstr (title, ==, "x");
+}
+
+/* search prints rows: a statement that would write (or yields no rows) is
+ * refused with one line before the library runs it, and the database
+ * stays as it was. */
+static const struct
+{
+  const char *name;
+  const char *sql;
+} writing_statements[] = {
+  { "update", "UPDATE Metadata SET Title = 'x'" },
+  { "delete", "DELETE FROM Metadata" },
+  { "select-then-delete", "SELECT 1; DELETE FROM Metadata" },
+  { "pragma-setting", "PRAGMA user_version = 7" },
+  /* Would create the file; @DIR@ is the test's folder. */
+  { "attach", "ATTACH '@DIR@/attached.db' AS a" },
+  { "begin", "BEGIN" },
+};
+
+static void
+test_refused (TesselFixture *fx, gconstpointer data)
+{
+  g_auto (GStrv) parts = g_strsplit (data, "@DIR@", -1);
+  g_autofree gchar *sql = g_strjoinv (fx->dir, parts);
+  for (int async = 0; async <= 1; async++)
+    {
+      const char *args[] = { async ? "--async" : sql, async ? sql : NULL,
+                             NULL };
+      g_autofree gchar *out = NULL, *err = NULL;
+      g_assert_cmpint (run_search (fx, args, &out, &err), ==, 1);
+      g_assert_cmpstr (out, ==, "");
+      g_assert_true (g_str_has_prefix (err, "tessel: search: refused: '"));
+      g_assert_true (g_str_has_suffix (err, "' is not a read-only query "
+                                            "(search only prints rows)\n"));
+      g_assert_true (strchr (err, '\n') == err + strlen (err) - 1);
+    }
+  g_autofree gchar *attached = g_build_filename (fx->dir, "attached.db", NULL);
+  g_assert_false (g_file_test (attached, G_FILE_TEST_EXISTS));
+  g_autofree gchar *rows = tessel_test_sql_text (
+      fx->db, "SELECT COUNT(*) FROM Metadata WHERE Title IS NULL");
+  g_assert_cmpstr (rows, ==, "1");
+  g_autofree gchar *version
+      = tessel_test_sql_text (fx->db, "PRAGMA user_version");
+  g_assert_cmpstr (version, !=, "7");
 }
 
 int
@@ -158,5 +194,12 @@ main (int argc, char **argv)
               tessel_fixture_teardown);
   g_test_add ("/tessel/search/failures", TesselFixture, NULL, seed,
               test_failures, tessel_fixture_teardown);
+  for (gsize i = 0; i < G_N_ELEMENTS (writing_statements); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/tessel/search/refused/%s", writing_statements[i].name);
+      g_test_add (path, TesselFixture, writing_statements[i].sql, seed,
+                  test_refused, tessel_fixture_teardown);
+    }
   return g_test_run ();
 }

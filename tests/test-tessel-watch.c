@@ -1,9 +1,13 @@
 /* tessel watch end to end: real file-system events in a temporary folder,
  * mount events through its mount-table seam and through a real tmpfs in a
  * mount namespace of its own, the watch-limit fallback, and stopping. */
+#include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 
 #include <gio/gio.h>
 #include <glib/gstdio.h>
@@ -14,10 +18,11 @@
 /* Events arrive within this bound on any sane machine; polls end there. */
 #define WAIT_US (20 * G_USEC_PER_SEC)
 
-#define WAIT_FOR(cond)                                                       \
+#define WAIT_FOR(cond) WAIT_FOR_US (cond, WAIT_US)
+#define WAIT_FOR_US(cond, us)                                                \
   G_STMT_START                                                               \
   {                                                                          \
-    gint64 until_ = g_get_monotonic_time () + WAIT_US;                       \
+    gint64 until_ = g_get_monotonic_time () + (us);                          \
     while (!(cond) && g_get_monotonic_time () < until_)                      \
       g_usleep (10000);                                                      \
     g_assert_true (cond);                                                    \
@@ -46,12 +51,20 @@ log_has (const Watch *w, const gchar *needle)
   return strstr (text, needle) != NULL;
 }
 
-/* Starts `tessel watch --settle 0.1 ARGS...` (NULL-terminated, through
- * prefix when not NULL, e.g. a namespace) on the fixture's database and
- * waits for the summary of its first pass. */
+/* In the watcher's process before it runs: a test that fails ends
+ * without stopping it, so it ends with the test. */
+static void
+end_with_test (gpointer data)
+{
+  (void) data;
+  prctl (PR_SET_PDEATHSIG, SIGTERM);
+}
+
+/* Starts `tessel watch --settle 0.1 ARGS...` (through prefix when not
+ * NULL, e.g. a namespace) on the fixture's database. */
 static Watch
-watch_start (TesselFixture *fx, const gchar *const *prefix,
-             const gchar *first, ...)
+watch_spawn (TesselFixture *fx, const gchar *const *prefix,
+             const gchar *first, va_list args)
 {
   g_autoptr (GPtrArray) argv = g_ptr_array_new_with_free_func (g_free);
   for (; prefix != NULL && *prefix != NULL; prefix++)
@@ -64,23 +77,45 @@ watch_start (TesselFixture *fx, const gchar *const *prefix,
   g_ptr_array_add (argv, g_strdup (fx->db));
   g_ptr_array_add (argv, g_strdup ("--config"));
   g_ptr_array_add (argv, g_strdup (fx->conf));
-  va_list args;
-  va_start (args, first);
   for (const gchar *a = first; a != NULL; a = va_arg (args, const gchar *))
     g_ptr_array_add (argv, g_strdup (a));
-  va_end (args);
   g_ptr_array_add (argv, NULL);
 
   Watch w = { NULL, g_build_filename (fx->dir, "watch.log", NULL) };
   g_autoptr (GSubprocessLauncher) launcher
       = g_subprocess_launcher_new (G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
   g_subprocess_launcher_set_stderr_file_path (launcher, w.log);
+  g_subprocess_launcher_set_child_setup (launcher, end_with_test, NULL, NULL);
   g_autoptr (GError) error = NULL;
   w.proc = g_subprocess_launcher_spawnv (
       launcher, (const gchar *const *) argv->pdata, &error);
   g_assert_no_error (error);
+  return w;
+}
+
+/* watch_spawn with ARGS... up to a NULL, then waits for the summary of
+ * the first pass. */
+static Watch
+watch_start (TesselFixture *fx, const gchar *const *prefix,
+             const gchar *first, ...)
+{
+  va_list args;
+  va_start (args, first);
+  Watch w = watch_spawn (fx, prefix, first, args);
+  va_end (args);
   WAIT_FOR (log_has (&w, " seen, ")
             || g_subprocess_get_identifier (w.proc) == NULL);
+  return w;
+}
+
+/* watch_spawn with ARGS... up to a NULL, without waiting. */
+static Watch
+watch_launch (TesselFixture *fx, const gchar *first, ...)
+{
+  va_list args;
+  va_start (args, first);
+  Watch w = watch_spawn (fx, NULL, first, args);
+  va_end (args);
   return w;
 }
 
@@ -325,6 +360,252 @@ test_vanished_root (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (watch_stop (&w, SIGTERM), ==, 0);
 }
 
+/* The rows named like pattern (an SQL LIKE pattern) that are present. */
+static gint
+present_rows (TesselFixture *fx, const gchar *pattern)
+{
+  g_autofree gchar *sql = g_strdup_printf (
+      "SELECT count(*) FROM Metadata WHERE Filename LIKE '%s' "
+      "AND Present = 1",
+      pattern);
+  g_autofree gchar *value = tessel_test_sql_text (fx->db, sql);
+  return value != NULL ? atoi (value) : -1;
+}
+
+/* A small file written in place: fewer events than g_file_set_contents's
+ * rename, so that a writer in a hurry does not flood the watcher. */
+static void
+write_small (const gchar *path, const gchar *text)
+{
+  FILE *f = fopen (path, "wb");
+  g_assert_nonnull (f);
+  g_assert_cmpint (fputs (text, f), >=, 0);
+  g_assert_cmpint (fclose (f), ==, 0);
+}
+
+/* A tree whose walk takes a while: many folders full of files that are
+ * seen but not indexed. */
+#define TREE_FOLDERS 200
+#define TREE_FILLERS 25
+#define TREE_MAX_NEW 1000
+
+static void
+make_tree (const gchar *top)
+{
+  for (guint f = 0; f < TREE_FOLDERS; f++)
+    {
+      g_autofree gchar *folder = g_strdup_printf ("%s/f%03u", top, f);
+      make_dir (folder);
+      for (guint i = 0; i < TREE_FILLERS; i++)
+        {
+          g_autofree gchar *filler
+              = g_strdup_printf ("%s/filler-%u.txt", folder, i);
+          write_small (filler, "x");
+        }
+    }
+}
+
+/* Writes new-N.mp3 files spread over the folders of top until the
+ * watcher's log shows marker after its first from bytes; the number
+ * written. */
+static guint
+write_until (const Watch *w, const gchar *top, gsize from,
+             const gchar *marker)
+{
+  guint n = 0;
+  gboolean seen = FALSE;
+  while (!seen && n < TREE_MAX_NEW)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "%s/f%03u/new-%u.mp3", top, (n * 37) % TREE_FOLDERS, n);
+      write_small (path, "new");
+      if (++n % 16 == 0)
+        {
+          g_autofree gchar *text = log_text (w);
+          seen = strlen (text) > from && strstr (text + from, marker) != NULL;
+        }
+      g_usleep (300);
+    }
+  return n;
+}
+
+typedef enum
+{
+  SCAN_FIRST_PASS,
+  SCAN_NEW_FOLDER,
+  SCAN_ROOT_BACK,
+  SCAN_MOUNTED,
+} ScanStart;
+
+/* Files created in a tree while the watcher walks it, from each of the
+ * walks that follow a tree from scratch: every one gets a row. */
+static void
+test_created_during_scan (TesselFixture *fx, gconstpointer data)
+{
+  ScanStart start = GPOINTER_TO_INT (data);
+  use_fake_plugin (fx);
+  g_autofree gchar *lib = path_in (fx, "lib");
+  g_autofree gchar *outside = path_in (fx, "outside");
+  g_autofree gchar *table = path_in (fx, "mounts");
+  g_autofree gchar *top = g_strdup (lib);
+  const gchar *marker = " indexed, ";
+  Watch w;
+  switch (start)
+    {
+    case SCAN_FIRST_PASS:
+      make_tree (lib);
+      w = watch_launch (fx, lib, NULL);
+      marker = " seen, ";
+      break;
+    case SCAN_NEW_FOLDER:
+      make_dir (lib);
+      w = watch_start (fx, NULL, lib, NULL);
+      make_tree (outside);
+      g_free (top);
+      top = path_in (fx, "lib/tree");
+      break;
+    case SCAN_ROOT_BACK:
+      w = watch_start (fx, NULL, lib, NULL);
+      make_tree (outside);
+      break;
+    case SCAN_MOUNTED:
+    default:
+      make_tree (lib);
+      write_file (table, "/\n");
+      w = watch_start (fx, NULL, "--mount-table", table, lib, NULL);
+      break;
+    }
+  g_autofree gchar *before = log_text (&w);
+  gsize from = strlen (before);
+  if (start == SCAN_NEW_FOLDER || start == SCAN_ROOT_BACK)
+    g_assert_cmpint (g_rename (outside, top), ==, 0);
+  if (start == SCAN_MOUNTED)
+    {
+      g_autofree gchar *mounted = g_strdup_printf ("/\n%s\n", lib);
+      write_file (table, mounted);
+    }
+  gint written = (gint) write_until (&w, top, from, marker);
+  g_test_message ("%d files written during the walk", written);
+  /* Up to a thousand files to index, under a sanitizer on a busy
+   * machine too. */
+  WAIT_FOR_US (present_rows (fx, "%/new-%") == written, 6 * WAIT_US);
+  g_assert_cmpint (watch_stop (&w, SIGTERM), ==, 0);
+}
+
+/* An MPEG file of 2048 bytes whose ID3v1 tag holds title: the same size
+ * whatever the title.  replace: written beside and renamed over path, as
+ * editors save, else rewritten in place. */
+static void
+write_titled (const gchar *path, const gchar *title, gboolean replace)
+{
+  guint8 bytes[2048] = { 0 };
+  guint8 *tag = bytes + sizeof bytes - 128;
+  memcpy (tag, "TAG", 3);
+  memcpy (tag + 3, title, MIN (strlen (title), 30));
+  tag[127] = 255; /* no genre */
+  if (replace)
+    {
+      g_assert_true (g_file_set_contents (path, (const gchar *) bytes,
+                                          sizeof bytes, NULL));
+      return;
+    }
+  FILE *f = fopen (path, "wb");
+  g_assert_nonnull (f);
+  g_assert_cmpuint (fwrite (bytes, 1, sizeof bytes, f), ==, sizeof bytes);
+  g_assert_cmpint (fclose (f), ==, 0);
+}
+
+#define SAME_SECOND 1600000000
+
+static void
+set_mtime (const gchar *path, glong nsec)
+{
+  struct timespec times[2] = { { SAME_SECOND, nsec }, { SAME_SECOND, nsec } };
+  g_assert_cmpint (utimensat (AT_FDCWD, path, times, 0), ==, 0);
+}
+
+/* An edit that keeps the size, within the second of the indexed version,
+ * with a settle time below a second: the row takes the new title. */
+static void
+test_same_second_edit (TesselFixture *fx, gconstpointer data)
+{
+  gboolean replace = GPOINTER_TO_INT (data);
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf",
+                                "mp3 libbrisel_tag\n"));
+  g_autofree gchar *lib = path_in (fx, "lib");
+  g_autofree gchar *song = path_in (fx, "lib/song.mp3");
+  make_dir (lib);
+  Watch w = watch_start (fx, NULL, "--settle", "0.3", lib, NULL);
+
+  write_titled (song, "Song A", FALSE);
+  set_mtime (song, 100000000);
+  WAIT_FOR (row_text_is (fx, song, "Title", "Song A")
+            && row_int (fx, song, "LastModification") == SAME_SECOND);
+
+  write_titled (song, "Song B", replace);
+  set_mtime (song, 600000000);
+  WAIT_FOR (row_text_is (fx, song, "Title", "Song B"));
+  g_assert_cmpint (row_int (fx, song, "LastModification"), ==, SAME_SECOND);
+  g_assert_cmpint (row_int (fx, song, "Filesize"), ==, 2048);
+  g_assert_cmpint (watch_stop (&w, SIGTERM), ==, 0);
+}
+
+#define CARD_SONGS 1000
+
+/* A root moved away and back while the watcher is still marking its rows
+ * absent: its rows end up present, and it is followed again. */
+static void
+test_root_back_while_marking (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  use_fake_plugin (fx);
+  g_autofree gchar *card = path_in (fx, "card");
+  g_autofree gchar *away = path_in (fx, "card-away");
+  g_autofree gchar *later = path_in (fx, "card/later.mp3");
+  make_dir (card);
+  for (guint i = 0; i < CARD_SONGS; i++)
+    {
+      g_autofree gchar *song = g_strdup_printf ("%s/song-%03u.mp3", card, i);
+      write_small (song, "song");
+    }
+  Watch w = watch_start (fx, NULL, card, NULL);
+  g_assert_cmpint (present_rows (fx, "%/song-%"), ==, CARD_SONGS);
+
+  g_assert_cmpint (g_rename (card, away), ==, 0);
+  WAIT_FOR (present_rows (fx, "%/song-%") < CARD_SONGS);
+  g_assert_cmpint (g_rename (away, card), ==, 0);
+  WAIT_FOR (present_rows (fx, "%/song-%") == CARD_SONGS);
+
+  write_file (later, "later");
+  WAIT_FOR (present (fx, later) == 1);
+  g_assert_cmpint (watch_stop (&w, SIGTERM), ==, 0);
+}
+
+/* A followed folder (data: its name below the fixture) moved away and
+ * straight back, before the watcher looks: its monitor stopped with the
+ * move, so it is looked at and followed anew. */
+static void
+test_moved_back_at_once (TesselFixture *fx, gconstpointer data)
+{
+  use_fake_plugin (fx);
+  g_autofree gchar *lib = path_in (fx, "lib");
+  g_autofree gchar *sub = path_in (fx, "lib/sub");
+  g_autofree gchar *folder = path_in (fx, data);
+  g_autofree gchar *away = path_in (fx, "away");
+  g_autofree gchar *first = g_build_filename (folder, "first.mp3", NULL);
+  g_autofree gchar *second = g_build_filename (folder, "second.mp3", NULL);
+  make_dir (sub);
+  Watch w = watch_start (fx, NULL, lib, NULL);
+
+  g_assert_cmpint (g_rename (folder, away), ==, 0);
+  g_assert_cmpint (g_rename (away, folder), ==, 0);
+  write_file (first, "first");
+  WAIT_FOR (present (fx, first) == 1);
+  write_file (second, "second");
+  WAIT_FOR (present (fx, second) == 1);
+  g_assert_cmpint (watch_stop (&w, SIGTERM), ==, 0);
+}
+
 /* The kernel refusing watches, through the watcher's own limit: one line
  * naming the setting, and the unwatched folder still kept current. */
 static void
@@ -502,10 +783,37 @@ main (int argc, char **argv)
   ADD ("/tessel/watch/folders", test_folders);
   ADD ("/tessel/watch/mount-events", test_mount_events);
   ADD ("/tessel/watch/vanished-root", test_vanished_root);
+  ADD ("/tessel/watch/root-back-while-marking",
+       test_root_back_while_marking);
   ADD ("/tessel/watch/watch-limit", test_watch_limit);
   ADD ("/tessel/watch/tmpfs-card", test_tmpfs_card);
   ADD ("/tessel/watch/errors", test_errors);
   ADD ("/tessel/watch/media/two-parts", test_two_parts);
 #undef ADD
+#define ADD_DATA(path, fn, data)                                             \
+  g_test_add (path, TesselFixture, data, tessel_fixture_setup, fn,           \
+              tessel_fixture_teardown)
+  static const struct
+  {
+    const gchar *path;
+    ScanStart start;
+  } scans[] = {
+    { "/tessel/watch/created-during-scan/first-pass", SCAN_FIRST_PASS },
+    { "/tessel/watch/created-during-scan/new-folder", SCAN_NEW_FOLDER },
+    { "/tessel/watch/created-during-scan/root-back", SCAN_ROOT_BACK },
+    { "/tessel/watch/created-during-scan/mounted", SCAN_MOUNTED },
+  };
+  for (gsize i = 0; i < G_N_ELEMENTS (scans); i++)
+    ADD_DATA (scans[i].path, test_created_during_scan,
+              GINT_TO_POINTER (scans[i].start));
+  ADD_DATA ("/tessel/watch/same-second-edit/in-place",
+            test_same_second_edit, GINT_TO_POINTER (FALSE));
+  ADD_DATA ("/tessel/watch/same-second-edit/replaced",
+            test_same_second_edit, GINT_TO_POINTER (TRUE));
+  ADD_DATA ("/tessel/watch/moved-back-at-once/root", test_moved_back_at_once,
+            "lib");
+  ADD_DATA ("/tessel/watch/moved-back-at-once/folder",
+            test_moved_back_at_once, "lib/sub");
+#undef ADD_DATA
   return g_test_run ();
 }

@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include <glib/gstdio.h>
 
 #include "metadata.h"
@@ -217,6 +220,29 @@ tessel_parse_and_open (int *argc, char ***argv, const GOptionEntry *entries,
   return 0;
 }
 
+namespace
+{
+
+/* The generator's text as strict JSON.  It copies the bytes of its
+ * strings as they are: a name that is not UTF-8 stays so, and U+001F is
+ * left unescaped.  Bytes that are not UTF-8 become U+FFFD; a control
+ * character can only stand raw inside a string (the layout between
+ * values is spaces and newlines), where it is escaped. */
+gchar *
+strict_json_text (const gchar *text)
+{
+  g_autofree gchar *valid = g_utf8_make_valid (text, -1);
+  GString *out = g_string_sized_new (strlen (valid));
+  for (const gchar *p = valid; *p != '\0'; p++)
+    if (static_cast<guchar> (*p) < 0x20 && *p != '\n')
+      g_string_append_printf (out, "\\u%04x", static_cast<guchar> (*p));
+    else
+      g_string_append_c (out, *p);
+  return g_string_free (out, FALSE);
+}
+
+} // namespace
+
 void
 tessel_print_json (JsonBuilder *builder)
 {
@@ -225,7 +251,8 @@ tessel_print_json (JsonBuilder *builder)
   json_generator_set_pretty (generator, TRUE);
   json_generator_set_root (generator, root);
   g_autofree gchar *text = json_generator_to_data (generator, NULL);
-  printf ("%s\n", text);
+  g_autofree gchar *valid = strict_json_text (text);
+  printf ("%s\n", valid);
 }
 
 namespace
@@ -338,6 +365,39 @@ tessel_display_width (const char *text)
   return width;
 }
 
+gchar *
+tessel_display_text (const char *text)
+{
+  GString *out = g_string_new (NULL);
+  const gchar *p = text != NULL ? text : "";
+  const gchar *end = p + strlen (p);
+  while (p < end)
+    {
+      gunichar c = g_utf8_get_char_validated (p, end - p);
+      if (c == static_cast<gunichar> (-1) || c == static_cast<gunichar> (-2))
+        {
+          g_string_append_printf (out, "\\x%02x", static_cast<guchar> (*p));
+          p++;
+          continue;
+        }
+      const gchar *next = g_utf8_next_char (p);
+      if (c == '\n')
+        g_string_append (out, "\\n");
+      else if (c == '\t')
+        g_string_append (out, "\\t");
+      else if (c == '\r')
+        g_string_append (out, "\\r");
+      else if (c < 0x80 && g_unichar_iscntrl (c))
+        g_string_append_printf (out, "\\x%02x", c);
+      else if (g_unichar_iscntrl (c))
+        g_string_append_printf (out, "\\u%04x", c);
+      else
+        g_string_append_len (out, p, next - p);
+      p = next;
+    }
+  return g_string_free (out, FALSE);
+}
+
 void
 tessel_print_table (FILE *out, const char *const *header, guint columns,
                     GPtrArray *rows)
@@ -350,35 +410,43 @@ tessel_print_table_aligned (FILE *out, const char *const *header,
                             guint columns, GPtrArray *rows,
                             const gboolean *right)
 {
-  g_autofree gsize *widths = g_new0 (gsize, columns);
-  for (guint c = 0; c < columns; c++)
-    widths[c] = tessel_display_width (header[c]);
+  /* What is printed: every cell as it shows, header first. */
+  std::vector<std::vector<std::string> > shown;
+  auto show = [&] (const gchar *const *cells) {
+    std::vector<std::string> line;
+    for (guint c = 0; c < columns; c++)
+      {
+        g_autofree gchar *text = tessel_display_text (cells[c]);
+        line.emplace_back (text);
+      }
+    shown.push_back (std::move (line));
+  };
+  show (header);
   for (guint r = 0; r < rows->len; r++)
-    {
-      auto cells = static_cast<const gchar *const *> (rows->pdata[r]);
-      for (guint c = 0; c < columns; c++)
-        widths[c] = MAX (widths[c], tessel_display_width (cells[c]));
-    }
+    show (static_cast<const gchar *const *> (rows->pdata[r]));
+
+  std::vector<gsize> widths (columns, 0);
+  for (const auto &line : shown)
+    for (guint c = 0; c < columns; c++)
+      widths[c] = MAX (widths[c], tessel_display_width (line[c].c_str ()));
   auto pad = [&] (gsize from, gsize to) {
     for (; from < to; from++)
       fputc (' ', out);
   };
-  auto print_row = [&] (const gchar *const *cells) {
-    for (guint c = 0; c < columns; c++)
-      {
-        const gchar *text = cells[c] != NULL ? cells[c] : "";
-        gboolean last = c + 1 == columns;
-        if (right != NULL && right[c])
-          pad (tessel_display_width (text), widths[c]);
-        fputs (text, out);
-        if (right != NULL && right[c])
-          pad (0, last ? 0 : 2);
-        else if (!last)
-          pad (tessel_display_width (text), widths[c] + 2);
-      }
-    fputc ('\n', out);
-  };
-  print_row (header);
-  for (guint r = 0; r < rows->len; r++)
-    print_row (static_cast<const gchar *const *> (rows->pdata[r]));
+  for (const auto &line : shown)
+    {
+      for (guint c = 0; c < columns; c++)
+        {
+          const char *text = line[c].c_str ();
+          gboolean last = c + 1 == columns;
+          if (right != NULL && right[c])
+            pad (tessel_display_width (text), widths[c]);
+          fputs (text, out);
+          if (right != NULL && right[c])
+            pad (0, last ? 0 : 2);
+          else if (!last)
+            pad (tessel_display_width (text), widths[c] + 2);
+        }
+      fputc ('\n', out);
+    }
 }

@@ -57,7 +57,8 @@ value_text (const MetaItem *item)
 void
 print_list (const char *filename, const MetaItem *list)
 {
-  printf ("%s\n", filename);
+  g_autofree gchar *shown_name = tessel_display_text (filename);
+  printf ("%s\n", shown_name);
   if (list == nullptr)
     {
       printf ("  (no metadata)\n");
@@ -71,8 +72,11 @@ print_list (const char *filename, const MetaItem *list)
       type_width = MAX (type_width, (int) strlen (type_name (i->type)));
     }
   for (const MetaItem *i = list; i != nullptr; i = i->next)
-    printf ("  %-*s  %-*s  %s\n", key_width, i->key != NULL ? i->key : "",
-            type_width, type_name (i->type), value_text (i).c_str ());
+    {
+      g_autofree gchar *shown = tessel_display_text (value_text (i).c_str ());
+      printf ("  %-*s  %-*s  %s\n", key_width, i->key != NULL ? i->key : "",
+              type_width, type_name (i->type), shown);
+    }
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 
 #include <json-glib/json-glib.h>
 
+#include "gisds.h"
 #include "metadata.h"
 #include "mp_library_store_isds.h"
 #include "mp_media_resource.h"
@@ -32,6 +33,38 @@ struct Item
   gint count = 0;
   gint bitrate = 0;
 };
+
+/* Text from the directory (or about it) for an error line, shown as a
+ * table shows it: no control character reaches the terminal. */
+std::string
+visible (const std::string &text)
+{
+  g_autofree gchar *shown = tessel_display_text (text.c_str ());
+  return shown;
+}
+
+/* A stream URL that --urls may print for a pipe into a player: http or
+ * https, and nothing that xargs would split, unquote or read as an option
+ * (blanks, quotes, backslashes, control characters; a leading dash cannot
+ * come before the scheme). */
+bool
+playable_url (const std::string &uri)
+{
+  const char *text = uri.c_str ();
+  if (g_ascii_strncasecmp (text, "http://", 7) != 0
+      && g_ascii_strncasecmp (text, "https://", 8) != 0)
+    return false;
+  if (!g_utf8_validate (text, static_cast<gssize> (uri.size ()), nullptr))
+    return false;
+  for (const char *p = text; *p != '\0'; p = g_utf8_next_char (p))
+    {
+      gunichar c = g_utf8_get_char (p);
+      if (g_unichar_isspace (c) || g_unichar_iscntrl (c) || c == '\''
+          || c == '"' || c == '\\')
+        return false;
+    }
+  return true;
+}
 
 void
 take (std::string &to, bool &has, const gchar *from)
@@ -122,9 +155,16 @@ print_items (const std::vector<Item> &items, Output output)
     }
   if (output == Output::URLS)
     {
+      guint left_out = 0;
       for (const Item &i : items)
-        if (i.has_uri)
+        if (i.has_uri && playable_url (i.uri))
           printf ("%s\n", i.uri.c_str ());
+        else if (i.has_uri)
+          left_out++;
+      if (left_out > 0)
+        tessel_error ("%u stream URL%s left out: not http or https, or "
+                      "holding blanks, quotes or control characters",
+                      left_out, left_out == 1 ? "" : "s");
       return;
     }
   if (items.empty ())
@@ -232,7 +272,63 @@ failure_reason (const Wait &w)
     detail = detail.substr (colon + 2);
   if (detail.empty () || detail == "Unknown error")
     return "the radio directory did not answer";
-  return "cannot reach the radio directory (" + detail + ")";
+  return "cannot reach the radio directory (" + visible (detail) + ")";
+}
+
+/* The cached listings the directory client reads for a path's category
+ * (the listing itself, or a named one of its channel listings). */
+struct CachedReader
+{
+  const char *category;
+  GNode *(*listing) (IsdsBrowser *, GError **);
+  GNode *(*channels) (IsdsBrowser *, const gchar *, GError **);
+};
+
+const CachedReader cached_readers[] = {
+  { "genres", isds_browser_list_cached_genres,
+    isds_browser_list_cached_genre_channels },
+  { "languages", isds_browser_list_cached_languages,
+    isds_browser_list_cached_language_channels },
+  { "countries", isds_browser_list_cached_countries,
+    isds_browser_list_cached_country_channels },
+  { "hotpicks", isds_browser_list_cached_hotpicks, nullptr },
+};
+
+/* Why the cache gave nothing for the arguments: "" when it simply holds
+ * nothing, else why the cached listing could not be read.  The store
+ * keeps the cache's failure to itself while the connection comes up, so
+ * the directory client is asked directly. */
+std::string
+cache_trouble (int argc, char **argv)
+{
+  const CachedReader *reader = nullptr;
+  for (const CachedReader &r : cached_readers)
+    if (argc > 1 && strcmp (argv[1], r.category) == 0)
+      reader = &r;
+  if (reader == nullptr)
+    return "";
+  IsdsBrowser *browser = isds_browser_new ();
+  GError *error = nullptr;
+  GNode *tree = argc > 2 && reader->channels != nullptr
+                    ? reader->channels (browser, argv[2], &error)
+                    : reader->listing (browser, &error);
+  isds_browser_free_nodes_tree (tree);
+  g_object_unref (browser);
+  std::string trouble;
+  if (error != nullptr)
+    trouble = "the cache is unreadable ("
+              + visible (error->message != nullptr ? error->message : "")
+              + ")";
+  g_clear_error (&error);
+  return trouble;
+}
+
+/* What the cache gave, when it gave nothing. */
+std::string
+nothing_cached (int argc, char **argv)
+{
+  std::string trouble = cache_trouble (argc, argv);
+  return trouble.empty () ? "nothing cached" : trouble;
 }
 
 } // namespace
@@ -294,14 +390,17 @@ tessel_cmd_radio (int argc, char **argv)
         {
           tessel_error ("unknown category '%s' (genres, languages, "
                         "countries, hotpicks)",
-                        argv[1]);
+                        visible (argv[1]).c_str ());
           return 2;
         }
     }
+  /* "." and ".." would be path steps in the directory's URLs. */
   for (int i = 1; i < argc; i++)
-    if (*argv[i] == '\0' || strchr (argv[i], '\n') != nullptr)
+    if (*argv[i] == '\0' || strchr (argv[i], '\n') != nullptr
+        || strcmp (argv[i], ".") == 0 || strcmp (argv[i], "..") == 0)
       {
-        tessel_error ("a name or ID may not be empty or hold a newline");
+        tessel_error ("a name or ID may not be empty, '.' or '..', or hold "
+                      "a newline");
         return 2;
       }
   if (service != nullptr)
@@ -318,6 +417,13 @@ tessel_cmd_radio (int argc, char **argv)
       /* The directory client's own setting for another server. */
       g_setenv ("GISDS_SERVICE_URL", service, TRUE);
     }
+  /* The directory client gives up on a request after a timeout of its
+   * own, which must not end the wait before --timeout does; a second more
+   * leaves the last word to the wait. */
+  g_autofree gchar *seconds = g_strdup_printf ("%" G_GINT64_FORMAT,
+                                               static_cast<gint64> (timeout)
+                                                   + 1);
+  g_setenv ("GISDS_TIMEOUT", seconds, TRUE);
 
   /* The store's paths: a first piece it does not look at, then the
    * arguments, each ended by a newline. */
@@ -350,9 +456,15 @@ tessel_cmd_radio (int argc, char **argv)
       /* A station is looked up in the cached listing it belongs to. */
       bool station = argc == 4
                      || (argc == 3 && strcmp (argv[1], "hotpicks") == 0);
-      if (cached_only && cached_items.empty ())
+      std::string trouble = cached_items.empty ()
+                                ? cache_trouble (argc, argv)
+                                : "";
+      if (cached_only && cached_items.empty () && trouble.empty ())
         tessel_error ("nothing cached for this listing (run without "
                       "--cached to fetch it)");
+      else if (cached_only && cached_items.empty ())
+        tessel_error ("%s; run without --cached to fetch it again",
+                      trouble.c_str ());
       else if (w.answered && !(w.completed && w.code == 0)
                && cached_items.empty ())
         {
@@ -363,10 +475,13 @@ tessel_cmd_radio (int argc, char **argv)
                   || w.code == META_ERROR_CONNECTING))
             tessel_error ("no station '%s' in the cached listing (tessel "
                           "radio %s%s%s lists the stations)",
-                          argv[argc - 1], argv[1], argc == 4 ? " " : "",
-                          argc == 4 ? argv[2] : "");
+                          visible (argv[argc - 1]).c_str (), argv[1],
+                          argc == 4 ? " " : "",
+                          argc == 4 ? visible (argv[2]).c_str () : "");
           else
-            tessel_error ("%s; nothing cached", failure_reason (w).c_str ());
+            tessel_error ("%s; %s", failure_reason (w).c_str (),
+                          trouble.empty () ? "nothing cached"
+                                           : trouble.c_str ());
         }
       const std::vector<Item> &shown
           = w.answered && w.completed && w.code == 0 && !cached_only
@@ -412,16 +527,18 @@ tessel_cmd_radio (int argc, char **argv)
     {
       bool up_to_date = w.answered && w.completed
                         && w.code == META_ERROR_NO_UPDATED_DATA;
+      std::string cache = cached_items.empty () ? nothing_cached (argc, argv)
+                                                : "showing the cache";
       if (!w.answered)
         tessel_error ("timeout: no answer from the radio directory within "
                       "%d s; %s",
-                      timeout,
-                      cached_items.empty () ? "nothing cached"
-                                            : "showing the cache");
+                      timeout, cache.c_str ());
       else if (!up_to_date)
-        tessel_error ("%s; %s", failure_reason (w).c_str (),
-                      cached_items.empty () ? "nothing cached"
-                                            : "showing the cache");
+        tessel_error ("%s; %s", failure_reason (w).c_str (), cache.c_str ());
+      else if (cached_items.empty ())
+        /* "Not modified" to a request that had nothing to compare. */
+        tessel_error ("the radio directory reports no change; %s",
+                      cache.c_str ());
       if (!early)
         print_items (cached_items, output);
     }

@@ -2,10 +2,12 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
+#include "metadata_conf.h"
 #include "tessel.h"
 
 std::string
@@ -50,6 +52,8 @@ tessel_scan_walk (const std::string &path, TesselScan *scan, gboolean top)
     }
   if (S_ISDIR (st.st_mode))
     {
+      if (scan->entering)
+        scan->entering (path);
       g_autoptr (GError) error = NULL;
       g_autoptr (GDir) dir = g_dir_open (path.c_str (), 0, &error);
       if (dir == NULL)
@@ -266,6 +270,39 @@ tessel_scan_row_is_current (const std::string &name,
          && present;
 }
 
+/* Why files of the plug-in libname were not stored, asked of the plug-in
+ * with one of them (file) as the indexer would: it cannot be loaded, it
+ * extracts nothing, or it does and the database took nothing.  libname
+ * is NULL when no plug-in is configured for the file (any more). */
+static std::string
+not_stored_reason (const gchar *libname, const std::string &file)
+{
+  if (libname == NULL)
+    return "no plug-in is configured for them";
+  g_autoptr (GError) error = NULL;
+  MetaItem *list
+      = meta_extract_with_plugin (libname, NULL, file.c_str (), &error);
+  gboolean extracted = list != NULL;
+  meta_free_list (&list);
+  /* The library's messages start with the name of their code ("Failed:
+   * "), which says nothing here. */
+  if (error != NULL)
+    {
+      const char *detail = strstr (error->message, ": ");
+      return error->domain == meta_error_quark () && detail != NULL
+                 ? detail + 2
+                 : error->message;
+    }
+  g_autofree gchar *reason
+      = extracted ? g_strdup_printf ("the plug-in '%s.so.0' reads them: is "
+                                     "the database writable?",
+                                     libname)
+                  : g_strdup_printf ("the plug-in '%s.so.0' extracts nothing "
+                                     "from them",
+                                     libname);
+  return reason;
+}
+
 guint
 tessel_scan_count_stored (const std::vector<std::string> &names,
                           const std::vector<std::string> &roots,
@@ -274,20 +311,37 @@ tessel_scan_count_stored (const std::vector<std::string> &names,
   TesselScanRows rows;
   if (!names.empty ())
     rows.read (roots);
+  /* The files not stored, by the plug-in configured for them ("" for
+   * none), in the order met. */
+  std::vector<std::pair<std::string, std::vector<const std::string *> > >
+      by_plugin;
   guint not_stored = 0;
   for (const std::string &name : names)
-    if (tessel_scan_row_is_current (name, rows))
-      counts->indexed++;
-    else
+    {
+      if (tessel_scan_row_is_current (name, rows))
+        {
+          counts->indexed++;
+          continue;
+        }
       not_stored++;
+      g_autofree gchar *libname = meta_get_libname (name.c_str ());
+      std::string key = libname != NULL ? libname : "";
+      auto group = std::find_if (by_plugin.begin (), by_plugin.end (),
+                                 [&] (const auto &g) { return g.first == key; });
+      if (group == by_plugin.end ())
+        group = by_plugin.insert (by_plugin.end (), { key, {} });
+      group->second.push_back (&name);
+    }
   counts->skipped += not_stored;
-  /* The library reports nothing per file.  Even an undecodable file gets
-   * a row, so files without one point at the plug-in or the database. */
-  if (not_stored > 0)
-    tessel_error ("%u of %zu files could not be stored (is the plug-in the "
-                  "configuration names on the loader's path, and the "
-                  "database writable?)",
-                  not_stored, names.size ());
+  /* The library reports nothing per file; each plug-in is asked once. */
+  for (const auto &group : by_plugin)
+    {
+      std::string reason = not_stored_reason (
+          group.first.empty () ? NULL : group.first.c_str (),
+          *group.second.front ());
+      tessel_error ("%zu of %zu files could not be stored: %s",
+                    group.second.size (), names.size (), reason.c_str ());
+    }
   if (counts->too_long > 0)
     tessel_error ("%u files not indexed: their names are longer than the "
                   "%d bytes a row's name holds",

@@ -7,6 +7,7 @@
 
 #include <stdio.h>
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -37,6 +38,10 @@ struct TesselScan
   std::vector<std::string> folders;    /* every folder entered */
   TesselScanCounts counts;
   gboolean failed = FALSE;
+  /* Called with each folder before it is listed, when set: a watcher
+   * follows the folder from there, so that nothing created while it is
+   * listed falls between the listing and the following. */
+  std::function<void (const std::string &folder)> entering;
 };
 
 /* The absolute, symbolic-link-free name of a path given on the command
@@ -118,9 +123,11 @@ gboolean tessel_scan_row_is_current (const std::string &name,
 
 /* Counts each of names, handed over for indexing, as indexed when its row
  * is current now and as skipped otherwise, reading the rows below roots
- * (which hold every name) once; reports on stderr how many could not be
- * stored, and how many were not handed over for names too long to store.
- * The number of names handed over and not stored. */
+ * (which hold every name) once.  Reports on stderr, one line per plug-in
+ * the configuration names for them, how many could not be stored and why,
+ * asking the plug-in with one of its files (meta_extract_with_plugin), and
+ * how many were not handed over for names too long to store.  The number
+ * of names handed over and not stored. */
 guint tessel_scan_count_stored (const std::vector<std::string> &names,
                                 const std::vector<std::string> &roots,
                                 TesselScanCounts *counts);

@@ -3,8 +3,11 @@
 
 #include <string.h>
 
+#include <sqlite3.h>
+
 #include <json-glib/json-glib.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -129,19 +132,58 @@ collect (const gchar *filename, gchar **keys, gchar **values,
   pthread_mutex_unlock (&results->lock);
 }
 
-/* TAB and newline would break the table's lines: shown as \t and \n. */
-gchar *
-table_text (const std::string &text)
+struct SqliteClose
 {
-  GString *out = g_string_new (NULL);
-  for (char c : text)
-    if (c == '\t')
-      g_string_append (out, "\\t");
-    else if (c == '\n')
-      g_string_append (out, "\\n");
-    else
-      g_string_append_c (out, c);
-  return g_string_free (out, FALSE);
+  void
+  operator() (sqlite3 *db) const noexcept
+  {
+    sqlite3_close (db);
+  }
+};
+
+/* Whether every statement of sql only reads and yields rows, as SQLite
+ * judges it on a read-only connection of its own: the library's search
+ * runs whatever it is given, and this command only prints rows.  A
+ * statement without result columns (BEGIN, or ATTACH, which creates a
+ * file) has no rows to print and is refused too.  FALSE after one line on
+ * stderr. */
+gboolean
+only_reads (const char *path, const char *sql)
+{
+  sqlite3 *raw = NULL;
+  int rc = sqlite3_open_v2 (path, &raw, SQLITE_OPEN_READONLY, NULL);
+  std::unique_ptr<sqlite3, SqliteClose> db (raw);
+  if (rc != SQLITE_OK)
+    {
+      tessel_error ("search: cannot read '%s': %s", path,
+                    sqlite3_errmsg (raw));
+      return FALSE;
+    }
+  sqlite3_busy_timeout (raw, 500);
+  for (const char *rest = sql; rest != NULL && *rest != '\0';)
+    {
+      sqlite3_stmt *stmt = NULL;
+      if (sqlite3_prepare_v2 (raw, rest, -1, &stmt, &rest) != SQLITE_OK)
+        {
+          tessel_error ("search: the query failed: %s", sqlite3_errmsg (raw));
+          return FALSE;
+        }
+      if (stmt == NULL) /* only blanks or a comment */
+        continue;
+      gboolean reads = sqlite3_stmt_readonly (stmt) != 0
+                       && sqlite3_column_count (stmt) > 0;
+      g_autofree gchar *shown = tessel_display_text (sqlite3_sql (stmt));
+      g_strstrip (shown);
+      sqlite3_finalize (stmt);
+      if (!reads)
+        {
+          tessel_error ("search: refused: '%s' is not a read-only query "
+                        "(search only prints rows)",
+                        shown);
+          return FALSE;
+        }
+    }
+  return TRUE;
 }
 
 bool
@@ -173,7 +215,7 @@ print_table (const Results &results)
     {
       gchar **line = g_new0 (gchar *, columns + 1);
       for (size_t c = 0; c < columns; c++)
-        line[c] = table_text (c < row.size () ? row[c].text : std::string ());
+        line[c] = g_strdup (c < row.size () ? row[c].text.c_str () : "");
       g_ptr_array_add (cells, line);
     }
   tessel_print_table_aligned (stdout, header.data (), columns, cells, right);
@@ -227,9 +269,12 @@ tessel_cmd_search (int argc, char **argv)
   };
   TesselCommonOptions common;
   if (!tessel_parse (&argc, &argv, entries, "\"SQL\"",
-                     "Run one SQL statement on the Metadata table and print "
+                     "Run one SQL query on the Metadata table and print "
                      "its rows, one column per\nresult column in the query's "
-                     "order; NULL is an empty cell (null in JSON).",
+                     "order; NULL is an empty cell (null in JSON).\nA "
+                     "statement that is not a read-only query (one that "
+                     "would write, or has\nno rows to print) is refused "
+                     "with exit status 1.",
                      &common))
     return 2;
   if (argc != 2)
@@ -238,8 +283,15 @@ tessel_cmd_search (int argc, char **argv)
                              : "search: give the query as one argument");
       return 2;
     }
+  /* Checked once the library has opened the database, which a
+   * read-only connection cannot do for a write-ahead log. */
   if (!tessel_open (&common))
     return 1;
+  if (!only_reads (tessel_database_path (&common), argv[1]))
+    {
+      meta_destruct ();
+      return 1;
+    }
 
   Results results;
   int status = 0;

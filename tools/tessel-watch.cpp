@@ -44,12 +44,32 @@ struct MonitorUnref
 using Monitor = std::unique_ptr<GFileMonitor, MonitorUnref>;
 
 /* A folder followed by a monitor, with the identity of the folder it was
- * set on: a folder replaced under the same name is a new folder. */
+ * set on: a folder replaced under the same name is a new folder.  An
+ * identity of 0 marks a monitor that stopped when its folder was moved
+ * away: the folder, were it moved back, is followed and looked at anew. */
 struct Folder
 {
   Monitor monitor;
   dev_t dev = 0;
   ino_t ino = 0;
+};
+
+/* A path with events, waiting to be quiet.  changed: an event said its
+ * content changed, so it is indexed again even when its size and time,
+ * which the row keeps in whole seconds, look the same. */
+struct Pending
+{
+  std::string path;
+  gint64 last_event = 0;
+  gboolean changed = FALSE;
+};
+
+/* A root that does not exist, waited for through the monitor on its
+ * nearest folder that does. */
+struct Awaited
+{
+  Monitor monitor;
+  std::string folder;
 };
 
 /* What a file looked like when it was handed over. */
@@ -93,18 +113,11 @@ struct Watcher
   std::map<std::string, Folder> folders;
   std::set<std::string> unwatched; /* refused a watch by the kernel */
   gboolean limit_reported = FALSE;
-  /* Vanished roots, each waited for through its nearest folder that
-   * exists. */
-  std::map<std::string, Monitor> awaited;
+  std::map<std::string, Awaited> awaited; /* vanished roots */
 
   /* Paths with events, oldest last event first. */
-  std::list<std::pair<std::string, gint64>> pending_order;
-  std::unordered_map<std::string,
-                     std::list<std::pair<std::string, gint64>>::iterator>
-      pending;
-  /* Files indexed again even when their size and time match the row: they
-   * changed while the plug-in read them. */
-  std::unordered_set<std::string> forced;
+  std::list<Pending> pending_order;
+  std::unordered_map<std::string, std::list<Pending>::iterator> pending;
 
   std::deque<std::string> queue;
   std::unordered_set<std::string> queued;
@@ -124,8 +137,8 @@ struct Watcher
   gint64 work_start = 0;
 };
 
-void touch (Watcher *w, const std::string &path);
-void settle_path (Watcher *w, const std::string &path);
+void touch (Watcher *w, const std::string &path, gboolean changed);
+void settle_path (Watcher *w, const std::string &path, gboolean changed);
 void schedule_batches (Watcher *w);
 
 gboolean
@@ -198,7 +211,6 @@ void
 on_folder_event (GFileMonitor *monitor, GFile *file, GFile *other,
                  GFileMonitorEvent event, gpointer data) noexcept
 {
-  (void) monitor;
   auto w = static_cast<Watcher *> (data);
   switch (event)
     {
@@ -219,8 +231,20 @@ on_folder_event (GFileMonitor *monitor, GFile *file, GFile *other,
     if (f != NULL)
       {
         g_autofree gchar *path = g_file_get_path (f);
-        if (path != NULL)
-          touch (w, path);
+        if (path == NULL)
+          continue;
+        if (event == G_FILE_MONITOR_EVENT_DELETED
+            || event == G_FILE_MONITOR_EVENT_CREATED)
+          {
+            /* The folder's own monitor saw it go (deleted, or moved
+             * away) and reports nothing more; or saw it come back, after
+             * a time in which it reported nothing. */
+            auto found = w->folders.find (path);
+            if (found != w->folders.end ()
+                && found->second.monitor.get () == monitor)
+              found->second.dev = found->second.ino = 0;
+          }
+        touch (w, path, event != G_FILE_MONITOR_EVENT_ATTRIBUTE_CHANGED);
       }
 }
 
@@ -330,16 +354,18 @@ enqueue (Watcher *w, const std::string &name)
 }
 
 /* Walks a folder (or file) that is new to the watcher: follows its
- * folders and queues its new and changed files. */
+ * folders, each before it is listed, and queues its new and changed
+ * files. */
 void
 add_tree (Watcher *w, const std::string &path, TesselScan *scan,
           gboolean top = FALSE)
 {
-  std::size_t first_folder = scan->folders.size ();
   std::size_t first_candidate = scan->candidates.size ();
+  scan->entering = [w] (const std::string &folder) {
+    watch_folder (w, folder);
+  };
   tessel_scan_walk (path, scan, top);
-  for (std::size_t i = first_folder; i < scan->folders.size (); i++)
-    watch_folder (w, scan->folders[i]);
+  scan->entering = nullptr;
   TesselScanRows rows;
   if (first_candidate < scan->candidates.size ())
     rows.read ({ path });
@@ -393,7 +419,7 @@ vanished (Watcher *w, const std::string &path)
 }
 
 void
-settle_path (Watcher *w, const std::string &path)
+settle_path (Watcher *w, const std::string &path, gboolean changed)
 {
   if (!below_a_root (w, path))
     return;
@@ -426,8 +452,7 @@ settle_path (Watcher *w, const std::string &path)
       || !meta_has_recognized_extension (path.c_str ()))
     return;
   TesselScan scan;
-  if (w->forced.erase (path) > 0
-      || tessel_scan_judge (path, TesselScanRows (), &scan))
+  if (changed || tessel_scan_judge (path, TesselScanRows (), &scan))
     enqueue (w, path);
 }
 
@@ -439,16 +464,17 @@ on_settle (gpointer data) noexcept
   gint64 now = g_get_monotonic_time ();
   begin_work (w);
   while (!w->pending_order.empty ()
-         && w->pending_order.front ().second + w->settle_us <= now)
+         && w->pending_order.front ().last_event + w->settle_us <= now)
     {
-      std::string path = std::move (w->pending_order.front ().first);
-      w->pending.erase (path);
+      Pending p = std::move (w->pending_order.front ());
+      w->pending.erase (p.path);
       w->pending_order.pop_front ();
-      settle_path (w, path);
+      settle_path (w, p.path, p.changed);
     }
   if (!w->pending_order.empty ())
     {
-      gint64 wait = w->pending_order.front ().second + w->settle_us - now;
+      gint64 wait
+          = w->pending_order.front ().last_event + w->settle_us - now;
       /* Coalesce the events of a burst into a few wake-ups. */
       guint ms = MAX (50, static_cast<guint> (wait / 1000) + 1);
       w->settle_source = g_timeout_add (ms, on_settle, w);
@@ -461,13 +487,15 @@ on_settle (gpointer data) noexcept
 }
 
 void
-touch (Watcher *w, const std::string &path)
+touch (Watcher *w, const std::string &path, gboolean changed)
 {
-  gint64 now = g_get_monotonic_time ();
   auto found = w->pending.find (path);
   if (found != w->pending.end ())
-    w->pending_order.erase (found->second);
-  w->pending_order.emplace_back (path, now);
+    {
+      changed = changed || found->second->changed;
+      w->pending_order.erase (found->second);
+    }
+  w->pending_order.push_back ({ path, g_get_monotonic_time (), changed });
   w->pending[path] = std::prev (w->pending_order.end ());
   if (w->settle_source == 0)
     w->settle_source = g_timeout_add (
@@ -505,10 +533,7 @@ run_batch (Watcher *w)
         w->not_stored++;
       FileState after = file_state (names[i]);
       if (after.size != before[i].size || after.mtime != before[i].mtime)
-        {
-          w->forced.insert (names[i]);
-          touch (w, names[i]);
-        }
+        touch (w, names[i], TRUE);
     }
 }
 
@@ -561,7 +586,7 @@ on_rescan (gpointer data) noexcept
           std::string child = folder + "/" + name;
           if (w->folders.count (child) == 0 && w->unwatched.count (child) == 0
               && folders.count (child) == 0)
-            settle_path (w, child);
+            settle_path (w, child, FALSE);
         }
     }
   w->absent += tessel_scan_mark_vanished (
@@ -640,9 +665,9 @@ unmounted (Watcher *w, const std::string &path)
     else
       ++it;
   for (auto it = w->pending_order.begin (); it != w->pending_order.end ();)
-    if (tessel_scan_is_below (it->first, path))
+    if (tessel_scan_is_below (it->path, path))
       {
-        w->pending.erase (it->first);
+        w->pending.erase (it->path);
         it = w->pending_order.erase (it);
       }
     else
@@ -720,31 +745,52 @@ on_awaited_event (GFileMonitor *monitor, GFile *file, GFile *other,
     await_root (w, root);
 }
 
-/* Follows the nearest existing folder above a root that does not exist,
- * until the root comes back; then it is scanned as a new folder. */
-void
-await_root (Watcher *w, const std::string &root)
+/* The nearest folder above path that exists. */
+std::string
+nearest_folder (const std::string &path)
 {
-  if (g_file_test (root.c_str (), G_FILE_TEST_IS_DIR))
-    {
-      if (w->awaited.erase (root) > 0)
-        touch (w, root);
-      return;
-    }
-  std::string folder = root;
+  std::string folder = path;
   do
     {
       g_autofree gchar *parent = g_path_get_dirname (folder.c_str ());
       folder = parent;
     }
   while (folder != "/" && !g_file_test (folder.c_str (), G_FILE_TEST_IS_DIR));
-  g_autoptr (GFile) file = g_file_new_for_path (folder.c_str ());
-  GFileMonitor *monitor = g_file_monitor_directory (
-      file, G_FILE_MONITOR_WATCH_MOVES, NULL, NULL);
-  if (monitor == NULL)
-    return;
-  g_signal_connect (monitor, "changed", G_CALLBACK (on_awaited_event), w);
-  w->awaited[root].reset (monitor);
+  return folder;
+}
+
+/* Follows the nearest existing folder above a root that does not exist,
+ * until the root comes back; then it is scanned as a new folder.  The
+ * root is looked for after the monitor is set, so that one appearing in
+ * between (or before the watcher noticed it had gone) is not missed. */
+void
+await_root (Watcher *w, const std::string &root)
+{
+  for (;;)
+    {
+      if (g_file_test (root.c_str (), G_FILE_TEST_EXISTS))
+        {
+          w->awaited.erase (root);
+          touch (w, root, FALSE);
+          return;
+        }
+      std::string folder = nearest_folder (root);
+      Awaited &a = w->awaited[root];
+      if (a.monitor && a.folder == folder)
+        return;
+      g_autoptr (GFile) file = g_file_new_for_path (folder.c_str ());
+      GFileMonitor *monitor = g_file_monitor_directory (
+          file, G_FILE_MONITOR_WATCH_MOVES, NULL, NULL);
+      if (monitor == NULL)
+        {
+          w->awaited.erase (root);
+          return;
+        }
+      g_signal_connect (monitor, "changed", G_CALLBACK (on_awaited_event),
+                        w);
+      a.monitor.reset (monitor);
+      a.folder = std::move (folder);
+    }
 }
 
 gboolean

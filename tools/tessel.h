@@ -88,13 +88,22 @@ gboolean tessel_parse_period (const char *text, long *seconds);
  * that is not UTF-8. */
 gsize tessel_display_width (const char *text);
 
+/* A text as a table shows it, on one line: a newline, tab or carriage
+ * return as \n, \t or \r, any other control character as \xHH (or
+ * \uHHHH beyond ASCII), and each byte that is not part of UTF-8 as \xHH;
+ * the rest, a backslash included, as it is.  NULL gives "".  g_free the
+ * result. */
+gchar *tessel_display_text (const char *text);
+
 /* A length in seconds as "h:mm:ss"; "" for a negative (unknown) one.
  * g_free the result. */
 gchar *tessel_format_duration (gint64 seconds);
 
 /* Prints a header and rows (each an array of columns texts, NULL cells
  * printed empty) with every column padded to its widest cell, measured in
- * display columns; the header is printed also when there are no rows. */
+ * display columns; the header is printed also when there are no rows.
+ * Cells are shown as tessel_display_text gives them, so each row takes
+ * one line whatever its names hold. */
 void tessel_print_table (FILE *out, const char *const *header,
                          guint columns, GPtrArray *rows);
 /* The same, with the columns whose right[c] is TRUE aligned to the right
@@ -104,7 +113,10 @@ void tessel_print_table_aligned (FILE *out, const char *const *header,
                                  const gboolean *right);
 
 /* Prints the value a builder has built (a listing's array) as indented
- * JSON and a newline on stdout: the form of every --json. */
+ * JSON and a newline on stdout: the form of every --json.  The output is
+ * always UTF-8 and strict JSON: a text that is not UTF-8 (a file name can
+ * be any bytes) has each invalid sequence replaced by U+FFFD, and control
+ * characters are escaped. */
 void tessel_print_json (JsonBuilder *builder);
 
 /* Subcommands: argv[0] is the subcommand's name. */

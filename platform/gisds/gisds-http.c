@@ -4,9 +4,12 @@
  * their validators so that the next fetch can be conditional. */
 #include "gisds-private.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <json-glib/json-glib.h>
 #include <libsoup/soup.h>
 
 #define DEFAULT_TIMEOUT_MS 15000
@@ -17,6 +20,9 @@
  * or a local one), such as "http://127.0.0.1:8080"; it wins over the
  * host handed to isds_browser_set_host. */
 #define SERVICE_URL_VARIABLE "GISDS_SERVICE_URL"
+/* Set by an application to the number of seconds a request may take, when
+ * the default does not suit it (a command told to wait longer, or less). */
+#define TIMEOUT_VARIABLE "GISDS_TIMEOUT"
 
 struct _IsdsHttp
 {
@@ -78,19 +84,27 @@ static const Listing listings[] = {
 #define PRESET_PATH "/json/stations/byuuid?uuids=%s"
 #define SERVERS_PATH "/json/servers"
 
-static gboolean
-is_channel_listing (IsdsTestingListing kind)
-{
-  return kind >= ISDS_TESTING_GENRE_CHANNELS;
-}
-
 /* The backend */
+
+/* The timeout the environment sets, in milliseconds, or the default when
+ * it sets none that can be used. */
+static guint
+environment_timeout (void)
+{
+  const gchar *setting = g_getenv (TIMEOUT_VARIABLE);
+  guint64 seconds = 0;
+  if (setting == NULL
+      || !g_ascii_string_to_unsigned (setting, 10, 1, G_MAXUINT64, &seconds,
+                                      NULL))
+    return DEFAULT_TIMEOUT_MS;
+  return (guint) MIN (seconds, G_MAXUINT / 1000) * 1000;
+}
 
 IsdsHttp *
 isds_http_new (void)
 {
   IsdsHttp *h = g_new0 (IsdsHttp, 1);
-  h->timeout_ms = DEFAULT_TIMEOUT_MS;
+  h->timeout_ms = environment_timeout ();
   h->max_body = DEFAULT_MAX_BODY;
   h->cache_dir = g_build_filename (g_get_user_cache_dir (), "tessel", "radio",
                                    NULL);
@@ -294,151 +308,6 @@ base_overridden (IsdsHttp *h)
   return h->base_url != NULL || (service != NULL && *service != '\0');
 }
 
-/* JSON to trees */
-
-static const gchar *
-member_string (JsonObject *o, const gchar *name)
-{
-  JsonNode *n = json_object_get_member (o, name);
-  if (n != NULL && JSON_NODE_HOLDS_VALUE (n)
-      && json_node_get_value_type (n) == G_TYPE_STRING)
-    {
-      const gchar *s = json_node_get_string (n);
-      return s != NULL && *s != '\0' ? s : NULL;
-    }
-  return NULL;
-}
-
-static gint
-member_int (JsonObject *o, const gchar *name)
-{
-  JsonNode *n = json_object_get_member (o, name);
-  if (n == NULL || !JSON_NODE_HOLDS_VALUE (n))
-    return 0;
-  gdouble value;
-  GType type = json_node_get_value_type (n);
-  if (type == G_TYPE_INT64)
-    value = (gdouble) json_node_get_int (n);
-  else if (type == G_TYPE_DOUBLE)
-    value = json_node_get_double (n);
-  else
-    return 0;
-  if (value > G_MAXINT)
-    return G_MAXINT;
-  if (value < 0)
-    return 0;
-  return (gint) value;
-}
-
-static GNode *
-node_new (gint type, const gchar *name, const gchar *id, gint count)
-{
-  IsdsNode *record = isds_node_record_new ();
-  record->type = type;
-  record->name = g_strdup (name);
-  record->id = g_strdup (id);
-  record->count = count;
-  return g_node_new (record);
-}
-
-/* A station as a channel node, or NULL when it has no id or no stream.
- * Its one stream carries the station's name only when named is TRUE: a
- * player turns the first stream's name, when present, into the uri of the
- * channel's entry in a listing, where the stream URL belongs. */
-static GNode *
-station_node (JsonObject *o, gboolean named)
-{
-  const gchar *uuid = member_string (o, "stationuuid");
-  const gchar *stream = member_string (o, "url_resolved");
-  if (stream == NULL)
-    stream = member_string (o, "url");
-  if (uuid == NULL || stream == NULL)
-    return NULL;
-  const gchar *name = member_string (o, "name");
-  if (name == NULL)
-    name = stream;
-  GNode *node = node_new (ISDS_NODE_CHANNEL, name, uuid, 1);
-  IsdsNode *record = node->data;
-
-  const gchar *tags = member_string (o, "tags");
-  const gchar *homepage = member_string (o, "homepage");
-  record->description = g_strdup (tags != NULL ? tags : homepage);
-  if (tags != NULL)
-    {
-      g_auto (GStrv) split = g_strsplit (tags, ",", -1);
-      for (gchar **t = split; *t != NULL; t++)
-        {
-          g_strstrip (*t);
-          if (**t == '\0')
-            continue;
-          IsdsGenre *genre = g_new0 (IsdsGenre, 1);
-          genre->name = g_strdup (*t);
-          record->genres = g_slist_prepend (record->genres, genre);
-        }
-      record->genres = g_slist_reverse (record->genres);
-    }
-
-  IsdsServer *server = g_new0 (IsdsServer, 1);
-  server->name = named ? g_strdup (name) : NULL;
-  server->url = g_strdup (stream);
-  server->bitrate = member_int (o, "bitrate");
-  record->servers = g_slist_append (NULL, server);
-  return node;
-}
-
-/* The tree of a listing from the service's JSON array (elements that are
- * not what the listing expects are skipped). */
-static GNode *
-listing_tree (IsdsTestingListing kind, const gchar *name, JsonArray *array)
-{
-  GNode *top = node_new (ISDS_NODE_DIRECTORY,
-                         listings[kind].title != NULL ? listings[kind].title
-                                                      : name,
-                         listings[kind].title != NULL ? listings[kind].title
-                                                      : name,
-                         0);
-  guint n = json_array_get_length (array);
-  for (guint i = 0; i < n; i++)
-    {
-      JsonNode *element = json_array_get_element (array, i);
-      if (!JSON_NODE_HOLDS_OBJECT (element))
-        continue;
-      JsonObject *o = json_node_get_object (element);
-      GNode *child;
-      if (kind == ISDS_TESTING_HOTPICKS || is_channel_listing (kind))
-        child = station_node (o, FALSE);
-      else
-        {
-          const gchar *entry = member_string (o, "name");
-          child = entry != NULL ? node_new (ISDS_NODE_ENTRY, entry, entry,
-                                            member_int (o, "stationcount"))
-                                : NULL;
-        }
-      if (child != NULL)
-        g_node_append (top, child);
-    }
-  ((IsdsNode *) top->data)->count = (gint) g_node_n_children (top);
-  return top;
-}
-
-static GSList *
-preset_list (JsonArray *array)
-{
-  GSList *presets = NULL;
-  guint n = json_array_get_length (array);
-  for (guint i = 0; i < n; i++)
-    {
-      JsonNode *element = json_array_get_element (array, i);
-      GNode *channel = JSON_NODE_HOLDS_OBJECT (element)
-                           ? station_node (json_node_get_object (element),
-                                           TRUE)
-                           : NULL;
-      if (channel != NULL)
-        presets = g_slist_prepend (presets, channel);
-    }
-  return g_slist_reverse (presets);
-}
-
 /* The cache: one JSON file per listing, {"url", "etag", "last-modified",
  * "data"}, replaced whole by a rename. */
 
@@ -464,36 +333,108 @@ cache_path (IsdsHttp *h, const gchar *stem, const gchar *name)
   return g_build_filename (h->cache_dir, file, NULL);
 }
 
+/* A cache file is never larger than an answer may be, give or take its
+ * own few fields. */
+#define MAX_CACHE_FILE (DEFAULT_MAX_BODY + 64 * 1024)
+
+static JsonObject *
+cache_unreadable (const gchar *path, const gchar *reason, GError **error)
+{
+  g_set_error (error, ISDS_ERROR, ISDS_ERROR_MALFORMED,
+               "Unreadable cache file %s: %s", path, reason);
+  return NULL;
+}
+
+/* The bytes of the cache file at path, opened only when it is a regular
+ * file (not a link, a FIFO or a device) of at most MAX_CACHE_FILE bytes;
+ * NULL with *missing TRUE when there is no such file, else NULL with
+ * code 3. */
+static gchar *
+cache_read (const gchar *path, gsize *length, gboolean *missing,
+            GError **error)
+{
+  *missing = FALSE;
+  int fd = open (path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    {
+      int saved = errno;
+      *missing = saved == ENOENT;
+      if (!*missing)
+        cache_unreadable (path, g_strerror (saved), error);
+      return NULL;
+    }
+  struct stat st;
+  if (fstat (fd, &st) != 0 || !S_ISREG (st.st_mode))
+    {
+      close (fd);
+      cache_unreadable (path, "not a regular file", error);
+      return NULL;
+    }
+  if (st.st_size > MAX_CACHE_FILE)
+    {
+      close (fd);
+      cache_unreadable (path, "larger than an answer may be", error);
+      return NULL;
+    }
+  /* One byte more than the size, to see a file that grew meanwhile. */
+  gsize want = (gsize) st.st_size + 1;
+  g_autofree gchar *text = g_malloc (want);
+  gsize got = 0;
+  while (got < want)
+    {
+      ssize_t n = read (fd, text + got, want - got);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0)
+        {
+          int saved = errno;
+          close (fd);
+          cache_unreadable (path, g_strerror (saved), error);
+          return NULL;
+        }
+      if (n == 0)
+        break;
+      got += (gsize) n;
+    }
+  close (fd);
+  if (got > MAX_CACHE_FILE)
+    {
+      cache_unreadable (path, "larger than an answer may be", error);
+      return NULL;
+    }
+  *length = got;
+  return g_steal_pointer (&text);
+}
+
 /* The cache entry's object (a new reference), or NULL when there is no
- * such file; a file that is not a cache entry gives NULL and code 3. */
+ * such file; a file that cannot be read as a cache entry gives NULL and
+ * code 3. */
 static JsonObject *
 cache_load (const gchar *path, GError **error)
 {
-  g_autofree gchar *text = NULL;
   gsize length = 0;
-  if (!g_file_get_contents (path, &text, &length, NULL))
+  gboolean missing;
+  g_autofree gchar *text = cache_read (path, &length, &missing, error);
+  if (text == NULL)
     return NULL;
-  g_autoptr (JsonParser) parser = json_parser_new ();
-  if (!json_parser_load_from_data (parser, text, (gssize) length, NULL)
-      || !JSON_NODE_HOLDS_OBJECT (json_parser_get_root (parser)))
-    {
-      g_set_error (error, ISDS_ERROR, ISDS_ERROR_MALFORMED,
-                   "Unreadable cache file %s", path);
-      return NULL;
-    }
-  JsonObject *entry = json_node_get_object (json_parser_get_root (parser));
-  JsonNode *data = json_object_get_member (entry, "data");
+  g_autoptr (GError) local = NULL;
+  g_autoptr (JsonNode) root = isds_json_parse (text, length,
+                                               ISDS_JSON_CACHE_DEPTH, &local);
+  if (root == NULL)
+    return cache_unreadable (path, local->message, error);
+  JsonObject *entry = JSON_NODE_HOLDS_OBJECT (root)
+                          ? json_node_get_object (root)
+                          : NULL;
+  JsonNode *data = entry != NULL ? json_object_get_member (entry, "data")
+                                 : NULL;
   if (data == NULL || !JSON_NODE_HOLDS_ARRAY (data))
-    {
-      g_set_error (error, ISDS_ERROR, ISDS_ERROR_MALFORMED,
-                   "Unreadable cache file %s", path);
-      return NULL;
-    }
+    return cache_unreadable (path, "no listing in it", error);
   return json_object_ref (entry);
 }
 
 /* Writes the entry through a temporary file and a rename, so that a reader
- * or a crash sees the old entry or the new one, never a part. */
+ * or a crash sees the old entry or the new one, never a part; the rename
+ * also replaces whatever unreadable thing had the name. */
 static void
 cache_store (IsdsHttp *h, const gchar *path, const gchar *url,
              const gchar *etag, const gchar *last_modified, JsonNode *data)
@@ -522,22 +463,48 @@ cache_store (IsdsHttp *h, const gchar *path, const gchar *url,
   json_generator_set_root (generator, root);
   gsize length = 0;
   g_autofree gchar *text = json_generator_to_data (generator, &length);
-  /* A cache that cannot be written only costs the next fetch. */
+  /* Numbers can come out longer than they went in; a file the next read
+   * would refuse is not written.  A cache that cannot be written only
+   * costs the next fetch. */
+  if (length > MAX_CACHE_FILE)
+    return;
   g_file_set_contents_full (path, text, (gssize) length,
                             G_FILE_SET_CONTENTS_CONSISTENT, 0600, NULL);
+}
+
+static const gchar *
+listing_title (IsdsTestingListing kind, const gchar *name)
+{
+  return listings[kind].title != NULL ? listings[kind].title : name;
+}
+
+/* A name of a channel listing that can be put into a request path: "."
+ * and ".." would be taken as path steps by the server and name another
+ * listing, which would then be cached under this name. */
+static gboolean
+listing_name_usable (const gchar *name)
+{
+  return name != NULL && *name != '\0' && strcmp (name, ".") != 0
+         && strcmp (name, "..") != 0;
 }
 
 static GNode *
 cached_category_tree (IsdsHttp *h, IsdsTestingListing kind, const gchar *name,
                       GError **error)
 {
+  if (isds_listing_is_named (kind) && !listing_name_usable (name))
+    return NULL;
   g_autofree gchar *path = cache_path (h, listings[kind].file, name);
   JsonObject *entry = cache_load (path, error);
   if (entry == NULL)
     return NULL;
-  GNode *tree = listing_tree (
-      kind, name, json_object_get_array_member (entry, "data"));
+  g_autoptr (GError) local = NULL;
+  GNode *tree = isds_json_listing (
+      kind, listing_title (kind, name),
+      json_object_get_array_member (entry, "data"), &local);
   json_object_unref (entry);
+  if (tree == NULL)
+    cache_unreadable (path, local->message, error);
   return tree;
 }
 
@@ -550,15 +517,16 @@ root_tree (IsdsHttp *h)
     ISDS_TESTING_GENRES, ISDS_TESTING_LANGUAGES, ISDS_TESTING_COUNTRIES,
     ISDS_TESTING_HOTPICKS,
   };
-  GNode *top = node_new (ISDS_NODE_DIRECTORY, "root", "root",
-                         G_N_ELEMENTS (categories));
+  GNode *top = isds_json_node_new (ISDS_NODE_DIRECTORY, "root", "root",
+                                   G_N_ELEMENTS (categories));
   for (gsize i = 0; i < G_N_ELEMENTS (categories); i++)
     {
       GNode *tree = cached_category_tree (h, categories[i], NULL, NULL);
       gint count = tree != NULL ? (gint) g_node_n_children (tree) : 0;
       isds_browser_free_nodes_tree (tree);
       const gchar *title = listings[categories[i]].title;
-      g_node_append (top, node_new (ISDS_NODE_ENTRY, title, title, count));
+      g_node_append (top, isds_json_node_new (ISDS_NODE_ENTRY, title, title,
+                                              count));
     }
   return top;
 }
@@ -569,8 +537,8 @@ isds_http_list_cached (IsdsHttp *h, IsdsTestingListing kind,
 {
   if (kind == ISDS_TESTING_ROOT)
     return root_tree (h);
-  return cached_category_tree (h, kind, is_channel_listing (kind) ? name
-                                                                  : NULL,
+  return cached_category_tree (h, kind,
+                               isds_listing_is_named (kind) ? name : NULL,
                                error);
 }
 
@@ -599,8 +567,9 @@ isds_http_cached_preset (IsdsHttp *h, GSList *channels, GError **error)
       GNode *preset = NULL;
       if (entry != NULL)
         {
-          GSList *found = preset_list (
-              json_object_get_array_member (entry, "data"));
+          GSList only = { l->data, NULL };
+          GSList *found = isds_json_presets (
+              json_object_get_array_member (entry, "data"), &only);
           if (found != NULL)
             {
               preset = found->data;
@@ -609,8 +578,10 @@ isds_http_cached_preset (IsdsHttp *h, GSList *channels, GError **error)
             }
           json_object_unref (entry);
         }
-      if (local != NULL)
+      if (local != NULL && (error == NULL || *error == NULL))
         g_propagate_error (error, local);
+      else
+        g_clear_error (&local);
       const IsdsNode *record = ((GNode *) l->data)->data;
       if (preset == NULL && record->type == ISDS_NODE_CHANNEL
           && record->servers != NULL)
@@ -736,12 +707,66 @@ complete_later (Request *r, GNode *tree, GError *error)
 static GNode *
 mirror_tree (const gchar *server)
 {
-  return node_new (ISDS_NODE_DIRECTORY, server, server, 0);
+  return isds_json_node_new (ISDS_NODE_DIRECTORY, server, server, 0);
 }
 
-/* Picks one of the service's servers; NULL when none is usable. */
+/* TRUE when the len bytes at name are a host name of letters, digits and
+ * inner dashes in dot-separated labels, whose last label is not a number:
+ * no address, no port. */
+static gboolean
+dns_name (const gchar *name, gsize len)
+{
+  gsize label = 0;
+  gboolean numeric = TRUE;
+  if (len == 0 || len > 253)
+    return FALSE;
+  for (gsize i = 0; i <= len; i++)
+    {
+      gchar c = i < len ? name[i] : '.';
+      if (c == '.')
+        {
+          if (label == 0 || name[i - 1] == '-')
+            return FALSE;
+          if (i == len && numeric)
+            return FALSE;
+          label = 0;
+          numeric = TRUE;
+        }
+      else if (g_ascii_isalnum (c) || (c == '-' && label > 0))
+        {
+          numeric = numeric && g_ascii_isdigit (c);
+          if (++label > 63)
+            return FALSE;
+        }
+      else
+        return FALSE;
+    }
+  return TRUE;
+}
+
+/* A server of the service's list may take the requests meant for host
+ * only when it is named under the host's own domain (the host without its
+ * first label, or the host itself when that would leave a bare top-level
+ * domain): a list that named any address could steer them anywhere. */
+static gboolean
+mirror_usable (const gchar *name, const gchar *host)
+{
+  if (name == NULL || host == NULL)
+    return FALSE;
+  const gchar *dot = strchr (host, '.');
+  const gchar *domain = dot != NULL && strchr (dot + 1, '.') != NULL
+                            ? dot + 1
+                            : host;
+  gsize n = strlen (name), d = strlen (domain);
+  return dns_name (domain, d) && dns_name (name, n) && n > d + 1
+         && name[n - d - 1] == '.'
+         && g_ascii_strcasecmp (name + n - d, domain) == 0;
+}
+
+/* Picks one of the servers the service lists for host; NULL when none is
+ * usable. */
 static gchar *
-choose_mirror (JsonArray *array)
+choose_mirror (JsonArray *array, const gchar *host)
 {
   g_autoptr (GPtrArray) names = g_ptr_array_new ();
   guint n = json_array_get_length (array);
@@ -750,9 +775,9 @@ choose_mirror (JsonArray *array)
       JsonNode *element = json_array_get_element (array, i);
       if (!JSON_NODE_HOLDS_OBJECT (element))
         continue;
-      const gchar *name = member_string (json_node_get_object (element),
-                                         "name");
-      if (name != NULL && host_usable (name))
+      const gchar *name = isds_json_member_string (
+          json_node_get_object (element), "name");
+      if (mirror_usable (name, host))
         g_ptr_array_add (names, (gpointer) name);
     }
   if (names->len == 0)
@@ -764,21 +789,23 @@ choose_mirror (JsonArray *array)
 static void
 request_deliver (Request *r)
 {
-  g_autoptr (JsonParser) parser = json_parser_new ();
-  if (!json_parser_load_from_data (parser, (const gchar *) r->body->data,
-                                   (gssize) r->body->len, NULL)
-      || !JSON_NODE_HOLDS_ARRAY (json_parser_get_root (parser)))
+  g_autoptr (GError) error = NULL;
+  g_autoptr (JsonNode) root = isds_json_parse (
+      (gchar *) r->body->data, r->body->len, ISDS_JSON_ANSWER_DEPTH, &error);
+  if (root != NULL && !JSON_NODE_HOLDS_ARRAY (root))
+    g_set_error_literal (&error, ISDS_ERROR, ISDS_ERROR_MALFORMED,
+                         "not a JSON array");
+  if (error != NULL)
     {
-      request_fail (r, ISDS_ERROR_MALFORMED, "Malformed answer from %s",
-                    r->url);
+      request_fail (r, error->code, "Malformed answer from %s: %s", r->url,
+                    error->message);
       return;
     }
-  JsonNode *root = json_parser_get_root (parser);
   JsonArray *array = json_node_get_array (root);
 
   if (r->type == ISDS_REQUEST_IR_ID)
     {
-      g_autofree gchar *mirror = choose_mirror (array);
+      g_autofree gchar *mirror = choose_mirror (array, r->host);
       if (mirror == NULL)
         {
           request_fail (r, ISDS_ERROR_MALFORMED, "No server listed by %s",
@@ -798,10 +825,21 @@ request_deliver (Request *r)
   GNode *tree = NULL;
   GSList *presets = NULL;
   if (r->type == ISDS_REQUEST_PRESET)
-    presets = preset_list (array);
+    presets = isds_json_presets (array, r->channels);
   else
-    tree = listing_tree (r->kind, r->name, array);
-
+    tree = isds_json_listing (r->kind, listing_title (r->kind, r->name),
+                              array, &error);
+  /* Only an answer that gave something replaces the cached one. */
+  if (tree == NULL && presets == NULL)
+    {
+      if (error != NULL)
+        request_fail (r, error->code, "Malformed answer from %s: %s", r->url,
+                      error->message);
+      else
+        request_fail (r, ISDS_ERROR_NO_UPDATED_DATA,
+                      "None of the stations asked for is listed");
+      return;
+    }
   if (r->cache_file != NULL)
     {
       SoupMessageHeaders *headers
@@ -810,12 +848,6 @@ request_deliver (Request *r)
                    soup_message_headers_get_one (headers, "ETag"),
                    soup_message_headers_get_one (headers, "Last-Modified"),
                    root);
-    }
-  if (tree == NULL && presets == NULL)
-    {
-      request_fail (r, ISDS_ERROR_NO_UPDATED_DATA,
-                    "None of the stations asked for is listed");
-      return;
     }
   request_finish (r, tree, presets, NULL);
 }
@@ -988,7 +1020,7 @@ request_target (Request *r, gchar **path, gchar **cache_file)
       return TRUE;
     }
   const Listing *listing = &listings[r->kind];
-  if (is_channel_listing (r->kind))
+  if (isds_listing_is_named (r->kind))
     {
       g_autofree gchar *escaped = g_uri_escape_string (r->name, NULL, FALSE);
       *path = g_strdup_printf (listing->path, escaped);
@@ -1046,14 +1078,14 @@ request_send (Request *r)
       JsonObject *entry = cache_load (r->cache_file, NULL);
       if (entry != NULL)
         {
-          JsonNode *etag = json_object_get_member (entry, "etag");
-          JsonNode *modified = json_object_get_member (entry, "last-modified");
-          if (etag != NULL && json_node_get_string (etag) != NULL)
-            soup_message_headers_replace (headers, "If-None-Match",
-                                          json_node_get_string (etag));
-          if (modified != NULL && json_node_get_string (modified) != NULL)
+          const gchar *etag = isds_json_member_string (entry, "etag");
+          const gchar *modified = isds_json_member_string (entry,
+                                                           "last-modified");
+          if (etag != NULL)
+            soup_message_headers_replace (headers, "If-None-Match", etag);
+          if (modified != NULL)
             soup_message_headers_replace (headers, "If-Modified-Since",
-                                          json_node_get_string (modified));
+                                          modified);
           json_object_unref (entry);
         }
     }
@@ -1071,7 +1103,7 @@ isds_http_request (IsdsBrowser *b, IsdsHttp *h, IsdsRequestType type,
                    IsdsTestingListing kind, gchar *name, GSList *channels,
                    IsdsBrowserCallback cb, gpointer user_data)
 {
-  if ((type == ISDS_REQUEST_LISTING && is_channel_listing (kind)
+  if ((type == ISDS_REQUEST_LISTING && isds_listing_is_named (kind)
        && name == NULL)
       || (type == ISDS_REQUEST_PRESET && channels == NULL))
     {
@@ -1098,6 +1130,11 @@ isds_http_request (IsdsBrowser *b, IsdsHttp *h, IsdsRequestType type,
 
   if (type == ISDS_REQUEST_LISTING && kind == ISDS_TESTING_ROOT)
     complete_later (r, root_tree (h), NULL);
+  else if (type == ISDS_REQUEST_LISTING && isds_listing_is_named (kind)
+           && !listing_name_usable (name))
+    complete_later (r, NULL,
+                    g_error_new (ISDS_ERROR, ISDS_ERROR_FAILED,
+                                 "No listing can be named \"%s\"", name));
   else if (type == ISDS_REQUEST_IR_ID && h->mirror != NULL)
     complete_later (r, mirror_tree (h->mirror), NULL);
   else

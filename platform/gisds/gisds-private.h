@@ -7,6 +7,8 @@
 
 #include "gisds-testing.h"
 
+#include <json-glib/json-glib.h>
+
 G_BEGIN_DECLS
 
 /* What an asynchronous request asks for. */
@@ -26,6 +28,51 @@ enum
 };
 
 typedef struct _IsdsHttp IsdsHttp;
+
+/* The listings of a genre, language or country, which carry its name. */
+static inline gboolean
+isds_listing_is_named (IsdsTestingListing kind)
+{
+  return kind >= ISDS_TESTING_GENRE_CHANNELS;
+}
+
+/* gisds-json.c: the bounds of every JSON text the client reads.  An
+ * answer is an array of flat objects; two more levels leave room for
+ * fields the client does not read, and a cache file wraps an answer in
+ * one more object. */
+enum
+{
+  ISDS_JSON_ANSWER_DEPTH = 4,
+  ISDS_JSON_CACHE_DEPTH = ISDS_JSON_ANSWER_DEPTH + 1,
+  ISDS_JSON_MAX_ENTRIES = 5000,   /* elements of one array or object */
+  ISDS_JSON_MAX_VALUES = 250000   /* values of the whole text */
+};
+
+/* TRUE when text (len bytes, no terminator needed) is one JSON array or
+ * object of strict JSON tokens within the bounds above, nested at most
+ * max_depth deep; FALSE with code 3 (malformed, too deep) or 5 (too many
+ * entries or values).  Each \u0000 escape is rewritten to \uFFFD in place. */
+G_GNUC_INTERNAL gboolean isds_json_scan (gchar *text, gsize len,
+                                         guint max_depth, GError **error);
+/* The scanned and parsed text as a new node, or NULL with the scan's
+ * error or code 3. */
+G_GNUC_INTERNAL JsonNode *isds_json_parse (gchar *text, gsize len,
+                                           guint max_depth, GError **error);
+/* A member's text, or NULL when it is missing, empty or not a string. */
+G_GNUC_INTERNAL const gchar *isds_json_member_string (JsonObject *o,
+                                                      const gchar *name);
+G_GNUC_INTERNAL GNode *isds_json_node_new (gint type, const gchar *name,
+                                           const gchar *id, gint count);
+/* The tree of a listing, titled title, from the service's array (elements
+ * of another shape are left out); NULL with code 3 when the array has
+ * elements but none of the listing's shape. */
+G_GNUC_INTERNAL GNode *isds_json_listing (IsdsTestingListing kind,
+                                          const gchar *title,
+                                          JsonArray *array, GError **error);
+/* The stations of the array that channels (read only) asks for, each
+ * once, as channel trees in the array's order; NULL for none. */
+G_GNUC_INTERNAL GSList *isds_json_presets (JsonArray *array,
+                                           GSList *channels);
 
 /* gisds-nodes.c: a zero-filled node record, counted by
  * isds_browser_testing_live_nodes. */

@@ -153,12 +153,6 @@ listing_key (IsdsTestingListing kind, const gchar *name)
   return g_strdup_printf ("%d\n%s", (gint) kind, name != NULL ? name : "");
 }
 
-static gboolean
-listing_has_name (IsdsTestingListing kind)
-{
-  return kind >= ISDS_TESTING_GENRE_CHANNELS;
-}
-
 static GNode *
 list_cached (IsdsBrowser *b, IsdsTestingListing kind, const gchar *name,
              GError **error)
@@ -166,7 +160,7 @@ list_cached (IsdsBrowser *b, IsdsTestingListing kind, const gchar *name,
   if (!b->scripted)
     return isds_http_list_cached (b->http, kind, name, error);
   g_autofree gchar *what = g_strconcat ("cached_", listing_names[kind], NULL);
-  log_call (b, what, listing_has_name (kind) ? (name != NULL ? name : "") : NULL);
+  log_call (b, what, isds_listing_is_named (kind) ? (name != NULL ? name : "") : NULL);
   g_autofree gchar *key = listing_key (kind, name);
   GNode *tree = isds_browser_copy_nodes_tree (g_hash_table_lookup (b->cache,
                                                                    key));
@@ -396,10 +390,10 @@ request_start (IsdsBrowser *b, RequestType type, IsdsTestingListing kind,
   else
     {
       g_autofree gchar *what = g_strconcat ("list_", listing_names[kind], NULL);
-      log_call (b, what, listing_has_name (kind) ? (name != NULL ? name : "") : NULL);
+      log_call (b, what, isds_listing_is_named (kind) ? (name != NULL ? name : "") : NULL);
     }
 
-  if (b->refuse_requests || (listing_has_name (kind) && type == REQUEST_LISTING
+  if (b->refuse_requests || (isds_listing_is_named (kind) && type == REQUEST_LISTING
                              && name == NULL))
     {
       g_free (name);
