@@ -102,7 +102,11 @@ StorageValues::literal_length (const Value &v)
   switch (v.kind)
     {
     case SQLITE_INTEGER:
-      return std::to_string (v.number).size ();
+      {
+        char digits[24];
+        return g_snprintf (digits, sizeof digits, "%" G_GINT64_FORMAT,
+                           v.number);
+      }
     case SQLITE_FLOAT:
       return v.text.size ();
     case SQLITE_TEXT:
