@@ -371,7 +371,10 @@ mp_library_store_database_get_album_art (
   CHECK_STORE (NULL);
   g_return_val_if_fail (album != NULL, NULL);
   (void) error;
-  if (*album == '\0')
+  /* libmediaart names covers after UTF-8 texts only: a name stored as
+   * other bytes has none. */
+  if (*album == '\0' || !g_utf8_validate (album, -1, NULL)
+      || (album_artist != NULL && !g_utf8_validate (album_artist, -1, NULL)))
     return NULL;
   gchar *path = NULL;
   /* A link libmediaart made to another album's file counts when that

@@ -458,6 +458,12 @@ test_store_album_art (Folder *f, gconstpointer data)
                                                           "Other", NULL));
   g_assert_null (
       mp_library_store_database_get_album_art (store, "Singer", "", NULL));
+  /* Names stored as bytes that are not UTF-8 have no cover, and no
+   * critical of libmediaart's. */
+  g_assert_null (mp_library_store_database_get_album_art (
+      store, "Singer", "Rec\xffrd", NULL));
+  g_assert_null (mp_library_store_database_get_album_art (
+      store, "Sing\xe9r", "Record", NULL));
   g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL, "*album != NULL*");
   g_assert_null (
       mp_library_store_database_get_album_art (store, "Singer", NULL, NULL));

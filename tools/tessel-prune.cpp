@@ -74,9 +74,11 @@ on_absent_album (const gchar *filename, gchar **keys, gchar **values,
       artist = values[i];
     else if (strcmp (keys[i], "Compilation") == 0)
       compilation = values[i] != NULL && strcmp (values[i], "1") == 0;
-  if (album == NULL || *album == '\0')
-    return;
   const gchar *by = tessel_album_artist (album_artist, compilation, artist);
+  /* libmediaart names covers after UTF-8 texts only. */
+  if (album == NULL || *album == '\0' || !g_utf8_validate (album, -1, NULL)
+      || (by != NULL && !g_utf8_validate (by, -1, NULL)))
+    return;
   auto albums = static_cast<std::map<Album, Album> *> (user_data);
   albums->emplace (Album (folded (by), folded (album)),
                    Album (by != NULL ? by : "", album));
@@ -124,7 +126,8 @@ remove_gone_covers (const std::map<Album, Album> &absent)
       const gchar *album = mp_media_resource_get_album (res);
       left.emplace (folded (mp_media_resource_get_album_artist (res)),
                     folded (album));
-      titles.insert (title_cover (album != NULL ? album : ""));
+      if (album != NULL && g_utf8_validate (album, -1, NULL))
+        titles.insert (title_cover (album));
     }
   g_list_free_full (albums, g_object_unref);
 
