@@ -2,6 +2,7 @@
  * stream (for the asynchronous search process), handed to a callback, or
  * turned into media resources. */
 #include "metadata_storage-private.h"
+#include "metadata_storage_reader-private.h"
 #include "metadata_storage_search-private.h"
 #include "metadata_storage_stream-private.h"
 #include "mp_media_resource.h"
@@ -220,15 +221,11 @@ apply_column (GObject *object, const ColumnPlan *column, const GValue *value)
   g_object_set_property (object, column->name, value);
 }
 
-extern "C" gboolean
-storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
+/* The object search on db, whose user holds what it needs to use it. */
+static gboolean
+objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list)
 {
-  g_return_val_if_fail ((objects_list != NULL) && (*objects_list == NULL),
-                        FALSE);
-  g_return_val_if_fail (filter != NULL, FALSE);
-
-  StorageLock lock;
-  StorageStmt stmt (storage_prepare_query (storage_db, filter));
+  StorageStmt stmt (storage_prepare_query (db, filter));
   if (!stmt)
     return FALSE;
   int columns = sqlite3_column_count (stmt.get ());
@@ -278,6 +275,23 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
     }
   *objects_list = g_list_reverse (objects);
   return TRUE;
+}
+
+extern "C" gboolean
+storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
+{
+  g_return_val_if_fail ((objects_list != NULL) && (*objects_list == NULL),
+                        FALSE);
+  g_return_val_if_fail (filter != NULL, FALSE);
+  StorageLock lock;
+  return objects_list_on (storage_db, filter, objects_list);
+}
+
+gboolean
+storage_reader_objects_list (sqlite3 *db, const gchar *filter,
+                             GList **objects_list)
+{
+  return objects_list_on (db, filter, objects_list);
 }
 
 const char *
