@@ -221,10 +221,14 @@ apply_column (GObject *object, const ColumnPlan *column, const GValue *value)
   g_object_set_property (object, column->name, value);
 }
 
-/* The object search on db, whose user holds what it needs to use it. */
+/* The object search on db, whose user holds what it needs to use it.
+ * *blob tells a failure for a value without conversion, which the caller
+ * reports as its own critical. */
 static gboolean
-objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list)
+objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list,
+                 gboolean *blob)
 {
+  *blob = FALSE;
   StorageStmt stmt (storage_prepare_query (db, filter));
   if (!stmt)
     return FALSE;
@@ -233,9 +237,8 @@ objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list)
   plan_columns (stmt.get (), columns, plan);
 
   GList *objects = NULL;
-  gboolean blob = FALSE;
   StorageStep step = STORAGE_STEP_DONE;
-  while (!blob
+  while (!*blob
          && (step = storage_step_row (stmt.get (), objects != NULL))
                 == STORAGE_STEP_ROW)
     {
@@ -253,7 +256,7 @@ objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list)
           GValue *value = storage_get_gvalue (type, text);
           if (value == NULL)
             {
-              blob = TRUE;
+              *blob = TRUE;
               break;
             }
           apply_column (G_OBJECT (resource), &plan[i], value);
@@ -266,11 +269,9 @@ objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list)
   g_free (plan);
   stmt.reset ();
 
-  if (blob || step == STORAGE_STEP_FAILED)
+  if (*blob || step == STORAGE_STEP_FAILED)
     {
       g_list_free_full (objects, g_object_unref);
-      if (blob)
-        g_return_val_if_reached (FALSE);
       return FALSE;
     }
   *objects_list = g_list_reverse (objects);
@@ -284,14 +285,24 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
                         FALSE);
   g_return_val_if_fail (filter != NULL, FALSE);
   StorageLock lock;
-  return objects_list_on (storage_db, filter, objects_list);
+  gboolean blob;
+  if (objects_list_on (storage_db, filter, objects_list, &blob))
+    return TRUE;
+  if (blob)
+    g_return_val_if_reached (FALSE);
+  return FALSE;
 }
 
 gboolean
 storage_reader_objects_list (sqlite3 *db, const gchar *filter,
                              GList **objects_list)
 {
-  return objects_list_on (db, filter, objects_list);
+  gboolean blob;
+  if (objects_list_on (db, filter, objects_list, &blob))
+    return TRUE;
+  if (blob)
+    g_return_val_if_reached (FALSE);
+  return FALSE;
 }
 
 const char *
