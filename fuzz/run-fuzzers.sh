@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 builddir=${1:?usage: fuzz/run-fuzzers.sh BUILDDIR [SECONDS [TARGET...]]}
 seconds=${2:-30}
 [ $# -gt 2 ] && shift 2 || set --
-targets=${*:-"fuzz-conf fuzz-array fuzz-search-lines fuzz-gisds fuzz-gst fuzz-tag fuzz-id3"}
+targets=${*:-"fuzz-conf fuzz-array fuzz-search-lines fuzz-gisds fuzz-gst fuzz-tag fuzz-id3 fuzz-headers"}
 
 status=0
 ran=0

@@ -7,8 +7,10 @@
  * Every list node is made by libtessel's own append calls, resolved when
  * libtessel loads this plug-in, so that libtessel also releases them. */
 #include "brisel_tag.h"
+#include "brisel_cover-private.h"
 #include "brisel_genre-private.h"
 #include "brisel_gst_extract-private.h"
+#include "brisel_headers-private.h"
 #include "brisel_mpeg-private.h"
 
 #include <stdlib.h>
@@ -23,13 +25,17 @@
 #include <apeproperties.h>
 #include <apetag.h>
 #include <asffile.h>
+#include <asfpicture.h>
 #include <asftag.h>
+#include <attachedpictureframe.h>
 #include <fileref.h>
 #include <flacfile.h>
+#include <flacpicture.h>
 #include <flacproperties.h>
 #include <id3v1tag.h>
 #include <id3v2tag.h>
 #include <infotag.h>
+#include <mp4coverart.h>
 #include <mp4file.h>
 #include <mp4tag.h>
 #include <mpcfile.h>
@@ -54,7 +60,8 @@ namespace
  * nothing. */
 struct HeaderInfo
 {
-  std::string title, artist, album, genre, year, codec, album_artist;
+  std::string title, artist, album, genre, year, codec, album_artist,
+      comment;
   gint32 track = 0;
   gint32 disc = 0;
   gint32 compilation = 0; /* 1: the tags say so */
@@ -88,31 +95,6 @@ id3v2_first (TagLib::ID3v2::Tag *tag, const char *id)
   if (text->fieldList ().isEmpty ())
     return std::string ();
   return text->fieldList ().front ().to8Bit (true);
-}
-
-/* The first value of a key of a tag, or "".  ID3v2 frames are read
- * field by field: their properties join several values into one. */
-std::string
-tag_value (TagLib::Tag *tag, const TagLib::PropertyMap &properties,
-           const char *name, const char *id3v2_frame)
-{
-  if (auto v2 = dynamic_cast<TagLib::ID3v2::Tag *> (tag))
-    return id3v2_first (v2, id3v2_frame);
-  return first_value (properties, name);
-}
-
-/* The genre of a tag: ID3 tags follow the ID3 extractor's rule (numbers
- * select from the first 148 entries of the ID3v1 list, others nothing);
- * every other tag's first genre is taken as written. */
-std::string
-tag_genre (TagLib::Tag *tag, const TagLib::PropertyMap &properties)
-{
-  if (auto v1 = dynamic_cast<TagLib::ID3v1::Tag *> (tag))
-    return brisel_genre_from_number (v1->genreNumber ());
-  std::string genre = tag_value (tag, properties, "GENRE", "TCON");
-  if (dynamic_cast<TagLib::ID3v2::Tag *> (tag) != nullptr && !genre.empty ())
-    return brisel_genre_from_text (genre);
-  return genre;
 }
 
 /* The leading decimal number of text ("3/12" gives 3), saturating; 0 when
@@ -163,42 +145,80 @@ tag_properties (TagLib::Tag *tag)
   return tag->properties ();
 }
 
-/* Fills the keys of info still empty from one tag. */
-void
-read_tag (TagLib::Tag *tag, HeaderInfo *info)
+/* The first values of a tag.  ID3v2 frames are read field by field:
+ * their properties join several values into one.  ID3 genres follow the
+ * ID3 extractor's rule (numbers select from the first 148 entries of the
+ * ID3v1 list, others nothing); every other tag's first genre is taken as
+ * written. */
+BriselFields
+tag_fields (TagLib::Tag *tag)
 {
-  if (tag == nullptr || tag->isEmpty ())
-    return;
-  /* An ID3v2 tag is read by its frames. */
-  const TagLib::PropertyMap properties
-      = dynamic_cast<TagLib::ID3v2::Tag *> (tag) != nullptr
-            ? TagLib::PropertyMap ()
-            : tag_properties (tag);
-  if (info->title.empty ())
-    info->title = tag_value (tag, properties, "TITLE", "TIT2");
-  if (info->artist.empty ())
-    info->artist = tag_value (tag, properties, "ARTIST", "TPE1");
-  if (info->album.empty ())
-    info->album = tag_value (tag, properties, "ALBUM", "TALB");
-  if (info->genre.empty ())
-    info->genre = tag_genre (tag, properties);
-  if (info->track <= 0)
-    info->track = leading_number (
-        tag_value (tag, properties, "TRACKNUMBER", "TRCK"));
-  if (info->year.empty ())
-    info->year = year_of (tag_value (tag, properties, "DATE", "TDRC"));
+  BriselFields f;
+  if (auto v2 = dynamic_cast<TagLib::ID3v2::Tag *> (tag))
+    {
+      f.title = id3v2_first (v2, "TIT2");
+      f.artist = id3v2_first (v2, "TPE1");
+      f.album = id3v2_first (v2, "TALB");
+      f.genre = id3v2_first (v2, "TCON");
+      if (!f.genre.empty ())
+        f.genre = brisel_genre_from_text (f.genre);
+      f.date = id3v2_first (v2, "TDRC");
+      f.track = id3v2_first (v2, "TRCK");
+      f.album_artist = id3v2_first (v2, "TPE2");
+      f.disc = id3v2_first (v2, "TPOS");
+      f.compilation = id3v2_first (v2, "TCMP");
+      return f;
+    }
   /* The tag library names MP4's aART, disk and cpil, ASF's WM/AlbumArtist
    * and WM/PartOfSet, and APE's "Album Artist" and Disc by these
    * properties too. */
+  const TagLib::PropertyMap properties = tag_properties (tag);
+  f.title = first_value (properties, "TITLE");
+  f.artist = first_value (properties, "ARTIST");
+  f.album = first_value (properties, "ALBUM");
+  if (auto v1 = dynamic_cast<TagLib::ID3v1::Tag *> (tag))
+    f.genre = brisel_genre_from_number (v1->genreNumber ());
+  else
+    f.genre = first_value (properties, "GENRE");
+  f.date = first_value (properties, "DATE");
+  f.track = first_value (properties, "TRACKNUMBER");
+  f.album_artist = first_value (properties, "ALBUMARTIST");
+  f.disc = first_value (properties, "DISCNUMBER");
+  f.compilation = first_value (properties, "COMPILATION");
+  return f;
+}
+
+/* Fills the keys of info still empty from the fields of a tag. */
+void
+read_fields (const BriselFields &f, HeaderInfo *info)
+{
+  if (info->title.empty ())
+    info->title = f.title;
+  if (info->artist.empty ())
+    info->artist = f.artist;
+  if (info->album.empty ())
+    info->album = f.album;
+  if (info->genre.empty ())
+    info->genre = f.genre;
+  if (info->track <= 0)
+    info->track = leading_number (f.track);
+  if (info->year.empty ())
+    info->year = year_of (f.date);
   if (info->album_artist.empty ())
-    info->album_artist = tag_value (tag, properties, "ALBUMARTIST", "TPE2");
+    info->album_artist = f.album_artist;
   if (info->disc <= 0)
-    info->disc = leading_number (
-        tag_value (tag, properties, "DISCNUMBER", "TPOS"));
-  if (info->compilation == 0
-      && leading_number (tag_value (tag, properties, "COMPILATION", "TCMP"))
-             != 0)
+    info->disc = leading_number (f.disc);
+  if (info->compilation == 0 && leading_number (f.compilation) != 0)
     info->compilation = 1;
+  if (info->comment.empty ())
+    info->comment = f.comment;
+}
+
+void
+read_tag (TagLib::Tag *tag, HeaderInfo *info)
+{
+  if (tag != nullptr && !tag->isEmpty ())
+    read_fields (tag_fields (tag), info);
 }
 
 /* The tags of a file, the most complete kind first: later ones only fill
@@ -292,12 +312,79 @@ codec_name (TagLib::File *file, TagLib::AudioProperties *props)
   return std::string ();
 }
 
+/* The first packet behind an Ogg stream's identification header: the
+ * comment header of Vorbis ("\3vorbis" first), Opus ("OpusTags" first) or
+ * Speex (nothing first). */
+bool
+read_ogg_comment (TagLib::Ogg::File *ogg, BriselFields *out)
+{
+  const TagLib::ByteVector packet = ogg->packet (1);
+  gsize skip = 0;
+  if (packet.startsWith ("\003vorbis"))
+    skip = 7;
+  else if (packet.startsWith ("OpusTags"))
+    skip = 8;
+  else if (dynamic_cast<TagLib::Ogg::Speex::File *> (ogg) == nullptr)
+    return false;
+  return packet.size () >= skip
+         && brisel_read_vorbis_comment (
+             reinterpret_cast<const guchar *> (packet.data ()) + skip,
+             packet.size () - skip, out);
+}
+
+/* The fields of a file's main tag as our own readers find them: what the
+ * tag library dropped (text that is not valid UTF-8, ID3v2 frames behind
+ * one it gave up at), and AIFF's text chunks.  Into *headers goes what
+ * the container's header tells, where a reader reads one. */
+BriselFields
+own_fields (TagLib::File *file, const BriselSource &source,
+            BriselHeaders *headers)
+{
+  BriselFields fields;
+  if (dynamic_cast<TagLib::MPEG::File *> (file) != nullptr)
+    brisel_read_id3v2 (source, 0, &fields);
+  else if (dynamic_cast<TagLib::FLAC::File *> (file) != nullptr
+           || dynamic_cast<TagLib::MP4::File *> (file) != nullptr)
+    {
+      if (brisel_read_flac (source, headers) || brisel_read_mp4 (source,
+                                                                 headers))
+        fields = headers->fields;
+    }
+  else if (auto ogg = dynamic_cast<TagLib::Ogg::File *> (file))
+    read_ogg_comment (ogg, &fields);
+  else if (dynamic_cast<TagLib::RIFF::File *> (file) != nullptr)
+    brisel_read_iff (source, &fields);
+  return fields;
+}
+
+/* Fills info from what our own readers found in a file the tag library
+ * refuses: an MP4 or FLAC file whose layout it does not accept.  FALSE
+ * when they find no such file either. */
+bool
+read_refused (const BriselSource &source, HeaderInfo *info)
+{
+  BriselHeaders headers;
+  if (!brisel_read_flac (source, &headers)
+      && !brisel_read_mp4 (source, &headers))
+    return false;
+  read_fields (headers.fields, info);
+  if (headers.milliseconds >= 0)
+    info->length = static_cast<gint32> (MIN (headers.milliseconds / 1000,
+                                              G_MAXINT32));
+  info->bitrate = headers.bitrate;
+  info->channels = headers.channels;
+  info->frequency = headers.frequency;
+  info->codec = headers.codec;
+  return true;
+}
+
 /* The tags of a file that no reader knows but that starts with an ID3v2
  * tag, as ADTS AAC streams carry theirs; the stream behind the tag is
  * left to the decoder.  FALSE when the file does not start so.  May
  * throw. */
 bool
-read_leading_id3v2 (const char *filename, HeaderInfo *info)
+read_leading_id3v2 (const char *filename, const BriselSource &source,
+                    HeaderInfo *info)
 {
   TagLib::MPEG::File file (filename, false);
   if (!file.isValid ())
@@ -305,38 +392,60 @@ read_leading_id3v2 (const char *filename, HeaderInfo *info)
   file.seek (0);
   if (file.readBlock (3) != "ID3" || !file.hasID3v2Tag ())
     return false;
-  for (TagLib::Tag *tag : file_tags (&file))
-    read_tag (tag, info);
+  std::vector<TagLib::Tag *> tags = file_tags (&file);
+  BriselHeaders unused;
+  for (gsize i = 0; i < tags.size (); i++)
+    {
+      read_tag (tags[i], info);
+      if (i == 0)
+        read_fields (own_fields (&file, source, &unused), info);
+    }
   return true;
 }
 
-/* Reads filename's headers into info.  FALSE when the tag library cannot
- * open the file: no reader knows it, or its header is not one.  May
- * throw. */
+/* Reads filename's headers into info; *opened keeps the file the tag
+ * library opened, for its pictures.  FALSE when neither the tag library
+ * nor our own readers can open the file: no reader knows it, or its
+ * header is not one.  May throw. */
 bool
-read_headers (const char *filename, HeaderInfo *info)
+read_headers (const char *filename, HeaderInfo *info, TagLib::FileRef *opened)
 {
   /* The tag library opens with blocking reads: a FIFO would hold the
    * caller until a writer comes, a device could be read without end. */
   if (!g_file_test (filename, G_FILE_TEST_IS_REGULAR))
     return false;
+  const BriselSource source (filename);
   TagLib::FileRef ref (filename, true, TagLib::AudioProperties::Average);
   TagLib::File *file = ref.file ();
   if (ref.isNull () || file == nullptr)
-    return read_leading_id3v2 (filename, info);
+    return read_refused (source, info)
+           || read_leading_id3v2 (filename, source, info);
   if (!file->isValid ())
-    return false;
+    return read_refused (source, info);
+  *opened = ref;
 
-  for (TagLib::Tag *tag : file_tags (file))
-    read_tag (tag, info);
+  /* Our own readers fill what the tag library left empty of the main
+   * tag, before the other tags have their turn. */
+  BriselHeaders headers;
+  std::vector<TagLib::Tag *> tags = file_tags (file);
+  for (gsize i = 0; i < tags.size (); i++)
+    {
+      read_tag (tags[i], info);
+      if (i == 0)
+        read_fields (own_fields (file, source, &headers), info);
+    }
 
   TagLib::AudioProperties *props = file->audioProperties ();
   if (props == nullptr)
     return true;
   /* A stream in which no frame was found has neither a length nor a
-   * sample rate: what it holds is for the decoder to tell. */
+   * sample rate: what it holds is for the decoder to tell.  An MP4
+   * file's length is its container's, whatever its codec. */
   if (props->lengthInMilliseconds () > 0 && props->sampleRate () > 0)
     info->length = props->lengthInMilliseconds () / 1000;
+  else if (headers.milliseconds >= 0)
+    info->length = static_cast<gint32> (MIN (headers.milliseconds / 1000,
+                                              G_MAXINT32));
   info->bitrate = props->bitrate () > 0 && props->bitrate () < G_MAXINT32 / 1000
                       ? props->bitrate () * 1000
                       : 0;
@@ -357,6 +466,83 @@ read_headers (const char *filename, HeaderInfo *info)
   info->frequency = MAX (props->sampleRate (), 0);
   info->codec = codec_name (file, props);
   return true;
+}
+
+void
+offer_bytes (BriselCover *cover, const TagLib::ByteVector &bytes, bool front)
+{
+  cover->offer (bytes.data (), bytes.size (), front);
+}
+
+/* Offers a tag's pictures to cover: ID3v2's APIC frames, the Vorbis
+ * comment's METADATA_BLOCK_PICTURE, MP4's covr (which has no picture
+ * types), ASF's WM/Picture and APE's "Cover Art (Front)" (a file name and
+ * a NUL ahead of the bytes).  May throw. */
+void
+offer_tag_pictures (TagLib::Tag *tag, BriselCover *cover)
+{
+  if (auto v2 = dynamic_cast<TagLib::ID3v2::Tag *> (tag))
+    {
+      for (TagLib::ID3v2::Frame *frame : v2->frameListMap ()["APIC"])
+        if (auto apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame *> (
+                frame))
+          offer_bytes (cover, apic->picture (),
+                       apic->type ()
+                           == TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    }
+  else if (auto xiph = dynamic_cast<TagLib::Ogg::XiphComment *> (tag))
+    {
+      for (TagLib::FLAC::Picture *picture : xiph->pictureList ())
+        offer_bytes (cover, picture->data (),
+                     picture->type () == TagLib::FLAC::Picture::FrontCover);
+    }
+  else if (auto mp4 = dynamic_cast<TagLib::MP4::Tag *> (tag))
+    {
+      if (mp4->contains ("covr"))
+        for (const TagLib::MP4::CoverArt &art :
+             mp4->item ("covr").toCoverArtList ())
+          offer_bytes (cover, art.data (), false);
+    }
+  else if (auto asf = dynamic_cast<TagLib::ASF::Tag *> (tag))
+    {
+      if (asf->contains ("WM/Picture"))
+        for (const TagLib::ASF::Attribute &attribute :
+             asf->attribute ("WM/Picture"))
+          {
+            const TagLib::ASF::Picture picture = attribute.toPicture ();
+            if (picture.isValid ())
+              offer_bytes (cover, picture.picture (),
+                           picture.type ()
+                               == TagLib::ASF::Picture::FrontCover);
+          }
+    }
+  else if (auto ape = dynamic_cast<TagLib::APE::Tag *> (tag))
+    {
+      const TagLib::APE::ItemListMap &items = ape->itemListMap ();
+      auto front = items.find ("COVER ART (FRONT)");
+      if (front != items.end ())
+        {
+          const TagLib::ByteVector bytes = front->second.binaryData ();
+          const int nul = bytes.find (TagLib::ByteVector (1, '\0'));
+          if (nul >= 0)
+            offer_bytes (cover, bytes.mid (static_cast<unsigned> (nul) + 1),
+                         true);
+        }
+    }
+}
+
+/* Offers a file's embedded pictures to cover, FLAC's picture blocks
+ * first, until a front cover is taken.  May throw. */
+void
+offer_pictures (TagLib::File *file, BriselCover *cover)
+{
+  if (auto flac = dynamic_cast<TagLib::FLAC::File *> (file))
+    for (TagLib::FLAC::Picture *picture : flac->pictureList ())
+      offer_bytes (cover, picture->data (),
+                   picture->type () == TagLib::FLAC::Picture::FrontCover);
+  for (TagLib::Tag *tag : file_tags (file))
+    if (tag != nullptr && !cover->has_front ())
+      offer_tag_pictures (tag, cover);
 }
 
 /* TRUE when list has an item of key. */
@@ -420,6 +606,7 @@ header_items (const HeaderInfo &info)
   list = append_int ("Track", info.track, list);
   list = append_text ("Year", info.year, list);
   list = append_text ("AlbumArtist", info.album_artist, list);
+  list = append_text ("Comment", info.comment, list);
   list = append_int ("Disc", info.disc, list);
   list = append_int ("Compilation", info.compilation, list);
   list = append_int ("Channels", info.channels, list);
@@ -433,7 +620,8 @@ header_items (const HeaderInfo &info)
 
 /* The metadata list of one media file, head first "Filename", "Title"
  * (the base name when the file has no title), "MIME", then what the
- * headers or, failing them, GStreamer tell.  The tag library may throw
+ * headers or, failing them, GStreamer tell.  The album's cover goes to
+ * the shared media-art cache when the album has none there yet.  The tag library may throw
  * (allocation failures, or its own faults on a hostile file); that stops
  * here and the file is then read as one it cannot open.  NULL for a NULL
  * name, or a relative name of which nothing was found.  The caller
@@ -445,21 +633,24 @@ get_metadata (const gchar *filename)
     return NULL;
 
   std::unique_ptr<HeaderInfo> info;
+  TagLib::FileRef opened;
   try
     {
       info.reset (new HeaderInfo);
-      if (!read_headers (filename, info.get ()))
+      if (!read_headers (filename, info.get (), &opened))
         info.reset ();
     }
   catch (...)
     {
       info.reset ();
+      opened = TagLib::FileRef ();
     }
 
   MetaItem *list = NULL;
   gboolean title_found;
+  BriselCover cover;
   if (info == nullptr)
-    title_found = brisel_gst_read_stream (filename, &list);
+    title_found = brisel_gst_read_stream (filename, &list, &cover);
   else
     {
       list = header_items (*info);
@@ -468,10 +659,22 @@ get_metadata (const gchar *filename)
           /* The tags stay as the headers have them; the decoder adds the
            * length, the bitrate and what else the headers lack. */
           MetaItem *decoded = NULL;
-          brisel_gst_read_stream (filename, &decoded);
+          brisel_gst_read_stream (filename, &decoded, NULL);
           list = take_missing (list, decoded);
         }
       title_found = has_key (list, "Title");
+      try
+        {
+          if (cover.want (filename, list) && !opened.isNull ())
+            offer_pictures (opened.file (), &cover);
+        }
+      catch (...)
+        {
+          /* A picture the tag library failed on is no cover; an image
+           * beside the song may still be one. */
+        }
     }
+  opened = TagLib::FileRef ();
+  cover.store ();
   return brisel_add_common_keys (filename, title_found, list);
 }

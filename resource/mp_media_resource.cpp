@@ -1,5 +1,5 @@
-/* The media resource object: plain fields behind class slots, fifteen
- * properties named like the Metadata columns, and three values derived on
+/* The media resource object: plain fields behind class slots, properties
+ * named like the Metadata columns, and three values derived on
  * first request (media type, icon, display name). */
 #include "mp_media_resource.h"
 #include "tessel-private.h"
@@ -26,6 +26,8 @@ struct _MpMediaResourcePrivate
   gint count;
   gint is_playlist;
   gint is_stream;
+  gchar *album_artist;
+  gint disc;
 };
 
 /* Property ids are part of the class's contract; their install order is
@@ -47,7 +49,9 @@ enum
   PROP_BITRATE = 12,
   PROP_COUNT = 13,
   PROP_IS_PLAYLIST = 14,
-  PROP_IS_STREAM = 15
+  PROP_IS_STREAM = 15,
+  PROP_ALBUM_ARTIST = 16,
+  PROP_DISC = 17
 };
 
 static const gchar icon_music[] = "qgn_list_gene_music_file";
@@ -98,12 +102,14 @@ STRING_FIELD (genre)
 STRING_FIELD (description)
 STRING_FIELD (id)
 STRING_FIELD (year)
+STRING_FIELD (album_artist)
 INT_FIELD (length)
 INT_FIELD (track)
 INT_FIELD (bitrate)
 INT_FIELD (count)
 INT_FIELD (is_playlist)
 INT_FIELD (is_stream)
+INT_FIELD (disc)
 
 static MpMediaType
 _mp_media_resource_get_media_type (MpMediaResource *self)
@@ -249,6 +255,12 @@ mp_media_resource_set_property (GObject *object, guint prop_id,
     case PROP_IS_STREAM:
       mp_media_resource_set_is_stream (self, g_value_get_int (value));
       break;
+    case PROP_ALBUM_ARTIST:
+      mp_media_resource_set_album_artist (self, g_value_get_string (value));
+      break;
+    case PROP_DISC:
+      mp_media_resource_set_disc (self, g_value_get_int (value));
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID (object, prop_id, pspec);
       break;
@@ -309,6 +321,12 @@ mp_media_resource_get_property (GObject *object, guint prop_id,
     case PROP_IS_STREAM:
       g_value_set_int (value, mp_media_resource_get_is_stream (self));
       break;
+    case PROP_ALBUM_ARTIST:
+      g_value_set_string (value, mp_media_resource_get_album_artist (self));
+      break;
+    case PROP_DISC:
+      g_value_set_int (value, mp_media_resource_get_disc (self));
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID (object, prop_id, pspec);
       break;
@@ -330,6 +348,7 @@ mp_media_resource_finalize (GObject *object)
   g_clear_pointer (&priv->year, g_free);
   g_clear_pointer (&priv->description, g_free);
   g_clear_pointer (&priv->id, g_free);
+  g_clear_pointer (&priv->album_artist, g_free);
   g_clear_pointer (&self->priv, g_free);
   parent_class->finalize (object);
 }
@@ -401,6 +420,10 @@ mp_media_resource_class_init (gpointer g_class, gpointer class_data)
   klass->set_is_playlist = _mp_media_resource_set_is_playlist;
   klass->get_is_stream = _mp_media_resource_get_is_stream;
   klass->set_is_stream = _mp_media_resource_set_is_stream;
+  klass->get_album_artist = _mp_media_resource_get_album_artist;
+  klass->set_album_artist = _mp_media_resource_set_album_artist;
+  klass->get_disc = _mp_media_resource_get_disc;
+  klass->set_disc = _mp_media_resource_set_disc;
 
   install_string (object_class, PROP_FILENAME, "Filename");
   install_string (object_class, PROP_TITLE, "Title");
@@ -417,6 +440,8 @@ mp_media_resource_class_init (gpointer g_class, gpointer class_data)
   install_int (object_class, PROP_COUNT, "Count");
   install_int (object_class, PROP_IS_PLAYLIST, "isPlaylist");
   install_int (object_class, PROP_IS_STREAM, "isStream");
+  install_string (object_class, PROP_ALBUM_ARTIST, "AlbumArtist");
+  install_int (object_class, PROP_DISC, "Disc");
 }
 
 static void
@@ -429,6 +454,7 @@ mp_media_resource_init (GTypeInstance *instance, gpointer g_class)
   self->priv->track = -1;
   self->priv->bitrate = -1;
   self->priv->count = -1;
+  self->priv->disc = -1;
   /* The flags start at 0 although their properties name -1 as default:
    * a resource is neither playlist nor stream until told so. */
   self->priv->is_playlist = 0;
@@ -524,6 +550,8 @@ PUBLIC_INT (bitrate, -1)
 PUBLIC_INT (count, -1)
 PUBLIC_INT (is_playlist, 0)
 PUBLIC_INT (is_stream, 0)
+PUBLIC_STRING (album_artist)
+PUBLIC_INT (disc, -1)
 
 extern "C" MpMediaResource *
 mp_media_resource_copy (MpMediaResource *mp_media_resource)
@@ -553,6 +581,8 @@ mp_media_resource_copy (MpMediaResource *mp_media_resource)
   dst->count = src->count;
   dst->is_playlist = src->is_playlist;
   dst->is_stream = src->is_stream;
+  dst->album_artist = g_strdup (src->album_artist);
+  dst->disc = src->disc;
   return copy;
 }
 

@@ -89,6 +89,12 @@ struct _MpMediaResourceClass
   void (*set_is_playlist) (MpMediaResource *self, gint is_playlist);
   gint (*get_is_stream) (MpMediaResource *self);
   void (*set_is_stream) (MpMediaResource *self, gint is_stream);
+  /* Added after the first release: new slots go at the end, so that the
+   * offsets of the slots above stay where callers compiled them. */
+  const gchar *(*get_album_artist) (MpMediaResource *self);
+  void (*set_album_artist) (MpMediaResource *self, const gchar *album_artist);
+  gint (*get_disc) (MpMediaResource *self);
+  void (*set_disc) (MpMediaResource *self, gint disc);
 };
 
 TESSEL_API GType mp_media_resource_get_type (void) G_GNUC_CONST;
@@ -367,6 +373,39 @@ mp_media_resource_get_is_stream (MpMediaResource *mp_media_resource);
 TESSEL_API void
 mp_media_resource_set_is_stream (MpMediaResource *mp_media_resource,
                                  gint is_stream);
+
+/**
+ * mp_media_resource_get_album_artist:
+ *
+ * The artist an album is listed under (property "AlbumArtist"): the album
+ * artist tag of a song, or the album artist that grouped an album.
+ *
+ * Returns: (nullable): the album artist, borrowed from the resource
+ */
+/**
+ * mp_media_resource_set_album_artist:
+ * @album_artist: (nullable): the new value, copied
+ */
+TESSEL_API const gchar *
+mp_media_resource_get_album_artist (MpMediaResource *mp_media_resource);
+TESSEL_API void
+mp_media_resource_set_album_artist (MpMediaResource *mp_media_resource,
+                                    const gchar *album_artist);
+
+/**
+ * mp_media_resource_get_disc:
+ *
+ * The number of the disc of a set that the song is on (property "Disc").
+ *
+ * Returns: the disc number, -1 when unknown
+ */
+/**
+ * mp_media_resource_set_disc:
+ * @disc: the new value
+ */
+TESSEL_API gint mp_media_resource_get_disc (MpMediaResource *mp_media_resource);
+TESSEL_API void mp_media_resource_set_disc (MpMediaResource *mp_media_resource,
+                                            gint disc);
 
 /**
  * mp_media_resource_copy:

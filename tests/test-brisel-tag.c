@@ -71,6 +71,9 @@ static const TesselMedia extra_media[] = {
   { "tagged.aiff", "avmux_aiff",
     TONE "avmux_aiff ! filesink location=%s", NULL, TAGGED, NULL, 3, TRUE,
     FALSE },
+  { "plain.aiff", "avmux_aiff",
+    TONE "avmux_aiff ! filesink location=%s", NULL, "plain.aiff", NULL, NULL,
+    NULL, 0, NULL, NULL, 3, TRUE, FALSE },
   { "tagged.aif", "avmux_aiff",
     TONE "avmux_aiff ! filesink location=%s", NULL, TAGGED, NULL, 3, TRUE,
     FALSE },
@@ -804,6 +807,383 @@ test_album_keys (gconstpointer data)
     }
 }
 
+/* A field of several values: the first is kept, in every container. */
+typedef struct
+{
+  TesselMedia media; /* name, elements, pipeline */
+  gint id3v2_version;
+} MultiCase;
+
+#define MULTI_MEDIA(name, elements, encoder)                                  \
+  { name, elements, TONE encoder " ! filesink location=%s", NULL, NULL, NULL, \
+    NULL, NULL, 0, NULL, NULL, 0, FALSE, FALSE }
+
+static const MultiCase multi_cases[] = {
+  { MULTI_MEDIA ("multi.flac", "flacenc", "flacenc"), 0 },
+  { MULTI_MEDIA ("multi.ogg", "vorbisenc oggmux", "vorbisenc ! oggmux"), 0 },
+  { MULTI_MEDIA ("multi.opus", "opusenc oggmux", "opusenc ! oggmux"), 0 },
+  { MULTI_MEDIA ("multi.m4a", "avenc_aac mp4mux", "avenc_aac ! mp4mux"), 0 },
+  { MULTI_MEDIA ("multi-v23.mp3", "lamemp3enc", "lamemp3enc"), 3 },
+  { MULTI_MEDIA ("multi-v24.mp3", "lamemp3enc", "lamemp3enc"), 4 },
+  { MULTI_MEDIA ("multi.wv", "wavpackenc", "wavpackenc"), 0 },
+  { MULTI_MEDIA ("multi.wma", "avenc_wmav2 asfmux", "avenc_wmav2 ! asfmux"),
+    0 },
+};
+
+static const gchar *const two_artists[] = { "First Artist", "Second Artist",
+                                            NULL };
+static const gchar *const two_albums[] = { "First Album", "Second Album",
+                                           NULL };
+
+static void
+test_first_value (gconstpointer data)
+{
+  const MultiCase *c = data;
+  if (!tessel_media_available (&c->media, media_dir))
+    return;
+  g_autofree gchar *path = media_path (c->media.name);
+  MetaItem *list = tag_extract (path);
+  g_assert_cmpstr (text_of (list, "Artist"), ==, "First Artist");
+  g_assert_cmpstr (text_of (list, "Album"), ==, "First Album");
+  meta_free_list (&list);
+}
+
+/* A made sample changed byte by byte, and what must be read of it (NULL:
+ * no item; length -1: no "Length"). */
+typedef struct
+{
+  const gchar *name;
+  const gchar *source; /* a sample of extra_media[] or tessel_media[] */
+  void (*patch) (GByteArray *file);
+  const gchar *title;
+  const gchar *artist;
+  const gchar *comment;
+  gint32 length;
+  const gchar *codec; /* NULL: not asserted */
+} PatchCase;
+
+/* The offset of needle in file at or after from; fails the test when
+ * there is none. */
+static guint
+offset_of (GByteArray *file, guint from, const gchar *needle)
+{
+  gsize n = strlen (needle);
+  for (guint i = from; i + n <= file->len; i++)
+    if (memcmp (file->data + i, needle, n) == 0)
+      return i;
+  g_error ("no '%s' in the sample", needle);
+  return 0;
+}
+
+/* An MP4 whose audio track is of a codec no decoder knows. */
+static void
+patch_codec (GByteArray *file)
+{
+  memcpy (file->data + offset_of (file, offset_of (file, 0, "stsd"), "mp4a"),
+          "zzzz", 4);
+}
+
+/* An atom behind the last one whose size is smaller than its header. */
+static void
+patch_trailing (GByteArray *file)
+{
+  g_byte_array_append (file, (const guint8 *) "\0\0\0\4free", 8);
+}
+
+/* STREAMINFO's block header says 0 bytes, or more than the file holds. */
+static void
+patch_streaminfo_zero (GByteArray *file)
+{
+  g_assert_cmpint (memcmp (file->data, "fLaC", 4), ==, 0);
+  memset (file->data + 5, 0, 3);
+}
+
+static void
+patch_streaminfo_huge (GByteArray *file)
+{
+  g_assert_cmpint (memcmp (file->data, "fLaC", 4), ==, 0);
+  memset (file->data + 5, 0xff, 3);
+}
+
+/* AIFF's NAME, AUTH and ANNO chunks behind the sound (ANNO of odd size,
+ * padded), the FORM size grown to hold them. */
+static void
+patch_text_chunks (GByteArray *file)
+{
+  static const gchar *const chunks[][2] = {
+    { "NAME", "Chunk Song" }, { "AUTH", "Chunk Artist" },
+    { "ANNO", "A note." },
+  };
+  for (guint i = 0; i < G_N_ELEMENTS (chunks); i++)
+    {
+      guint32 size = strlen (chunks[i][1]);
+      guint8 header[8];
+      memcpy (header, chunks[i][0], 4);
+      for (int b = 0; b < 4; b++)
+        header[4 + b] = (size >> (24 - 8 * b)) & 0xff;
+      g_byte_array_append (file, header, sizeof header);
+      put_text (file, chunks[i][1]);
+      if (size & 1)
+        g_byte_array_append (file, (const guint8 *) "", 1);
+    }
+  guint32 form = file->len - 8;
+  for (int b = 0; b < 4; b++)
+    file->data[4 + b] = (form >> (24 - 8 * b)) & 0xff;
+}
+
+/* Both: neither the tag library nor a decoder takes the file. */
+static void
+patch_codec_and_atom (GByteArray *file)
+{
+  patch_codec (file);
+  patch_trailing (file);
+}
+
+static const PatchCase patch_cases[] = {
+  { "unknown-codec.m4a", "tagged.m4a", patch_codec, "Song", "Singer", NULL, 3,
+    NULL },
+  { "bad-last-atom.m4b", "lossless.m4b", patch_trailing, "Song", "Singer",
+    NULL, 3, "Apple lossless audio" },
+  { "bad-last-atom.m4a", "tagged.m4a", patch_trailing, "Song", "Singer",
+    NULL, 3, "MPEG-4 AAC audio" },
+  { "bad-last-atom-unknown-codec.m4a", "tagged.m4a", patch_codec_and_atom,
+    "Song", "Singer", NULL, 3, NULL },
+  { "zero-streaminfo.flac", "tagged.flac", patch_streaminfo_zero, "Flac Song",
+    "Flac Artist", NULL, 3, "Free Lossless Audio Codec (FLAC)" },
+  { "huge-streaminfo.flac", "tagged.flac", patch_streaminfo_huge,
+    "Flac Song", "Flac Artist", NULL, 3, "Free Lossless Audio Codec (FLAC)" },
+  { "text-chunks.aiff", "plain.aiff", patch_text_chunks, "Chunk Song",
+    "Chunk Artist", "A note.", 3, NULL },
+  /* The ID3 chunk's tags win over the text chunks. */
+  { "text-chunks-id3.aiff", "tagged.aiff", patch_text_chunks, "Song",
+    "Singer", "A note.", 3, NULL },
+};
+
+static void
+test_patched (gconstpointer data)
+{
+  const PatchCase *c = data;
+  const TesselMedia *m = NULL;
+  const TesselMedia *tables[] = { tessel_media, extra_media };
+  for (guint t = 0; t < G_N_ELEMENTS (tables); t++)
+    for (const TesselMedia *i = tables[t]; i->name != NULL; i++)
+      if (g_str_equal (i->name, c->source))
+        m = i;
+  g_assert_nonnull (m);
+  if (!tessel_media_available (m, media_dir))
+    return;
+  g_autofree gchar *source = media_path (m->name);
+  g_autofree gchar *bytes = NULL;
+  gsize size = 0;
+  g_assert_true (g_file_get_contents (source, &bytes, &size, NULL));
+  GByteArray *file = g_byte_array_new ();
+  g_byte_array_append (file, (const guint8 *) bytes, size);
+  c->patch (file);
+  g_autofree gchar *path = media_path (c->name);
+  g_assert_true (g_file_set_contents (path, (const gchar *) file->data,
+                                      file->len, NULL));
+  g_byte_array_unref (file);
+
+  MetaItem *list = tag_extract (path);
+  g_assert_cmpstr (text_of (list, "Title"), ==, c->title);
+  g_assert_cmpstr (text_of (list, "Artist"), ==, c->artist);
+  g_assert_cmpstr (text_of (list, "Comment"), ==, c->comment);
+  g_assert_cmpint (int_of (list, "Length"), ==, c->length);
+  if (c->codec != NULL)
+    g_assert_cmpstr (text_of (list, "Codec"), ==, c->codec);
+  meta_free_list (&list);
+  g_unlink (path);
+}
+
+/* An ID3v2 frame as it is stored: its header says declared bytes (-1: the
+ * text's length and the encoding byte), then the encoding byte and the
+ * text, none of them when the frame is empty. */
+typedef struct
+{
+  const gchar *id;
+  const gchar *text;
+  gsize length;
+  gint declared;
+} FrameSpec;
+
+/* Hand-made tags of quirks and bad text, in front of tagged.mp3's audio;
+ * what must be read of them (a NULL title: the file's name). */
+typedef struct
+{
+  const gchar *name;
+  gint version;
+  guint8 encoding;
+  FrameSpec frames[3];
+  const gchar *title;
+  const gchar *artist;
+  const gchar *album;
+} Id3Case;
+
+#define FFFD "\xef\xbf\xbd"
+#define TEXT(s) s, sizeof s - 1
+
+static const Id3Case id3_cases[] = {
+  { "v23-two-values", 3, 0,
+    { { "TPE1", TEXT ("First\0Second"), -1 }, { "TALB", TEXT ("Record"), -1 } },
+    NULL, "First", "Record" },
+  { "invalid-utf8", 4, 3,
+    { { "TIT2", TEXT ("Caf\xe9 Song"), -1 },
+      { "TPE1", TEXT ("Bad \xe2\x82x"), -1 },
+      { "TALB", TEXT ("\xff\xc0\xafRecord"), -1 } },
+    "Caf" FFFD " Song", "Bad " FFFD "x", FFFD FFFD FFFD "Record" },
+  { "invalid-utf8-v23", 3, 3,
+    { { "TPE1", TEXT ("Sing\xc3" "er"), -1 },
+      { "TALB", TEXT ("Record \xed\xa0\x80"), -1 } },
+    NULL, "Sing" FFFD "er", "Record " FFFD FFFD FFFD },
+  { "empty-frame-first", 3, 0,
+    { { "TIT2", TEXT (""), 0 }, { "TPE1", TEXT ("Singer"), -1 },
+      { "TALB", TEXT ("Record"), -1 } },
+    NULL, "Singer", "Record" },
+  { "empty-frame-first-v24", 4, 3,
+    { { "TCON", TEXT (""), 0 }, { "TPE1", TEXT ("Singer"), -1 },
+      { "TALB", TEXT ("Record"), -1 } },
+    NULL, "Singer", "Record" },
+  { "cut-at-tag-end", 4, 3,
+    { { "TPE1", TEXT ("Singer"), -1 }, { "TALB", TEXT ("Record"), 40 } },
+    NULL, "Singer", "Record" },
+  { "cut-at-tag-end-v23", 3, 0,
+    { { "TIT2", TEXT ("Song"), -1 }, { "TPE1", TEXT ("Singer"), 300 } },
+    "Song", "Singer", NULL },
+};
+
+/* A frame of spec in the frame format of version 3 or 4. */
+static void
+add_id3_frame (GByteArray *tag, gint version, guint8 encoding,
+               const FrameSpec *spec)
+{
+  guint32 size = spec->declared >= 0 ? (guint32) spec->declared
+                                     : spec->length + 1;
+  guint8 header[10] = { 0 };
+  memcpy (header, spec->id, 4);
+  for (int b = 0; b < 4; b++)
+    header[4 + b] = version == 4 ? (size >> (21 - 7 * b)) & 0x7f
+                                 : (size >> (24 - 8 * b)) & 0xff;
+  g_byte_array_append (tag, header, sizeof header);
+  if (spec->declared == 0)
+    return;
+  g_byte_array_append (tag, &encoding, 1);
+  g_byte_array_append (tag, (const guint8 *) spec->text, spec->length);
+}
+
+static void
+test_id3v2_bytes (gconstpointer data)
+{
+  const Id3Case *c = data;
+  const TesselMedia *mp3 = &tessel_media[2];
+  if (!tessel_media_available (mp3, media_dir))
+    return;
+  g_autofree gchar *source = media_path (mp3->name);
+  g_autofree gchar *bytes = NULL;
+  gsize size = 0;
+  g_assert_true (g_file_get_contents (source, &bytes, &size, NULL));
+  gsize audio = tags_end ((const guchar *) bytes, size);
+
+  GByteArray *frames = g_byte_array_new ();
+  for (guint i = 0; i < G_N_ELEMENTS (c->frames); i++)
+    if (c->frames[i].id != NULL)
+      add_id3_frame (frames, c->version, c->encoding, &c->frames[i]);
+  GByteArray *file = g_byte_array_new ();
+  guint8 header[10] = { 'I', 'D', '3', (guint8) c->version, 0, 0 };
+  for (int b = 0; b < 4; b++)
+    header[6 + b] = (frames->len >> (21 - 7 * b)) & 0x7f;
+  g_byte_array_append (file, header, sizeof header);
+  g_byte_array_append (file, frames->data, frames->len);
+  g_byte_array_append (file, (const guint8 *) bytes + audio, size - audio);
+  g_byte_array_unref (frames);
+  g_autofree gchar *name = g_strdup_printf ("%s.mp3", c->name);
+  g_autofree gchar *path = media_path (name);
+  g_assert_true (g_file_set_contents (path, (const gchar *) file->data,
+                                      file->len, NULL));
+  g_byte_array_unref (file);
+
+  MetaItem *list = tag_extract (path);
+  g_assert_cmpstr (text_of (list, "Title"), ==,
+                   c->title != NULL ? c->title : name);
+  g_assert_cmpstr (text_of (list, "Artist"), ==, c->artist);
+  g_assert_cmpstr (text_of (list, "Album"), ==, c->album);
+  g_assert_cmpint (abs (int_of (list, "Length") - mp3->length), <=, 1);
+  meta_free_list (&list);
+  g_unlink (path);
+}
+
+/* A tenth of a second of tone: decodable files shorter than a second are
+ * 0 seconds long. */
+#define SHORT_TONE "audiotestsrc num-buffers=10 samplesperbuffer=441 ! " \
+                   "audio/x-raw,rate=44100,channels=1 ! audioconvert ! "
+#define SHORT_MEDIA(name, elements, encoder)                          \
+  { name, elements, SHORT_TONE encoder " ! filesink location=%s",    \
+    NULL, name, NULL, NULL, NULL, 0, NULL, NULL, 0, FALSE, TRUE }
+
+static const TesselMedia short_media[] = {
+  SHORT_MEDIA ("short.mp3", "lamemp3enc",
+               "lamemp3enc target=bitrate cbr=true bitrate=64"),
+  SHORT_MEDIA ("short-vbr.mp3", "lamemp3enc", "lamemp3enc"),
+  SHORT_MEDIA ("short.ogg", "vorbisenc oggmux", "vorbisenc ! oggmux"),
+  SHORT_MEDIA ("short.wav", "wavenc", "wavenc"),
+  SHORT_MEDIA ("short.m4a", "avenc_aac mp4mux", "avenc_aac ! mp4mux"),
+  { NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0, NULL, NULL, 0, FALSE,
+    FALSE },
+};
+
+static void
+test_short (gconstpointer data)
+{
+  const TesselMedia *m = data;
+  if (!tessel_media_available (m, media_dir))
+    return;
+  g_autofree gchar *path = media_path (m->name);
+  MetaItem *list = tag_extract (path);
+  g_assert_cmpstr (text_of (list, "Title"), ==, m->title);
+  g_assert_cmpint (int_of (list, "Length"), ==, 0);
+  meta_free_list (&list);
+}
+
+/* Makes the samples of the tables above and adds their tests. */
+static void
+add_odd_samples (void)
+{
+  for (guint i = 0; i < G_N_ELEMENTS (multi_cases); i++)
+    {
+      const MultiCase *c = &multi_cases[i];
+      TesselMedia one[2] = { c->media };
+      g_autofree gchar *path = media_path (c->media.name);
+      if (tessel_media_make_table (one, media_dir) == 1)
+        {
+          g_assert_true (tessel_tag_write_values (path, "ARTIST", two_artists,
+                                                  c->id3v2_version));
+          g_assert_true (tessel_tag_write_values (path, "ALBUM", two_albums,
+                                                  c->id3v2_version));
+        }
+      g_autofree gchar *test = g_strdup_printf ("/brisel-tag/first-value/%s",
+                                                c->media.name);
+      g_test_add_data_func (test, c, test_first_value);
+    }
+  for (guint i = 0; i < G_N_ELEMENTS (patch_cases); i++)
+    {
+      g_autofree gchar *test = g_strdup_printf ("/brisel-tag/patched/%s",
+                                                patch_cases[i].name);
+      g_test_add_data_func (test, &patch_cases[i], test_patched);
+    }
+  for (guint i = 0; i < G_N_ELEMENTS (id3_cases); i++)
+    {
+      g_autofree gchar *test = g_strdup_printf ("/brisel-tag/id3v2-bytes/%s",
+                                                id3_cases[i].name);
+      g_test_add_data_func (test, &id3_cases[i], test_id3v2_bytes);
+    }
+  tessel_media_make_table (short_media, media_dir);
+  for (const TesselMedia *m = short_media; m->name != NULL; m++)
+    {
+      g_autofree gchar *test = g_strdup_printf ("/brisel-tag/short/%s",
+                                                m->name);
+      g_test_add_data_func (test, m, test_short);
+    }
+}
+
 static MetaExtractFunc
 load_entry (const gchar *soname)
 {
@@ -889,6 +1269,7 @@ main (int argc, char **argv)
                                                 crafted[i].name);
       g_test_add_data_func (path, &crafted[i], test_crafted);
     }
+  add_odd_samples ();
   g_test_add_func ("/brisel-tag/hand-over", test_hand_over);
   g_test_add_func ("/brisel-tag/installed-extensions",
                    test_installed_extensions);

@@ -1101,6 +1101,191 @@ test_locked_database (TesselFixture *fx, gconstpointer data)
   tessel_test_use_shm (TRUE);
 }
 
+/* Albums grouped by album artist and title ignoring case and accents.
+ * Rows are (Filename, Title, Artist, Album, AlbumArtist, Compilation,
+ * Disc, Track, Length, Year, Present); a case without tag columns leaves
+ * out AlbumArtist, Compilation and Disc, as a table no extractor wrote
+ * them to. */
+typedef struct
+{
+  const char *name;
+  gboolean tag_columns;
+  const char *rows;
+  const char *albums; /* "album artist|album|count|length|year;..." */
+  const char *album_artist, *album; /* the album whose songs are asked */
+  const char *songs;                /* their file names */
+} AlbumCase;
+
+static const AlbumCase album_cases[] = {
+  { "compilation-album-artist-tag", TRUE,
+    "('/c/1', 'a', 'Ann', 'Summer', 'DJ Mix', 1, NULL, 1, 10, 2001, 1),"
+    "('/c/2', 'b', 'Bob', 'Summer', 'DJ Mix', 1, NULL, 2, 20, 2001, 1)",
+    "DJ Mix|Summer|2|30|2001", "dj mix", "SUMMER", "/c/1,/c/2" },
+  { "compilation-flag-only", TRUE,
+    "('/c/1', 'a', 'Ann', 'Hits', NULL, 1, NULL, 1, 10, NULL, 1),"
+    "('/c/2', 'b', 'Bob', 'Hits', '', 1, NULL, 2, 20, NULL, 1),"
+    "('/c/3', 'c', 'Cy', 'Hits', NULL, 0, NULL, 3, 30, NULL, 1)",
+    "Cy|Hits|1|30|-;Various Artists|Hits|2|30|-", "Various Artists", "Hits",
+    "/c/1,/c/2" },
+  { "one-title-two-artists", TRUE,
+    "('/g/1', 'a', 'Bee', 'Greatest Hits', NULL, NULL, NULL, 1, 10, NULL, 1),"
+    "('/g/2', 'b', 'Ant', 'Greatest Hits', NULL, NULL, NULL, 1, 20, NULL, 1)",
+    "Ant|Greatest Hits|1|20|-;Bee|Greatest Hits|1|10|-", "Bee",
+    "Greatest Hits", "/g/1" },
+  { "case-and-accents", TRUE,
+    "('/z/1', 'a', 'Zoë Martin', 'Big Noise', NULL, NULL, NULL, 1, 10, 2001, 1),"
+    "('/z/2', 'b', 'zoe martin', 'big noise', NULL, NULL, NULL, 2, 10, 2002, 1),"
+    "('/z/3', 'c', 'Zoë Martin', 'Big Noise', NULL, NULL, NULL, 3, NULL, 2002, 1),"
+    "('/e/1', 'd', 'Guest', 'Café Society', 'Élodie', NULL, NULL, 1, 5, NULL, 1),"
+    "('/e/2', 'e', 'Guest', 'CAFE SOCIETY', 'elodie', NULL, NULL, 2, 5, NULL, 1)",
+    "elodie|CAFE SOCIETY|2|10|-;Zoë Martin|Big Noise|3|20|2002", "ZOE MARTIN",
+    "big nöise", "/z/1,/z/2,/z/3" },
+  { "disc-then-track-then-title", TRUE,
+    "('/d/1', 'x', 'A', 'Set', NULL, NULL, 2, 1, 1, NULL, 1),"
+    "('/d/2', 'y', 'A', 'Set', NULL, NULL, 1, 2, 1, NULL, 1),"
+    "('/d/3', 'Éa', 'A', 'Set', NULL, NULL, 1, 1, 1, NULL, 1),"
+    "('/d/4', 'f', 'A', 'Set', NULL, NULL, 1, 1, 1, NULL, 1),"
+    "('/d/5', 'z', 'A', 'Set', NULL, NULL, NULL, 9, 1, NULL, 1)",
+    "A|Set|5|5|-", "A", "Set", "/d/5,/d/3,/d/4,/d/2,/d/1" },
+  { "songs-without-album-left-out", TRUE,
+    "('/n/1', 'a', 'A', NULL, NULL, NULL, NULL, 1, 10, NULL, 1),"
+    "('/n/2', 'b', 'A', '', NULL, NULL, NULL, 1, 10, NULL, 1),"
+    "('/n/3', 'c', NULL, 'Lost', NULL, NULL, NULL, 1, 10, NULL, 1)",
+    "-|Lost|1|10|-", NULL, "Lost", "/n/3" },
+  { "absent-rows-left-out", TRUE,
+    "('/p/1', 'a', 'A', 'Here', NULL, NULL, NULL, 1, 10, NULL, 1),"
+    "('/p/2', 'b', 'A', 'Here', NULL, NULL, NULL, 2, 10, NULL, 0),"
+    "('/p/3', 'c', 'A', 'Gone', NULL, NULL, NULL, 1, 10, NULL, 0)",
+    "A|Here|1|10|-", "A", "Here", "/p/1" },
+  { "table-without-tag-columns", FALSE,
+    "('/t/1', 'a', 'Ann', 'Old', NULL, 1, NULL, 1, 10, NULL, 1),"
+    "('/t/2', 'b', 'ann', 'old', NULL, 2, NULL, 1, 10, NULL, 1)",
+    "Ann|Old|2|20|-", "ANN", "OLD", "/t/1,/t/2" },
+};
+
+static void
+add_album_rows (TesselFixture *fx, const AlbumCase *c)
+{
+  if (c->tag_columns)
+    {
+      tessel_test_sql (fx->db, "ALTER TABLE Metadata ADD COLUMN AlbumArtist "
+                               "text; ALTER TABLE Metadata ADD COLUMN "
+                               "Compilation int(12); ALTER TABLE Metadata "
+                               "ADD COLUMN Disc int(12)");
+      run_sql (fx,
+               "INSERT INTO Metadata (Filename, Title, Artist, Album, "
+               "AlbumArtist, Compilation, Disc, Track, Length, Year, Present) "
+               "VALUES %s",
+               c->rows);
+    }
+  else
+    /* The same tuples with the tag columns' places taken by unused ones. */
+    run_sql (fx,
+             "INSERT INTO Metadata (Filename, Title, Artist, Album, Genre, "
+             "Bitrate, Filesize, Track, Length, Year, Present) VALUES %s",
+             c->rows);
+  run_sql (fx, "UPDATE Metadata SET MIME = 'audio/mpeg'");
+}
+
+static void
+test_album_grouping (TesselFixture *fx, gconstpointer data)
+{
+  const AlbumCase *c = data;
+  add_album_rows (fx, c);
+  GError *error = NULL;
+  GList *albums = mp_library_store_database_get_album_list (STORE, &error);
+  g_assert_no_error (error);
+  GString *got = g_string_new (NULL);
+  for (GList *l = albums; l != NULL; l = l->next)
+    {
+      const gchar *artist = mp_media_resource_get_album_artist (l->data);
+      const gchar *year = mp_media_resource_get_year (l->data);
+      g_string_append_printf (got, "%s%s|%s|%d|%d|%s", l == albums ? "" : ";",
+                              artist != NULL ? artist : "-",
+                              mp_media_resource_get_album (l->data),
+                              mp_media_resource_get_count (l->data),
+                              mp_media_resource_get_length (l->data),
+                              year != NULL ? year : "-");
+    }
+  free_list (albums);
+  g_assert_cmpstr (got->str, ==, c->albums);
+  g_string_free (got, TRUE);
+
+  GList *songs = mp_library_store_database_get_album_songs (
+      STORE, c->album_artist, c->album, &error);
+  g_assert_no_error (error);
+  ASSERT_LIST (songs, c->songs);
+}
+
+/* Each song of an album with every property its row has. */
+static void
+test_album_song_properties (TesselFixture *fx, gconstpointer data)
+{
+  add_album_rows (fx, data);
+  run_sql (fx, "UPDATE Metadata SET Genre = 'Pop', Bitrate = 128000");
+  GList *songs = mp_library_store_database_get_album_songs (
+      STORE, "Various Artists", "HITS", NULL);
+  g_assert_cmpuint (g_list_length (songs), ==, 2);
+  MpMediaResource *res = songs->data;
+  g_assert_cmpstr (mp_media_resource_get_uri (res), ==, "/c/1");
+  g_assert_cmpstr (mp_media_resource_get_title (res), ==, "a");
+  g_assert_cmpstr (mp_media_resource_get_artist (res), ==, "Ann");
+  g_assert_cmpstr (mp_media_resource_get_album (res), ==, "Hits");
+  g_assert_cmpstr (mp_media_resource_get_album_artist (res), ==,
+                   "Various Artists");
+  g_assert_cmpstr (mp_media_resource_get_genre (res), ==, "Pop");
+  g_assert_cmpint (mp_media_resource_get_track (res), ==, 1);
+  g_assert_cmpint (mp_media_resource_get_disc (res), ==, -1);
+  g_assert_cmpint (mp_media_resource_get_length (res), ==, 10);
+  g_assert_cmpint (mp_media_resource_get_bitrate (res), ==, 128000);
+  g_assert_cmpstr (mp_media_resource_get_mime (res), ==, "audio/mpeg");
+  free_list (songs);
+}
+
+static void
+test_artist_list (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  add_song (fx, "/1", "The Band", "x", NULL, 10);
+  add_song (fx, "/2", "the Band", "y", NULL, 20);
+  add_song (fx, "/3", "the Band", NULL, NULL, -1);
+  add_song (fx, "/4", "Zoë", NULL, NULL, 5);
+  add_song (fx, "/5", "Élodie", NULL, NULL, 1);
+  add_song (fx, "/6", "elodie", NULL, NULL, 2);
+  add_song (fx, "/7", NULL, NULL, NULL, 5);
+  add_song (fx, "/8", "Gone", NULL, NULL, 5);
+  add_row (fx, "/9", NULL, "Clip", NULL, NULL, -1, 5, "video/mpeg");
+  run_sql (fx, "UPDATE Metadata SET Present = 0 WHERE Filename = '/8'");
+  /* A tie goes to the spelling first in byte order. */
+  ASSERT_GROUPS (mp_library_store_database_get_artist_list (STORE, NULL),
+                 mp_media_resource_get_artist,
+                 "elodie:2:3,the Band:3:30,Zoë:1:5");
+}
+
+/* A table the queries cannot run on: NULL and the store's error. */
+static void
+test_grouped_failure (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  tessel_test_sql (fx->db, "DROP TABLE Metadata");
+  GError *error = NULL;
+#define EXPECT_FAILED(call)                                                   \
+  g_assert_null (call);                                                       \
+  assert_connect_error (&error)
+  EXPECT_FAILED (mp_library_store_database_get_album_list (STORE, &error));
+  EXPECT_FAILED (mp_library_store_database_get_artist_list (STORE, &error));
+  EXPECT_FAILED (
+      mp_library_store_database_get_album_songs (STORE, "a", "b", &error));
+  EXPECT_FAILED (
+      mp_library_store_database_get_album_songs (STORE, NULL, "b", &error));
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL, "*album != NULL*");
+  g_assert_null (
+      mp_library_store_database_get_album_songs (STORE, "a", NULL, &error));
+  g_test_assert_expected_messages ();
+  g_assert_null (error);
+#undef EXPECT_FAILED
+}
+
 int
 main (int argc, char **argv)
 {
@@ -1135,6 +1320,19 @@ main (int argc, char **argv)
     }
   ADD ("/store/database/find/accents-case-prefixes-hostile", test_find_cases);
   ADD ("/store/database/find/ranking", test_find_ranking);
+  for (gsize i = 0; i < G_N_ELEMENTS (album_cases); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/store/database/albums/grouping/%s", album_cases[i].name);
+      g_test_add (path, TesselFixture, &album_cases[i], open_store,
+                  test_album_grouping, tessel_fixture_teardown);
+    }
+  g_test_add ("/store/database/albums/song-properties", TesselFixture,
+              &album_cases[1], open_store, test_album_song_properties,
+              tessel_fixture_teardown);
+  ADD ("/store/database/artists/case-accents-present-audio",
+       test_artist_list);
+  ADD ("/store/database/albums/failure-error-set", test_grouped_failure);
 #undef ADD
   return g_test_run ();
 }

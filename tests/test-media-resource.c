@@ -30,6 +30,8 @@ test_new_initial_values (void)
   g_assert_null (mp_media_resource_get_description (res));
   g_assert_null (mp_media_resource_get_id (res));
   g_assert_null (mp_media_resource_get_year (res));
+  g_assert_null (mp_media_resource_get_album_artist (res));
+  g_assert_cmpint (mp_media_resource_get_disc (res), ==, -1);
   g_assert_null (mp_media_resource_get_title_or_uri (res));
 
   expect_critical ("*_mp_media_resource_get_media_type*mime != NULL*");
@@ -62,7 +64,8 @@ static const PropertyRow property_table[] = {
   { "Year", 11, G_TYPE_STRING },      { "Bitrate", 12, G_TYPE_INT },
   { "Description", 8, G_TYPE_STRING }, { "Id", 9, G_TYPE_STRING },
   { "Count", 13, G_TYPE_INT },        { "isPlaylist", 14, G_TYPE_INT },
-  { "isStream", 15, G_TYPE_INT },
+  { "isStream", 15, G_TYPE_INT },      { "AlbumArtist", 16, G_TYPE_STRING },
+  { "Disc", 17, G_TYPE_INT },
 };
 
 static void
@@ -112,7 +115,8 @@ test_property_round_trip (void)
                 "MIME", "audio/mpeg", "Artist", "Ar", "Album", "Al", "Genre",
                 "G", "Track", 4, "Year", "1999", "Bitrate", 128000,
                 "Description", "D", "Id", "node-7", "Count", 12,
-                "isPlaylist", 1, "isStream", 1, NULL);
+                "isPlaylist", 1, "isStream", 1, "AlbumArtist", "AA", "Disc",
+                2, NULL);
   g_assert_cmpstr (mp_media_resource_get_uri (res), ==, "/m/a.mp3");
   g_assert_cmpstr (mp_media_resource_get_title (res), ==, "T");
   g_assert_cmpint (mp_media_resource_get_length (res), ==, 61);
@@ -128,13 +132,27 @@ test_property_round_trip (void)
   g_assert_cmpint (mp_media_resource_get_count (res), ==, 12);
   g_assert_cmpint (mp_media_resource_get_is_playlist (res), ==, 1);
   g_assert_cmpint (mp_media_resource_get_is_stream (res), ==, 1);
+  g_assert_cmpstr (mp_media_resource_get_album_artist (res), ==, "AA");
+  g_assert_cmpint (mp_media_resource_get_disc (res), ==, 2);
+
+  /* A copy carries them, as copies of its own. */
+  MpMediaResource *copy = mp_media_resource_copy (res);
+  mp_media_resource_set_album_artist (res, "changed");
+  g_assert_cmpstr (mp_media_resource_get_album_artist (copy), ==, "AA");
+  g_assert_cmpint (mp_media_resource_get_disc (copy), ==, 2);
+  g_object_unref (copy);
 
   /* Reading goes through the getters too. */
-  gchar *id = NULL, *uri = NULL;
-  gint track = 0, stream = 0;
+  gchar *id = NULL, *uri = NULL, *album_artist = NULL;
+  gint track = 0, stream = 0, disc = 0;
   mp_media_resource_set_track (res, 9);
+  mp_media_resource_set_disc (res, 3);
   g_object_get (res, "Id", &id, "Filename", &uri, "Track", &track,
-                "isStream", &stream, NULL);
+                "isStream", &stream, "AlbumArtist", &album_artist, "Disc",
+                &disc, NULL);
+  g_assert_cmpstr (album_artist, ==, "changed");
+  g_assert_cmpint (disc, ==, 3);
+  g_free (album_artist);
   g_assert_cmpstr (id, ==, "node-7");
   g_assert_cmpstr (uri, ==, "/m/a.mp3");
   g_assert_cmpint (track, ==, 9);

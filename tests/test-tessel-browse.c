@@ -48,10 +48,11 @@ test_tables (TesselFixture *fx, gconstpointer data)
   g_clear_pointer (&err, g_free);
   const char *albums[] = { "albums", "--artist", "O'Brien", NULL };
   g_assert_cmpint (tessel_test_run_on (tool, fx, albums, &out, &err), ==, 0);
+  /* The album list: album artist first; songs without album are on no
+   * album. */
   g_assert_cmpstr (out, ==,
-                   "ALBUM      ARTIST   SONGS   LENGTH\n"
-                   "Zeta       O'Brien      1  0:04:05\n"
-                   "(unknown)  O'Brien      1  1:02:05\n");
+                   "ALBUM ARTIST  ALBUM  SONGS   LENGTH  ART\n"
+                   "O'Brien       Zeta       1  0:04:05  \n");
   /* The store's note that bach has no songs without album stays hidden. */
   g_clear_pointer (&out, g_free);
   g_clear_pointer (&err, g_free);
@@ -59,8 +60,8 @@ test_tables (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (tessel_test_run_on (tool, fx, bach, &out, &err), ==, 0);
   g_assert_cmpstr (err, ==, "");
   g_assert_cmpstr (out, ==,
-                   "ALBUM  ARTIST  SONGS  LENGTH\n"
-                   "Alpha  bach        1        \n");
+                   "ALBUM ARTIST  ALBUM  SONGS  LENGTH  ART\n"
+                   "bach          Alpha      1          \n");
 
   g_clear_pointer (&out, g_free);
   g_clear_pointer (&err, g_free);
@@ -361,10 +362,11 @@ test_hostile_tables (TesselFixture *fx, gconstpointer data)
     const char *args[4];
     const char *out;
   } cases[] = {
+    /* The album column comes from each song's own row. */
     { { "songs", "--artist", "Hostile", NULL },
-      "TITLE        ARTIST   ALBUM   LENGTH  FILE\n"
-      "tab\\tbed     Hostile         0:00:20  /m/line\\nbreak.mp3\n"
-      "unit\\x1fsep  Hostile         0:00:10  /m/bad\\xff\\xfe.mp3\n" },
+      "TITLE        ARTIST   ALBUM     LENGTH  FILE\n"
+      "tab\\tbed     Hostile  Hostile  0:00:20  /m/line\\nbreak.mp3\n"
+      "unit\\x1fsep  Hostile  Alb\\xff  0:00:10  /m/bad\\xff\\xfe.mp3\n" },
     { { "search",
         "SELECT Filename, Title FROM Metadata WHERE Artist = 'Hostile' "
         "ORDER BY Filename",
@@ -600,6 +602,85 @@ test_playlist_failures (TesselFixture *fx, gconstpointer data)
     assert_refused (fx, cases[i].args, cases[i].status, cases[i].message);
 }
 
+/* Names in any script, matched ignoring case and accents, whatever the
+ * locale the command runs in: the test runs each case in the plain C
+ * locale and in a UTF-8 one. */
+static void
+test_non_ascii_options (TesselFixture *fx, gconstpointer data)
+{
+  const char *locale = data;
+  tessel_test_sql (
+      fx->db,
+      "ALTER TABLE Metadata ADD COLUMN AlbumArtist text;"
+      "ALTER TABLE Metadata ADD COLUMN Disc int(12);"
+      "INSERT INTO Metadata (Filename, Title, Artist, Album, Disc, Track, "
+      "Length, MIME, Present) VALUES "
+      "('/z/1', 'One', 'Zoë Martin', 'Big Noise', 2, 1, 60, 'audio/mpeg', 1),"
+      "('/z/2', 'Two', 'zoe martin', 'big noise', 1, 2, 60, 'audio/mpeg', 1),"
+      "('/z/3', 'Three', 'Zoë Martin', 'Big Noise', 1, 1, 60, 'audio/mpeg', 1)");
+  static const struct
+  {
+    const char *args[7];
+    const char *files;
+    const char *first_album; /* the album column of the first row */
+  } cases[] = {
+    { { "songs", "--json", "--artist", "ZOË MARTIN", NULL },
+      "/z/1\n/z/3\n/z/2\n", "Big Noise" },
+    /* Disc, then track. */
+    { { "songs", "--json", "--album", "BÍG NOISE", NULL },
+      "/z/3\n/z/2\n/z/1\n", "Big Noise" },
+    { { "songs", "--json", "--artist", "Zoe Martin", "--album", "big noïse" },
+      "/z/3\n/z/2\n/z/1\n", "Big Noise" },
+    { { "songs", "--json", "--genre", "RÖCK", NULL }, "/m/1.mp3\n", "Zeta" },
+  };
+  const gchar *before = g_getenv ("LC_ALL");
+  g_autofree gchar *saved = g_strdup (before);
+  g_setenv ("LC_ALL", locale, TRUE);
+  for (guint i = 0; i < G_N_ELEMENTS (cases); i++)
+    {
+      JsonParser *parser = NULL;
+      JsonArray *rows = json_rows (fx, cases[i].args, &parser);
+      GString *files = g_string_new (NULL);
+      for (guint r = 0; r < json_array_get_length (rows); r++)
+        g_string_append_printf (
+            files, "%s\n",
+            json_object_get_string_member (
+                json_array_get_object_element (rows, r), "file"));
+      g_assert_cmpstr (files->str, ==, cases[i].files);
+      g_string_free (files, TRUE);
+      g_assert_cmpstr (json_object_get_string_member (
+                           json_array_get_object_element (rows, 0), "album"),
+                       ==, cases[i].first_album);
+      g_clear_object (&parser);
+    }
+
+  /* The album list, with the new properties in JSON. */
+  JsonParser *parser = NULL;
+  const char *albums[] = { "albums", "--json", "--artist", "zoë martin", NULL };
+  JsonArray *rows = json_rows (fx, albums, &parser);
+  g_assert_cmpuint (json_array_get_length (rows), ==, 1);
+  JsonObject *row = json_array_get_object_element (rows, 0);
+  g_assert_cmpstr (json_object_get_string_member (row, "album_artist"), ==,
+                   "Zoë Martin");
+  g_assert_cmpstr (json_object_get_string_member (row, "album"), ==,
+                   "Big Noise");
+  g_assert_cmpint (json_object_get_int_member (row, "count"), ==, 3);
+  g_clear_object (&parser);
+  const char *songs[] = { "songs", "--json", "--album", "Big Noise", NULL };
+  rows = json_rows (fx, songs, &parser);
+  row = json_array_get_object_element (rows, 0);
+  g_assert_cmpint (json_object_get_int_member (row, "disc"), ==, 1);
+  g_assert_cmpint (json_object_get_int_member (row, "track"), ==, 1);
+  g_assert_cmpstr (json_object_get_string_member (row, "album_artist"), ==,
+                   "Zoë Martin");
+  g_clear_object (&parser);
+
+  if (saved != NULL)
+    g_setenv ("LC_ALL", saved, TRUE);
+  else
+    g_unsetenv ("LC_ALL");
+}
+
 int
 main (int argc, char **argv)
 {
@@ -617,6 +698,14 @@ main (int argc, char **argv)
   ADD ("/tool/browse/playlists-entry-counts", test_playlists_counts);
   ADD ("/tool/browse/playlist-failures", test_playlist_failures);
   ADD ("/tool/table/hostile-names-one-line", test_hostile_tables);
+  static const char *locales[] = { "C", "C.UTF-8" };
+  for (guint i = 0; i < G_N_ELEMENTS (locales); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/tool/browse/non-ascii-options/%s", locales[i]);
+      g_test_add (path, TesselFixture, locales[i], seed,
+                  test_non_ascii_options, tessel_fixture_teardown);
+    }
 #undef ADD
   for (guint i = 0; i < G_N_ELEMENTS (hostile_json_cases); i++)
     {

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 
 #include "metadata.h"
 #include "mp_library_store_database.h"
+#include "mp_library_store_fold-private.h"
 
 namespace
 {
@@ -20,8 +22,9 @@ namespace
 struct Column
 {
   const char *title;    /* table header */
-  const char *json_key; /* key in --json output */
+  const char *json_key; /* key in --json output; NULL: in the table only */
   bool numeric;         /* right-aligned */
+  bool json_only = false; /* given in --json only, not in the table */
 };
 
 /* One cell: its text in the table, and its value in JSON (a string, a
@@ -94,20 +97,23 @@ print_table (const std::vector<Column> &columns,
   std::vector<const char *> header;
   std::vector<gboolean> right;
   for (const Column &c : columns)
-    {
-      header.push_back (c.title);
-      right.push_back (c.numeric);
-    }
+    if (!c.json_only)
+      {
+        header.push_back (c.title);
+        right.push_back (c.numeric);
+      }
   /* The cells point into rows, which outlive the table. */
   g_autoptr (GPtrArray) cells = g_ptr_array_new_with_free_func (g_free);
   for (const Row &row : rows)
     {
-      auto line = g_new (const char *, row.size ());
+      auto line = g_new (const char *, header.size ());
+      gsize shown = 0;
       for (gsize c = 0; c < row.size (); c++)
-        line[c] = row[c].text.c_str ();
+        if (!columns[c].json_only)
+          line[shown++] = row[c].text.c_str ();
       g_ptr_array_add (cells, line);
     }
-  tessel_print_table_aligned (stdout, header.data (), columns.size (), cells,
+  tessel_print_table_aligned (stdout, header.data (), header.size (), cells,
                               right.data ());
 }
 
@@ -122,6 +128,8 @@ add_json_rows (JsonBuilder *builder, const std::vector<Column> &columns,
       json_builder_begin_object (builder);
       for (gsize c = 0; c < columns.size (); c++)
         {
+          if (columns[c].json_key == NULL)
+            continue;
           json_builder_set_member_name (builder, columns[c].json_key);
           switch (row[c].kind)
             {
@@ -308,10 +316,24 @@ print_playlist (const Listing &out, gboolean json)
   printf ("\n");
 }
 
+/* A column of the JSON rows of songs and albums only. */
+Cell
+number_or_unknown_cell (gint number)
+{
+  if (number < 0)
+    return Cell{ Cell::NONE, "", 0 };
+  return Cell{ Cell::NUMBER, std::to_string (number), number };
+}
+
 const std::vector<Column> song_columns
-    = { { "TITLE", "title", false },  { "ARTIST", "artist", false },
-        { "ALBUM", "album", false },  { "LENGTH", "length", true },
-        { "FILE", "file", false } };
+    = { { "TITLE", "title", false, false },
+        { "ARTIST", "artist", false, false },
+        { "ALBUM", "album", false, false },
+        { "LENGTH", "length", true, false },
+        { "FILE", "file", false, false },
+        { "ALBUM ARTIST", "album_artist", false, true },
+        { "DISC", "disc", true, true },
+        { "TRACK", "track", true, true } };
 
 void
 add_songs (Listing &out, GList *list)
@@ -320,63 +342,202 @@ add_songs (Listing &out, GList *list)
   for (GList *l = list; l != NULL; l = l->next)
     {
       auto res = static_cast<MpMediaResource *> (l->data);
-      out.rows.push_back ({ title_cell (res),
-                            text_cell (mp_media_resource_get_artist (res)),
-                            text_cell (mp_media_resource_get_album (res)),
-                            length_cell (mp_media_resource_get_length (res)),
-                            text_cell (mp_media_resource_get_uri (res)) });
+      out.rows.push_back (
+          { title_cell (res), text_cell (mp_media_resource_get_artist (res)),
+            text_cell (mp_media_resource_get_album (res)),
+            length_cell (mp_media_resource_get_length (res)),
+            text_cell (mp_media_resource_get_uri (res)),
+            text_cell (mp_media_resource_get_album_artist (res)),
+            number_or_unknown_cell (mp_media_resource_get_disc (res)),
+            number_or_unknown_cell (mp_media_resource_get_track (res)) });
     }
 }
 
-/* Groups with their song count and total length; the unknown entry is
- * shown only when it stands for at least one song. */
-void
-add_groups (Listing &out, GList *list, const char *title, const char *key,
-            const gchar *(*name) (MpMediaResource *), bool with_artist)
+/* Whether a name equals the one the user asked for, ignoring case and
+ * accents as the library groups names; folded is the asked name folded. */
+bool
+same_name (const gchar *name, const std::string &folded)
 {
-  out.columns = { { title, key, false } };
-  if (with_artist)
-    out.columns.push_back ({ "ARTIST", "artist", false });
-  out.columns.push_back ({ "SONGS", "count", true });
-  out.columns.push_back ({ "LENGTH", "length", true });
+  g_autofree gchar *key = tessel_fold_name (name);
+  return key != NULL && folded == key;
+}
+
+std::string
+fold (const gchar *name)
+{
+  g_autofree gchar *key = tessel_fold_name (name);
+  return key != NULL ? key : "";
+}
+
+/* The resources of list (released) whose keep () holds, in order. */
+template <typename Keep>
+GList *
+filter (GList *list, Keep keep)
+{
+  GList *kept = NULL;
   for (GList *l = list; l != NULL; l = l->next)
     {
       auto res = static_cast<MpMediaResource *> (l->data);
-      if (name (res) == NULL && mp_media_resource_get_count (res) <= 0)
+      if (keep (res))
+        kept = g_list_prepend (kept, g_object_ref (res));
+    }
+  free_resources (list);
+  return g_list_reverse (kept);
+}
+
+/* Sorts list by the keys ignoring case and accents that key () gives for
+ * each resource; equal keys keep their order. */
+template <typename Key>
+GList *
+sort_by (GList *list, Key key)
+{
+  std::vector<std::pair<std::string, MpMediaResource *>> keyed;
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      keyed.emplace_back (key (res), res);
+    }
+  std::stable_sort (keyed.begin (), keyed.end (),
+                    [] (const auto &a, const auto &b) {
+                      return a.first < b.first;
+                    });
+  GList *l = list;
+  for (auto &entry : keyed)
+    {
+      l->data = entry.second;
+      l = l->next;
+    }
+  return list;
+}
+
+/* Folded title, else file name, then the file name: the order of song and
+ * item lists. */
+std::string
+title_key (MpMediaResource *res)
+{
+  const gchar *uri = mp_media_resource_get_uri (res);
+  std::string key = fold (mp_media_resource_get_title (res));
+  if (key.empty () && uri != NULL)
+    {
+      g_autofree gchar *base = g_path_get_basename (uri);
+      key = fold (base);
+    }
+  return key + '\0' + (uri != NULL ? uri : "");
+}
+
+/* Track, then title: the order of the songs of an artist or a genre. */
+std::string
+track_key (MpMediaResource *res)
+{
+  /* Unknown tracks (-1) first, then by number. */
+  char number[16];
+  g_snprintf (number, sizeof number, "%011d",
+              mp_media_resource_get_track (res) + 1);
+  return number + title_key (res);
+}
+
+/* The stored spellings of a name: the names of the groups (artists or
+ * genres, listed by the store without unknown entry) that equal wanted
+ * ignoring case and accents. */
+std::vector<std::string>
+spellings (GList *groups, const gchar *(*name) (MpMediaResource *),
+           const gchar *wanted)
+{
+  std::string folded = fold (wanted);
+  std::vector<std::string> found;
+  for (GList *l = groups; l != NULL; l = l->next)
+    {
+      const gchar *spelling = name (static_cast<MpMediaResource *> (l->data));
+      if (spelling != NULL && same_name (spelling, folded))
+        found.emplace_back (spelling);
+    }
+  free_resources (groups);
+  return found;
+}
+
+/* The songs of every album whose title equals album ignoring case and
+ * accents, album by album in the album list's order. */
+GList *
+songs_of_albums (MpLibraryStoreDatabase *store, const gchar *album,
+                 GError **error)
+{
+  std::string folded = fold (album);
+  GList *albums = mp_library_store_database_get_album_list (store, error);
+  GList *songs = NULL;
+  for (GList *l = albums; l != NULL && *error == NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      if (same_name (mp_media_resource_get_album (res), folded))
+        songs = g_list_concat (
+            songs, mp_library_store_database_get_album_songs (
+                       store, mp_media_resource_get_album_artist (res),
+                       mp_media_resource_get_album (res), error));
+    }
+  free_resources (albums);
+  return songs;
+}
+
+/* The store's songs lists of an artist have no album; each song's own row
+ * gives it, with the track. */
+GList *
+with_album (MpLibraryStoreDatabase *store, GList *songs, GError **error)
+{
+  for (GList *l = songs; l != NULL && *error == NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      MpMediaResource *row = mp_library_store_database_get_media_by_uri (
+          store, mp_media_resource_get_uri (res), error);
+      if (row == NULL)
         continue;
-      Row row = { name_cell (name (res)) };
-      if (with_artist)
-        row.push_back (text_cell (mp_media_resource_get_artist (res)));
-      row.push_back (count_cell (mp_media_resource_get_count (res)));
-      row.push_back (length_cell (mp_media_resource_get_length (res)));
-      out.rows.push_back (row);
+      mp_media_resource_set_album (res, mp_media_resource_get_album (row));
+      mp_media_resource_set_track (res, mp_media_resource_get_track (row));
+      mp_media_resource_destroy (row, NULL);
     }
+  return songs;
 }
 
-void
-add_items (Listing &out, GList *list, bool with_album)
+/* The songs of a named artist, of a named genre, or of both: every stored
+ * spelling of each name, merged. */
+GList *
+songs_by_names (MpLibraryStoreDatabase *store, const gchar *artist,
+                const gchar *genre, GError **error)
 {
-  out.columns = { { "TITLE", "title", false } };
-  if (with_album)
-    out.columns.push_back ({ "ALBUM", "album", false });
-  out.columns.push_back ({ "LENGTH", "length", true });
-  out.columns.push_back ({ "TYPE", "mime", false });
-  out.columns.push_back ({ "FILE", "file", false });
-  for (GList *l = list; l != NULL; l = l->next)
+  std::vector<std::string> artists, genres;
+  if (artist != NULL)
+    artists = spellings (
+        mp_library_store_database_get_artists (store, FALSE, error),
+        mp_media_resource_get_artist, artist);
+  if (genre != NULL)
+    genres = spellings (
+        mp_library_store_database_get_genres (store, FALSE, error),
+        mp_media_resource_get_genre, genre);
+  GList *songs = NULL;
+  if (artist != NULL && genre != NULL)
     {
-      auto res = static_cast<MpMediaResource *> (l->data);
-      Row row = { title_cell (res) };
-      if (with_album)
-        row.push_back (text_cell (mp_media_resource_get_album (res)));
-      row.push_back (length_cell (mp_media_resource_get_length (res)));
-      row.push_back (text_cell (mp_media_resource_get_mime (res)));
-      row.push_back (text_cell (mp_media_resource_get_uri (res)));
-      out.rows.push_back (row);
+      for (const std::string &a : artists)
+        for (const std::string &g : genres)
+          songs = g_list_concat (
+              songs, mp_library_store_database_get_songs_by_artist_genre (
+                         store, a.c_str (), g.c_str (), error));
+      return sort_by (songs, title_key);
     }
+  if (artist != NULL)
+    {
+      for (const std::string &a : artists)
+        songs = g_list_concat (songs,
+                               mp_library_store_database_get_songs_by_artist (
+                                   store, a.c_str (), error));
+      songs = with_album (store, songs, error);
+    }
+  for (const std::string &g : genres)
+    songs = g_list_concat (songs, mp_library_store_database_get_songs_by_genre (
+                                      store, g.c_str (), error));
+  return sort_by (songs, track_key);
 }
 
-/* Chooses the songs call for the options; NULL list with *usage set for
- * a combination the library offers no listing for. */
+/* Chooses the songs calls for the options; NULL list with *usage set for
+ * a combination the library offers no listing for.  Names match ignoring
+ * case and accents; an empty one stands for the songs without a value. */
 GList *
 query_songs (MpLibraryStoreDatabase *store, const Options &o,
              const char **usage, GError **error)
@@ -417,22 +578,186 @@ query_songs (MpLibraryStoreDatabase *store, const Options &o,
           return NULL;
         }
       if (album == NULL)
-        return mp_library_store_database_get_unknown_album_songs_by_artist (
-            store, artist, error);
-      return mp_library_store_database_get_songs_by_artist_album (
-          store, artist, album, error);
+        {
+          GList *songs = NULL;
+          for (const std::string &a : spellings (
+                   mp_library_store_database_get_artists (store, FALSE,
+                                                          error),
+                   mp_media_resource_get_artist, artist))
+            songs = g_list_concat (
+                songs,
+                mp_library_store_database_get_unknown_album_songs_by_artist (
+                    store, a.c_str (), error));
+          return sort_by (songs, title_key);
+        }
+      /* The album of that album artist, or the songs of that artist on
+       * albums of that title (a compilation's). */
+      std::string folded = fold (artist);
+      return filter (songs_of_albums (store, album, error),
+                     [&folded] (MpMediaResource *res) {
+                       return same_name (
+                                  mp_media_resource_get_album_artist (res),
+                                  folded)
+                              || same_name (mp_media_resource_get_artist (res),
+                                            folded);
+                     });
     }
-  if (o.artist != NULL && o.genre != NULL)
-    return mp_library_store_database_get_songs_by_artist_genre (store, artist,
-                                                                genre, error);
-  if (o.artist != NULL)
-    return mp_library_store_database_get_songs_by_artist (store, artist,
-                                                          error);
   if (o.album != NULL)
-    return mp_library_store_database_get_songs_by_album (store, album, error);
-  if (o.genre != NULL)
-    return mp_library_store_database_get_songs_by_genre (store, genre, error);
-  return mp_library_store_database_get_songs (store, error);
+    return album != NULL
+               ? songs_of_albums (store, album, error)
+               : mp_library_store_database_get_songs_by_album (store, NULL,
+                                                               error);
+  if ((o.artist != NULL && artist == NULL) || (o.genre != NULL && genre == NULL))
+    {
+      /* The songs without artist or genre: no names to match. */
+      if (o.artist != NULL && o.genre != NULL)
+        return mp_library_store_database_get_songs_by_artist_genre (
+            store, artist, genre, error);
+      if (o.artist != NULL)
+        return mp_library_store_database_get_songs_by_artist (store, artist,
+                                                              error);
+      return mp_library_store_database_get_songs_by_genre (store, genre, error);
+    }
+  if (o.artist != NULL || o.genre != NULL)
+    return songs_by_names (store, artist, genre, error);
+  return sort_by (mp_library_store_database_get_songs (store, error),
+                  title_key);
+}
+
+/* Adds the count and length of res to those of group. */
+void
+add_totals (MpMediaResource *group, MpMediaResource *res)
+{
+  mp_media_resource_set_count (group, mp_media_resource_get_count (group)
+                                          + MAX (mp_media_resource_get_count (
+                                                     res),
+                                                 0));
+  gint seconds = mp_media_resource_get_length (res);
+  if (seconds >= 0)
+    mp_media_resource_set_length (
+        group, MAX (mp_media_resource_get_length (group), 0) + seconds);
+}
+
+/* Groups of the store merged when their names are equal ignoring case
+ * and accents (counts and lengths added, the first spelling kept), sorted
+ * so; the unknown entries (no name) become one, last. */
+GList *
+merge_groups (GList *list, const gchar *(*name) (MpMediaResource *),
+              void (*set_name) (MpMediaResource *, const gchar *))
+{
+  std::vector<std::pair<std::string, MpMediaResource *>> merged;
+  MpMediaResource *unknown = NULL;
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      MpMediaResource **group = &unknown;
+      if (name (res) != NULL)
+        {
+          std::string key = fold (name (res));
+          auto same = std::find_if (merged.begin (), merged.end (),
+                                    [&key] (const auto &m) {
+                                      return m.first == key;
+                                    });
+          if (same == merged.end ())
+            same = merged.insert (merged.end (), { key, NULL });
+          group = &same->second;
+        }
+      if (*group == NULL)
+        {
+          *group = mp_media_resource_new ();
+          set_name (*group, name (res));
+          mp_media_resource_set_count (*group, 0);
+        }
+      add_totals (*group, res);
+    }
+  free_resources (list);
+  std::stable_sort (merged.begin (), merged.end (),
+                    [] (const auto &a, const auto &b) {
+                      return a.first < b.first;
+                    });
+  GList *result = NULL;
+  for (auto &m : merged)
+    result = g_list_prepend (result, m.second);
+  if (unknown != NULL)
+    result = g_list_prepend (result, unknown);
+  return g_list_reverse (result);
+}
+
+/* The album list, of one album artist if artist is given ("" for the
+ * albums whose album artist is unknown).  The table marks the albums with
+ * a cover in the media-art cache; JSON gives the cover's path. */
+void
+add_albums (Listing &out, MpLibraryStoreDatabase *store, GList *list,
+            const gchar *artist)
+{
+  out.columns = { { "ALBUM ARTIST", "album_artist", false, false },
+                  { "ALBUM", "album", false, false },
+                  { "SONGS", "count", true, false },
+                  { "LENGTH", "length", true, false },
+                  { "ART", NULL, false, false },
+                  { "YEAR", "year", false, true },
+                  { "ART", "art", false, true } };
+  std::string folded = fold (key_or_unknown (artist));
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      const gchar *album_artist = mp_media_resource_get_album_artist (res);
+      if (artist != NULL
+          && (*artist == '\0' ? album_artist != NULL
+                              : !same_name (album_artist, folded)))
+        continue;
+      g_autofree gchar *art = mp_library_store_database_get_album_art (
+          store, album_artist, mp_media_resource_get_album (res), NULL);
+      out.rows.push_back (
+          { name_cell (album_artist),
+            text_cell (mp_media_resource_get_album (res)),
+            count_cell (mp_media_resource_get_count (res)),
+            length_cell (mp_media_resource_get_length (res)),
+            text_cell (art != NULL ? "*" : NULL),
+            text_cell (mp_media_resource_get_year (res)), text_cell (art) });
+    }
+}
+
+/* Groups with their song count and total length; the unknown entry is
+ * shown only when it stands for at least one song. */
+void
+add_groups (Listing &out, GList *list, const char *title, const char *key,
+            const gchar *(*name) (MpMediaResource *))
+{
+  out.columns = { { title, key, false },
+                  { "SONGS", "count", true },
+                  { "LENGTH", "length", true } };
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      if (name (res) == NULL && mp_media_resource_get_count (res) <= 0)
+        continue;
+      out.rows.push_back ({ name_cell (name (res)),
+                            count_cell (mp_media_resource_get_count (res)),
+                            length_cell (mp_media_resource_get_length (res)) });
+    }
+}
+
+void
+add_items (Listing &out, GList *list, bool with_album)
+{
+  out.columns = { { "TITLE", "title", false } };
+  if (with_album)
+    out.columns.push_back ({ "ALBUM", "album", false });
+  out.columns.push_back ({ "LENGTH", "length", true });
+  out.columns.push_back ({ "TYPE", "mime", false });
+  out.columns.push_back ({ "FILE", "file", false });
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      auto res = static_cast<MpMediaResource *> (l->data);
+      Row row = { title_cell (res) };
+      if (with_album)
+        row.push_back (text_cell (mp_media_resource_get_album (res)));
+      row.push_back (length_cell (mp_media_resource_get_length (res)));
+      row.push_back (text_cell (mp_media_resource_get_mime (res)));
+      row.push_back (text_cell (mp_media_resource_get_uri (res)));
+      out.rows.push_back (row);
+    }
 }
 
 /* Appends one stats row; FALSE when the total could not be read. */
@@ -471,29 +796,41 @@ run_listing (Browse what, const Options &o, Listing &out)
         break;
       }
     case Browse::ALBUMS:
-      list = o.artist != NULL
-                 ? mp_library_store_database_get_albums_by_artist (
-                     store, key_or_unknown (o.artist), TRUE, &error)
-                 : mp_library_store_database_get_albums (store, TRUE, &error);
-      add_groups (out, list, "ALBUM", "album", mp_media_resource_get_album,
-                  true);
+      list = mp_library_store_database_get_album_list (store, &error);
+      add_albums (out, store, list, o.artist);
       break;
     case Browse::ARTISTS:
-      list = o.genre != NULL
-                 ? mp_library_store_database_get_artists_by_genre (
-                     store, key_or_unknown (o.genre), TRUE, &error)
-                 : mp_library_store_database_get_artists (store, TRUE,
-                                                          &error);
-      add_groups (out, list, "ARTIST", "artist", mp_media_resource_get_artist,
-                  false);
-      break;
+      {
+        const gchar *genre = key_or_unknown (o.genre);
+        if (o.genre == NULL)
+          list = mp_library_store_database_get_artist_list (store, &error);
+        else if (genre == NULL)
+          list = mp_library_store_database_get_artists_by_genre (
+              store, NULL, TRUE, &error);
+        else
+          for (const std::string &g : spellings (
+                   mp_library_store_database_get_genres (store, FALSE,
+                                                         &error),
+                   mp_media_resource_get_genre, genre))
+            list = g_list_concat (
+                list, mp_library_store_database_get_artists_by_genre (
+                          store, g.c_str (), TRUE, &error));
+        if (o.genre != NULL)
+          list = merge_groups (list, mp_media_resource_get_artist,
+                               mp_media_resource_set_artist);
+        add_groups (out, list, "ARTIST", "artist",
+                    mp_media_resource_get_artist);
+        break;
+      }
     case Browse::GENRES:
-      list = mp_library_store_database_get_genres (store, TRUE, &error);
-      add_groups (out, list, "GENRE", "genre", mp_media_resource_get_genre,
-                  false);
+      list = merge_groups (
+          mp_library_store_database_get_genres (store, TRUE, &error),
+          mp_media_resource_get_genre, mp_media_resource_set_genre);
+      add_groups (out, list, "GENRE", "genre", mp_media_resource_get_genre);
       break;
     case Browse::VIDEOS:
-      list = mp_library_store_database_get_videos (store, &error);
+      list = sort_by (mp_library_store_database_get_videos (store, &error),
+                      title_key);
       add_items (out, list, false);
       break;
     case Browse::PLAYLISTS:
@@ -567,7 +904,8 @@ run_listing (Browse what, const Options &o, Listing &out)
       add_songs (out, list);
       break;
     case Browse::UNPLAYED:
-      list = mp_library_store_database_get_unplayed (store, &error);
+      list = sort_by (mp_library_store_database_get_unplayed (store, &error),
+                      title_key);
       add_items (out, list, true);
       break;
     case Browse::PLAYED:
@@ -622,6 +960,27 @@ run_listing (Browse what, const Options &o, Listing &out)
   return 0;
 }
 
+/* An option's value as UTF-8 text: as given when it is UTF-8 already,
+ * whatever the locale (terminals and scripts mostly send it), else
+ * converted from the locale's character set.  FALSE after one line on
+ * stderr for a value that is neither. */
+gboolean
+option_text (const char *option, gchar **value)
+{
+  if (*value == NULL || g_utf8_validate (*value, -1, NULL))
+    return TRUE;
+  g_autoptr (GError) error = NULL;
+  gchar *text = g_locale_to_utf8 (*value, -1, NULL, NULL, &error);
+  if (text == NULL)
+    {
+      tessel_error ("--%s: %s", option, error->message);
+      return FALSE;
+    }
+  g_free (*value);
+  *value = text;
+  return TRUE;
+}
+
 int
 browse (Browse what, int argc, char **argv, const char *summary)
 {
@@ -629,7 +988,10 @@ browse (Browse what, int argc, char **argv, const char *summary)
   std::vector<GOptionEntry> entries;
   auto add = [&] (const char *name, gchar **target, const char *text,
                   const char *arg) {
-    entries.push_back ({ name, 0, 0, G_OPTION_ARG_STRING, target, text, arg });
+    /* Taken as bytes and made text below, which a locale that is not
+     * UTF-8 would otherwise refuse. */
+    entries.push_back (
+        { name, 0, 0, G_OPTION_ARG_FILENAME, target, text, arg });
   };
   if (what == Browse::SONGS || what == Browse::ALBUMS)
     add ("artist", &o.artist,
@@ -681,6 +1043,12 @@ browse (Browse what, int argc, char **argv, const char *summary)
         return 1;
     }
 
+  if (!option_text ("artist", &o.artist) || !option_text ("album", &o.album)
+      || !option_text ("genre", &o.genre))
+    {
+      meta_destruct ();
+      return 2;
+    }
   guint handler = g_log_set_handler (
       G_LOG_DOMAIN, static_cast<GLogLevelFlags> (G_LOG_LEVEL_CRITICAL),
       quiet_store_criticals, NULL);

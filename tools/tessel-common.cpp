@@ -17,6 +17,7 @@
 #include "metadata.h"
 #include "metadata_conf.h"
 #include "metadata_storage.h"
+#include "mp_library_store_fold-private.h"
 
 namespace
 {
@@ -293,7 +294,9 @@ tessel_canonical_path (const char *path)
 int
 tessel_compare_names (const char *a, const char *b)
 {
-  int folded = g_ascii_strcasecmp (a, b);
+  g_autofree gchar *folded_a = tessel_fold_name (a);
+  g_autofree gchar *folded_b = tessel_fold_name (b);
+  int folded = strcmp (folded_a, folded_b);
   return folded != 0 ? folded : strcmp (a, b);
 }
 
@@ -346,6 +349,12 @@ tessel_display_width (const char *text)
 {
   if (text == NULL)
     return 0;
+  /* ASCII, most names and tags, is one column a byte. */
+  const char *end = text;
+  while (static_cast<guchar> (*end) - 1u < 0x7fu)
+    end++;
+  if (*end == '\0')
+    return end - text;
   if (!g_utf8_validate (text, -1, NULL))
     return strlen (text);
   gsize width = 0;

@@ -2,6 +2,7 @@
  * as any application on the device would. */
 #include "tessel.h"
 
+#include <locale.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -120,6 +121,10 @@ is_common_option (const char *arg)
 int
 main (int argc, char **argv)
 {
+  /* Option values, messages and conversions follow the user's locale;
+   * without this the program runs in the C locale, whose character set
+   * has no letters beyond ASCII. */
+  setlocale (LC_ALL, "");
   /* Options before the command: the common ones are handed on to it. */
   std::vector<char *> global;
   int first = 1;

@@ -75,8 +75,8 @@ void tessel_error (const char *format, ...) G_GNUC_PRINTF (1, 2);
  * back made absolute only.  g_free the result. */
 gchar *tessel_canonical_path (const char *path);
 
-/* The one sort order of names in listings: ignoring ASCII case, as the
- * library's song lists sort (UPPER in SQL), then by bytes.  strcmp-like. */
+/* The one sort order of names in listings: ignoring case and accents, as
+ * the library's album and artist lists sort, then by bytes.  strcmp-like. */
 int tessel_compare_names (const char *a, const char *b);
 
 /* Parses a period: a number followed by s, m, h, d or w.  FALSE after one
