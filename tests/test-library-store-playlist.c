@@ -180,8 +180,12 @@ static void
 test_row_properties (TesselFixture *fx, gconstpointer data)
 {
   (void) data;
-  tessel_test_sql (fx->db, "ALTER TABLE Metadata ADD COLUMN Description TEXT; "
-                           "UPDATE Metadata SET Description = 'Liner notes'");
+  tessel_test_sql (fx->db,
+                   "ALTER TABLE Metadata ADD COLUMN Description TEXT; "
+                   "ALTER TABLE Metadata ADD COLUMN AlbumArtist TEXT; "
+                   "ALTER TABLE Metadata ADD COLUMN Disc INTEGER; "
+                   "UPDATE Metadata SET Description = 'Liner notes', "
+                   "AlbumArtist = 'Various', Disc = 2");
   g_autofree gchar *path
       = write_playlist (fx, "one.m3u", "../music/one.mp3\n");
   GList *songs
@@ -195,6 +199,8 @@ test_row_properties (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (mp_media_resource_get_mime (r), ==, "audio/mpeg");
   g_assert_cmpint (mp_media_resource_get_bitrate (r), ==, 128000);
   g_assert_cmpstr (mp_media_resource_get_description (r), ==, "Liner notes");
+  g_assert_cmpstr (mp_media_resource_get_album_artist (r), ==, "Various");
+  g_assert_cmpint (mp_media_resource_get_disc (r), ==, 2);
   g_list_free_full (songs, g_object_unref);
 }
 
