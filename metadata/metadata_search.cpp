@@ -6,7 +6,7 @@
 #include "metadata_data-private.h"
 #include "metadata_search-private.h"
 #include "metadata_storage.h"
-#include "metadata_search-testing.h"
+#include "metadata_plugin-private.h"
 #include "metadata_storage_search-private.h"
 #include "metadata_storage_stream-private.h"
 #include "tessel-private.h"
@@ -415,45 +415,12 @@ search_reader (void *data)
   return NULL;
 }
 
-static gchar *helper_override;
-
-extern "C" void
-meta_search_testing_set_helper (const gchar *path)
-{
-  pthread_mutex_lock (&search_lock);
-  g_free (helper_override);
-  helper_override = g_strdup (path);
-  pthread_mutex_unlock (&search_lock);
-}
-
-/* The search helper's path: the one built beside this library when the
- * library runs from its build tree, else the installed one.  A new string
- * (g_free it). */
+/* The search helper in the private folder beside the library: installed,
+ * or the build tree's copy of that layout.  A new string, or NULL. */
 static gchar *
 search_helper_path (void)
 {
-  pthread_mutex_lock (&search_lock);
-  gchar *path = g_strdup (helper_override);
-  pthread_mutex_unlock (&search_lock);
-  if (path != NULL)
-    return path;
-
-  static gsize located;
-  static const char *helper;
-  if (g_once_init_enter (&located))
-    {
-      const char *found = TESSEL_SEARCH_HELPER;
-      Dl_info info;
-      g_autofree char *self = NULL;
-      if (dladdr (reinterpret_cast<void *> (&meta_search_async), &info) != 0
-          && info.dli_fname != NULL)
-        self = realpath (info.dli_fname, NULL);
-      if (self != NULL && g_str_has_prefix (self, TESSEL_BUILD_ROOT "/"))
-        found = TESSEL_BUILD_SEARCH_HELPER;
-      helper = found;
-      g_once_init_leave (&located, 1);
-    }
-  return g_strdup (helper);
+  return tessel_private_path ("tessel-search-helper");
 }
 
 /* Sends the whole query to the helper and ends its input.  A helper that
@@ -491,6 +458,12 @@ spawn_helper (int out_fd, int err_fd, int priority, const gchar *query,
   if (socketpair (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, query_fds) != 0)
     return -1;
   g_autofree gchar *helper = search_helper_path ();
+  if (helper == NULL)
+    {
+      close (query_fds[0]);
+      close (query_fds[1]);
+      return -1;
+    }
   const char *file = storage_search_database ();
   g_autofree gchar *database = g_strdup (file != NULL ? file : "");
   char nice_text[16];
