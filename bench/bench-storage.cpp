@@ -5,12 +5,15 @@
  *
  * Usage: bench-storage [--rows N] [--store N] [--limit N] [--dir DIR]
  *        bench-storage --fill DB N
+ *        bench-storage --writer-during DB COMMAND...
  * --rows is the large library (default 100000), --store the rows stored
  * into each library (default 2000), --limit the max_storage_limit in force
  * (default 250000, the installed one), --dir where the databases go
  * (default a new folder under the system's temporary folder; it must be
  * on a disk for the figures to include syncing).  --fill only creates DB
- * with N generated rows, for bench-index-scale.sh.
+ * with N generated rows, for bench-index-scale.sh.  --writer-during runs
+ * COMMAND while the player writes into DB (which must hold rows), and
+ * prints "writes slowest_ms p99_ms failures", for bench-speed.sh.
  *
  * It uses the public calls only, so the same program measures another
  * build of the library through LD_LIBRARY_PATH. */
@@ -284,6 +287,24 @@ main (int argc, char **argv)
         {
           config.max_storage_limit = INT_MAX;
           make_library (argv[i + 1], atoi (argv[i + 2]));
+          return 0;
+        }
+      if (strcmp (argv[i], "--writer-during") == 0 && i + 2 < argc)
+        {
+          std::vector<std::string> names = some_names (argv[i + 1], 500);
+          if (names.empty ())
+            g_error ("no rows to write in %s", argv[i + 1]);
+          Writer w = start_writer (argv[i + 1], names);
+          g_usleep (300000);
+          g_autoptr (GError) spawn_error = NULL;
+          if (!g_spawn_sync (NULL, argv + i + 2, NULL,
+                             static_cast<GSpawnFlags> (
+                                 G_SPAWN_SEARCH_PATH
+                                 | G_SPAWN_STDOUT_TO_DEV_NULL
+                                 | G_SPAWN_STDERR_TO_DEV_NULL),
+                             NULL, NULL, NULL, NULL, NULL, &spawn_error))
+            g_error ("%s", spawn_error->message);
+          stop_writer (&w, "");
           return 0;
         }
       if (strcmp (argv[i], "--rows") == 0 && i + 1 < argc)

@@ -1,5 +1,5 @@
 /* The bare header-reading rate: every file given (or every file in a
- * folder given) opened with the tag library, its basic tags and audio
+ * folder given, and below it) opened with the tag library, its basic tags and audio
  * properties read, nothing stored.  Prints one line:
  *   N files in S s
  * where N counts the files the tag library could open.  The yardstick of
@@ -30,7 +30,7 @@ add_path (const char *path, std::vector<std::string> *files)
   while (dir != NULL && (name = g_dir_read_name (dir)) != NULL)
     {
       g_autofree gchar *full = g_build_filename (path, name, NULL);
-      files->push_back (full);
+      add_path (full, files);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -21,6 +22,8 @@
 #define META_PROGRESS_INTERVAL 25
 /* Extracted files are stored this many at a time, in one transaction. */
 #define META_STORE_GROUP 25
+/* Extraction runs at most this many entries ahead of storing. */
+#define META_EXTRACT_AHEAD (2 * META_STORE_GROUP)
 
 extern "C" int
 meta_init (void)
@@ -96,7 +99,7 @@ public:
       return;
     /* The group's transaction keeps other threads off the connection
      * until it ends, so none of their work becomes part of it. */
-    int begun = storage_write_begin ();
+    int begun = storage_write_begin_group ();
     for (auto &row : rows)
       storage_store_extracted (row.second, row.first, 1);
     /* A failed commit, or an error that rolled the group back part-way,
@@ -107,6 +110,7 @@ public:
     for (auto &row : rows)
       meta_free_list (&row.second);
     rows.clear ();
+    storage_checkpoint_if_due ();
   }
 
 private:
@@ -138,6 +142,131 @@ is_indexable_file (const gchar *name)
   return TRUE;
 }
 
+namespace
+{
+
+/* One entry of the batch that reached a plug-in: its position in the walk
+ * (1 for the first entry) and the list the plug-in made of it, with the
+ * file's attributes, or NULL. */
+struct Extracted
+{
+  gint position;
+  const gchar *name;
+  MetaItem *list;
+};
+
+/* Extraction of a batch on a thread of its own, ahead of storing: while
+ * the caller's thread stores one group of rows, the next files are
+ * extracted.  Only this thread calls plug-ins, so they are called from one
+ * thread at a time, in the order of the batch, as before.  The entries
+ * come out in order through next (). */
+class Extractor
+{
+public:
+  explicit Extractor (gchar **files) : files (files)
+  {
+    thread = g_thread_new ("tessel-extract", run, this);
+  }
+
+  ~Extractor ()
+  {
+    {
+      g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+      stopping = TRUE;
+      g_cond_broadcast (&changed);
+    }
+    g_thread_join (thread);
+    for (Extracted &e : queue)
+      meta_free_list (&e.list);
+    g_mutex_clear (&lock);
+    g_cond_clear (&changed);
+  }
+
+  Extractor (const Extractor &) = delete;
+  Extractor &operator= (const Extractor &) = delete;
+
+  /* The next entry that reached a plug-in, waiting for it; FALSE after
+   * the last.  The list becomes the caller's. */
+  gboolean
+  next (Extracted *out)
+  {
+    g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+    while (queue.empty () && !finished)
+      g_cond_wait (&changed, &lock);
+    if (queue.empty ())
+      return FALSE;
+    *out = queue.front ();
+    queue.pop_front ();
+    g_cond_broadcast (&changed);
+    return TRUE;
+  }
+
+private:
+  static gpointer
+  run (gpointer self) noexcept
+  {
+    static_cast<Extractor *> (self)->extract_all ();
+    return NULL;
+  }
+
+  /* Hands over e, waiting while the caller is far enough behind.  FALSE
+   * when the caller has gone. */
+  gboolean
+  hand_over (const Extracted &e)
+  {
+    g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+    while (queue.size () >= META_EXTRACT_AHEAD && !stopping)
+      g_cond_wait (&changed, &lock);
+    if (stopping)
+      return FALSE;
+    queue.push_back (e);
+    g_cond_broadcast (&changed);
+    return TRUE;
+  }
+
+  void
+  extract_all ()
+  {
+    MetaPluginCache plugin;
+    gint position = 0;
+    for (gchar **entry = files; *entry != NULL; entry++)
+      {
+        position++;
+        const gchar *name = *entry;
+        if (*name == '\0')
+          continue;
+        g_autofree gchar *libname = meta_get_libname (name);
+        if (libname == NULL || !is_indexable_file (name)
+            || !plugin.select (libname, NULL))
+          continue;
+
+        MetaItem *list
+            = meta_plugin_call (plugin.lookup ("get_metadata"), name);
+        if (list != NULL)
+          list = meta_add_file_attrib (name, list);
+        Extracted e = { position, name, list };
+        if (!hand_over (e))
+          {
+            meta_free_list (&e.list);
+            break;
+          }
+      }
+    g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+    finished = TRUE;
+    g_cond_broadcast (&changed);
+  }
+
+  gchar **files;
+  GThread *thread = nullptr;
+  GMutex lock = {};
+  GCond changed = {};
+  std::deque<Extracted> queue;
+  gboolean finished = FALSE;
+  gboolean stopping = FALSE;
+};
+
+} // namespace
+
 /* Sorts the first count names of files in place by extension, then hands
  * every name up to the NULL entry to the plug-in configured for its
  * extension and stores the list it returns, with the file's size and
@@ -161,26 +290,17 @@ meta_add_files_with_check (gchar **files, gint count,
     sortable++;
   qsort (files, sortable, sizeof (gchar *), compare_by_extension);
 
-  MetaPluginCache plugin;
+  /* Rows are stored in the order of the batch, as the extractor hands
+   * them over. */
+  storage_indexing_pass (TRUE);
   PendingRows pending;
-  gint position = 0;
-  for (gchar **entry = files; *entry != NULL; entry++)
+  Extractor extractor (files);
+  Extracted e;
+  while (extractor.next (&e))
     {
-      position++;
-      const gchar *name = *entry;
-      if (*name == '\0')
-        continue;
-      g_autofree gchar *libname = meta_get_libname (name);
-      if (libname == NULL || !is_indexable_file (name)
-          || !plugin.select (libname, NULL))
-        continue;
-
-      MetaExtractFunc extract = plugin.lookup ("get_metadata");
-      MetaItem *list = extract != NULL ? extract (name) : NULL;
-      if (list != NULL)
-        pending.add (name, meta_add_file_attrib (name, list));
-
-      if (progress != NULL && position % META_PROGRESS_INTERVAL == 0)
+      if (e.list != NULL)
+        pending.add (e.name, e.list);
+      if (progress != NULL && e.position % META_PROGRESS_INTERVAL == 0)
         {
           /* What progress reports is in the table. */
           pending.store ();
@@ -188,6 +308,7 @@ meta_add_files_with_check (gchar **files, gint count,
         }
     }
   pending.store ();
+  storage_indexing_pass (FALSE);
   return 1;
 }
 

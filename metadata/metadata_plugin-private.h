@@ -39,4 +39,9 @@ struct G_GNUC_INTERNAL MetaPluginCache
  * when the library cannot tell its own file. */
 G_GNUC_INTERNAL gchar *tessel_private_path (const gchar *name);
 
+/* Calls extract (may be NULL: no list) for filename, never while another
+ * thread of the process is inside a plug-in call. */
+G_GNUC_INTERNAL MetaItem *meta_plugin_call (MetaExtractFunc extract,
+                                            const gchar *filename) noexcept;
+
 #endif /* METADATA_PLUGIN_PRIVATE_H */

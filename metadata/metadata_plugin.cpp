@@ -89,6 +89,21 @@ MetaPluginCache::lookup (const gchar *symbol) const noexcept
   return reinterpret_cast<MetaExtractFunc> (dlsym (handle, symbol));
 }
 
+/* Plug-ins keep the state of a call in process-wide variables: one call
+ * at a time in the process, whichever thread makes it. */
+static GMutex plugin_call_lock;
+
+MetaItem *
+meta_plugin_call (MetaExtractFunc extract, const gchar *filename) noexcept
+{
+  if (extract == NULL)
+    return NULL;
+  g_mutex_lock (&plugin_call_lock);
+  MetaItem *list = extract (filename);
+  g_mutex_unlock (&plugin_call_lock);
+  return list;
+}
+
 extern "C" MetaItem *
 meta_extract_with_plugin (const gchar *libname, const gchar *symbol,
                           const gchar *filename, GError **error)
@@ -107,5 +122,5 @@ meta_extract_with_plugin (const gchar *libname, const gchar *symbol,
                       libname, symbol);
       return NULL;
     }
-  return extract (filename);
+  return meta_plugin_call (extract, filename);
 }

@@ -3,6 +3,8 @@
 #define TESSEL_METADATA_STORAGE_PRIVATE_H
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <sqlite3.h>
 
@@ -105,6 +107,68 @@ private:
   bool held = true;
 };
 
+/* Finalizes every kept statement not in use: before the connection
+ * closes. */
+G_GNUC_INTERNAL void storage_statements_forget (void);
+
+/* Steps a kept statement, again while the database is busy (six steps at
+ * most, each after the busy timeout): the step's result. */
+G_GNUC_INTERNAL int storage_statement_step (sqlite3_stmt *stmt);
+
+/* Steps a kept statement that returns no rows to its end: 1 or 0. */
+G_GNUC_INTERNAL int storage_statement_run (sqlite3_stmt *stmt);
+
+/* The values of a statement, in parameter order, as the composed text
+ * would have written them: integers with "%d", floating-point values as
+ * the six decimals of "%f" stand for, text as it would stand in an
+ * escaped literal. */
+class StorageValues
+{
+public:
+  void add_int (gint64 number);
+  /* FALSE for infinities and NaN, which have no literal. */
+  gboolean add_real (double number);
+  void add_text (const gchar *text);
+  /* A list node's value; text cut at 255 bytes.  FALSE for a type
+   * without a literal. */
+  gboolean add_item (const gchar *value, const MetaType *type);
+  /* TRUE when shape, with every parameter written as its literal, fits
+   * the statement buffer: what would not have fit is refused still. */
+  gboolean fits (const std::string &shape) const;
+  gboolean bind (sqlite3_stmt *stmt) const;
+
+private:
+  struct Value
+  {
+    int kind;
+    gint64 number;
+    double real;
+    std::string text;
+  };
+  static gsize literal_length (const Value &v);
+  std::vector<Value> values;
+};
+
+/* The statement of shape (one statement, values as "?" parameters) with
+ * values bound, for one use.  It is compiled once and kept on the
+ * connection; SQLite compiles it again by itself when the schema has
+ * changed (a column added).  stmt is NULL when the text with the values
+ * written in would not fit the statement buffer, or does not compile.
+ * Reset and unbound when released. */
+class StorageBound
+{
+public:
+  StorageBound (const std::string &shape, const StorageValues &values);
+  ~StorageBound () { release (); }
+  void release () noexcept;
+  StorageBound (const StorageBound &) = delete;
+  StorageBound &operator= (const StorageBound &) = delete;
+  sqlite3_stmt *stmt = NULL;
+
+private:
+  gboolean kept = FALSE;
+};
+
 /* storage_store for a list an extractor plug-in made of the file: on an
  * update, every column that extractors fill and the list lacks is
  * cleared (where the table has it), so the row says what the file says
@@ -124,6 +188,24 @@ G_GNUC_INTERNAL int storage_store_extracted (MetaItem *list,
  * begin began and returns 1 when the work stands, else 0. */
 G_GNUC_INTERNAL int storage_write_begin (void);
 G_GNUC_INTERNAL int storage_write_end (int begun, gboolean commit);
+
+/* storage_write_begin for a group of rows stored together: in a
+ * transaction it begins, the word index takes the group's words at its
+ * end in one go, rather than a row at a time. */
+G_GNUC_INTERNAL int storage_write_begin_group (void);
+
+/* The size of the write-ahead log, in pages, at which SQLite checkpoints
+ * by default. */
+#define STORAGE_WAL_CHECKPOINT_PAGES 1000
+
+/* An indexing pass begins (running TRUE) or ends: while one runs, the
+ * connection's commits do not checkpoint; the pass calls
+ * storage_checkpoint_if_due between its groups. */
+G_GNUC_INTERNAL void storage_indexing_pass (gboolean running);
+
+/* A passive checkpoint when the log has grown to half the automatic
+ * limit, outside any transaction. */
+G_GNUC_INTERNAL void storage_checkpoint_if_due (void);
 
 /* The absolute name of the open database file, for watching it from a
  * connection of one's own; NULL while closed or for a database without a

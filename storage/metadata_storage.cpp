@@ -298,6 +298,51 @@ journal_mode (const char *pragma)
   return mode != NULL ? g_ascii_strdown ((const gchar *) mode, -1) : NULL;
 }
 
+/* Pages in the write-ahead log after the last commit of this connection,
+ * and how many indexing passes run on it. */
+static int wal_pages;
+static int indexing_passes;
+
+/* SQLite's own automatic checkpoint runs in the commit that lets the log
+ * grow past its limit: in whichever process's write comes then, maybe a
+ * player's.  This hook does the same for the connection's own commits,
+ * except while an indexing pass runs, which checkpoints between its
+ * groups instead (storage_checkpoint_if_due), keeping the log short for
+ * everyone. */
+static int
+note_wal_pages (void *data, sqlite3 *db, const char *name, int pages)
+{
+  (void) data;
+  wal_pages = pages;
+  if (indexing_passes == 0 && pages >= STORAGE_WAL_CHECKPOINT_PAGES)
+    sqlite3_wal_checkpoint_v2 (db, name, SQLITE_CHECKPOINT_PASSIVE, NULL,
+                               NULL);
+  return SQLITE_OK;
+}
+
+void
+storage_indexing_pass (gboolean running)
+{
+  StorageLock lock;
+  indexing_passes += running ? 1 : -1;
+}
+
+void
+storage_checkpoint_if_due (void)
+{
+  StorageLock lock;
+  /* Half the automatic limit: the log never reaches the point where
+   * another process's commit would checkpoint. */
+  if (storage_db == NULL || wal_pages < STORAGE_WAL_CHECKPOINT_PAGES / 2
+      || !sqlite3_get_autocommit (storage_db))
+    return;
+  /* Passive: it copies what no reader still needs and never waits for,
+   * nor holds up, a writer. */
+  sqlite3_wal_checkpoint_v2 (storage_db, NULL, SQLITE_CHECKPOINT_PASSIVE,
+                             NULL, NULL);
+  wal_pages = 0;
+}
+
 /* Opens path as the storage connection with the busy timeout.  FALSE with
  * nothing open on failure. */
 static gboolean
@@ -310,6 +355,8 @@ open_connection (const char *path)
       return FALSE;
     }
   sqlite3_busy_timeout (db, STORAGE_BUSY_TIMEOUT_MS);
+  wal_pages = 0;
+  sqlite3_wal_hook (db, note_wal_pages, NULL);
   storage_db = db;
   return TRUE;
 }
@@ -368,6 +415,7 @@ extern "C" int
 storage_close (void)
 {
   StorageLock lock;
+  storage_statements_forget ();
   int rc = sqlite3_close (storage_db);
   if (rc == SQLITE_OK)
     storage_db = NULL;
@@ -379,13 +427,11 @@ storage_close (void)
 static gboolean
 row_exists (const gchar *filename)
 {
-  StorageSql sql = storage_compose (
-      "SELECT Filename FROM Metadata WHERE Filename=%Q", filename);
-  sqlite3_stmt *raw = NULL;
-  if (!sql || !storage_query_first_row (sql.get (), &raw))
-    return FALSE;
-  sqlite3_finalize (raw);
-  return TRUE;
+  StorageValues name;
+  name.add_text (filename);
+  StorageBound query ("SELECT Filename FROM Metadata WHERE Filename=?", name);
+  return query.stmt != NULL
+         && storage_statement_step (query.stmt) == SQLITE_ROW;
 }
 
 gchar *
@@ -572,6 +618,15 @@ storage_write_begin (void)
 }
 
 int
+storage_write_begin_group (void)
+{
+  int begun = storage_write_begin ();
+  if (begun == 1)
+    storage_search_index_group_begin ();
+  return begun;
+}
+
+int
 storage_write_end (int begun, gboolean commit)
 {
   if (begun == 0)
@@ -579,7 +634,8 @@ storage_write_end (int begun, gboolean commit)
   int stands = commit;
   if (begun == 1)
     {
-      stands = commit && storage_exec_retry ("COMMIT");
+      stands = storage_search_index_group_end (commit) && commit
+               && storage_exec_retry ("COMMIT");
       if (!stands)
         storage_exec_retry ("ROLLBACK");
     }

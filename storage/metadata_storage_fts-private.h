@@ -25,6 +25,15 @@ G_BEGIN_DECLS
  * searched afterwards; the connection is usable either way. */
 G_GNUC_INTERNAL gboolean storage_ensure_search_index (void);
 
+/* Inside a write transaction this connection began: the rows stored until
+ * group_end put their words off to then, and group_end (index TRUE) hands
+ * them to the index in one statement.  group_end runs before the
+ * transaction ends; FALSE when the words could not be indexed, and the
+ * transaction must then be rolled back (as it must be with index FALSE,
+ * which only forgets the group). */
+G_GNUC_INTERNAL void storage_search_index_group_begin (void);
+G_GNUC_INTERNAL gboolean storage_search_index_group_end (gboolean index);
+
 /* For a search through the index that failed (failed TRUE) or found
  * nothing: damaged blocks of the index can do either.  Checks the whole
  * index, unless the search did not fail and this connection has checked

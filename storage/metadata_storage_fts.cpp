@@ -20,16 +20,31 @@
   row ".rowid, " row ".Title, " row ".Artist, " row ".Album, " row            \
       ".Genre, " BASE_NAME (row ".Filename")
 
+/* Words waiting for the index while a group of rows is stored: the
+ * index takes its pending words as a new block at the end of every
+ * statement that wrote to it, and a block per row costs more than storing
+ * the row.  The table holds rows only inside the write transaction of
+ * such a group, never in a committed state: a row without docid opens the
+ * group and turns the triggers to this table, and the group's words go to
+ * the index in one statement before it commits. */
+#define PENDING_TABLE "MetadataPendingWords"
+#define PENDING "EXISTS (SELECT 1 FROM " PENDING_TABLE ")"
+
 /* The words of the row, as the index is given them when the row appears;
  * removing a row from an index without content needs exactly the values
- * it was added with, which is what OLD holds. */
+ * it was added with, which is what OLD holds.  Either straight to the
+ * index or, inside a group, to the pending words. */
 #define ADD_ROW(row)                                                          \
   "INSERT INTO " STORAGE_SEARCH_TABLE " (rowid, Title, Artist, Album, "       \
-  "Genre, Name) VALUES (" INDEXED_VALUES (row) ");"
+  "Genre, Name) SELECT " INDEXED_VALUES (row) " WHERE NOT " PENDING ";"       \
+  "INSERT INTO " PENDING_TABLE " (remove, docid, Title, Artist, Album, "      \
+  "Genre, Name) SELECT 0, " INDEXED_VALUES (row) " WHERE " PENDING ";"
 #define REMOVE_ROW(row)                                                       \
   "INSERT INTO " STORAGE_SEARCH_TABLE " (" STORAGE_SEARCH_TABLE ", rowid, "   \
-  "Title, Artist, Album, Genre, Name) VALUES ('delete', " INDEXED_VALUES (    \
-      row) ");"
+  "Title, Artist, Album, Genre, Name) SELECT 'delete', " INDEXED_VALUES (    \
+      row) " WHERE NOT " PENDING ";"                                          \
+  "INSERT INTO " PENDING_TABLE " (remove, docid, Title, Artist, Album, "      \
+  "Genre, Name) SELECT 1, " INDEXED_VALUES (row) " WHERE " PENDING ";"
 
 /* Statements creating the index, in order, inside one transaction. */
 static const char *const create_sql[] = {
@@ -38,6 +53,8 @@ static const char *const create_sql[] = {
   "remove_diacritics 2')",
   "INSERT INTO " STORAGE_SEARCH_TABLE " (rowid, Title, Artist, Album, Genre, "
   "Name) SELECT " INDEXED_VALUES ("Metadata") " FROM Metadata",
+  "CREATE TABLE " PENDING_TABLE " (remove INTEGER, docid INTEGER, Title, "
+  "Artist, Album, Genre, Name)",
   "CREATE TRIGGER " TRIGGER_INSERT " AFTER INSERT ON Metadata BEGIN " ADD_ROW (
       "new") " END",
   "CREATE TRIGGER " TRIGGER_DELETE
@@ -57,18 +74,24 @@ static const char *const drop_sql[] = {
   "DROP TRIGGER IF EXISTS " TRIGGER_INSERT,
   "DROP TRIGGER IF EXISTS " TRIGGER_DELETE,
   "DROP TRIGGER IF EXISTS " TRIGGER_UPDATE,
+  "DROP TABLE IF EXISTS " PENDING_TABLE,
 };
 
-/* How many of the index's table and triggers the file holds: 0 to 4. */
+/* How many of the index's tables and triggers the file holds: 0 to
+ * OBJECTS.  Triggers of an older index, which wrote every row's words
+ * straight to the index, do not count: the index is then built anew with
+ * these. */
+#define OBJECTS 5
 static int
 objects_present (void)
 {
   sqlite3_stmt *raw = NULL;
   if (!storage_query_first_row (
           "SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name "
-          "= '" STORAGE_SEARCH_TABLE "') OR (type = 'trigger' AND tbl_name = "
-          "'Metadata' AND name IN ('" TRIGGER_INSERT "', '" TRIGGER_DELETE
-          "', '" TRIGGER_UPDATE "'))",
+          "IN ('" STORAGE_SEARCH_TABLE "', '" PENDING_TABLE "')) OR (type = "
+          "'trigger' AND tbl_name = 'Metadata' AND name IN ('" TRIGGER_INSERT
+          "', '" TRIGGER_DELETE "', '" TRIGGER_UPDATE "') AND sql LIKE '%"
+          PENDING_TABLE "%')",
           &raw))
     return -1;
   int count = sqlite3_column_int (raw, 0);
@@ -259,7 +282,7 @@ ensure_index (void)
   if (present < 0)
     return FALSE;
   gboolean readable = present > 0 && index_readable ();
-  if (present == 4 && readable)
+  if (present == OBJECTS && readable)
     {
       if (index_small ())
         repair_if_damaged ();
@@ -294,6 +317,36 @@ gboolean
 storage_ensure_search_index (void)
 {
   return ensure_index () && register_rank ();
+}
+
+/* Whether this connection's open transaction stores a group. */
+static gboolean group_open;
+
+void
+storage_search_index_group_begin (void)
+{
+  /* Without the index (or its pending table) there is nothing to put off:
+   * the insertion fails and the rows go through the triggers, if any. */
+  group_open = sqlite3_exec (storage_db,
+                             "INSERT INTO " PENDING_TABLE " DEFAULT VALUES",
+                             NULL, NULL, NULL)
+               == SQLITE_OK;
+}
+
+gboolean
+storage_search_index_group_end (gboolean index)
+{
+  if (!group_open)
+    return TRUE;
+  group_open = FALSE;
+  return index
+         && storage_exec_retry (
+             "INSERT INTO " STORAGE_SEARCH_TABLE " (" STORAGE_SEARCH_TABLE
+             ", rowid, Title, Artist, Album, Genre, Name) SELECT CASE WHEN "
+             "remove THEN 'delete' END, docid, Title, Artist, Album, Genre, "
+             "Name FROM " PENDING_TABLE " WHERE docid IS NOT NULL ORDER BY "
+             "rowid")
+         && storage_exec_retry ("DELETE FROM " PENDING_TABLE);
 }
 
 gboolean

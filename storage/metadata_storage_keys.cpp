@@ -9,31 +9,47 @@
 #define ARRAY_PREFIX "MT_ARRAY|"
 #define ARRAY_BAR '|'
 
-/* Positions the first-row query of key in the row of filename.  1 with
- * *stmt open on the row, 0 when either is NULL, the key names no column,
+/* The value of key in the row of filename: stmt is on the row when found
+ * is TRUE, which it is not when either is NULL, the key names no column,
  * the row is missing or the database is busy. */
-static int
-select_key (const gchar *filename, const gchar *key, sqlite3_stmt **stmt)
+struct KeyRow
 {
-  if (filename == NULL || !storage_column_exists (key))
-    return 0;
-  StorageSql sql = storage_compose (
-      "SELECT %s FROM Metadata WHERE Filename=%Q", key, filename);
-  return sql ? storage_query_first_row (sql.get (), stmt) : 0;
-}
+  KeyRow (const gchar *filename, const gchar *key)
+      : name (filename),
+        query (filename != NULL && storage_column_exists (key)
+                   ? std::string ("SELECT ") + key
+                         + " FROM Metadata WHERE Filename=?"
+                   : std::string (),
+               name.values),
+        found (query.stmt != NULL
+               && storage_statement_step (query.stmt) == SQLITE_ROW),
+        stmt (query.stmt)
+  {
+  }
+
+  struct Name
+  {
+    explicit Name (const gchar *filename) { values.add_text (filename); }
+    StorageValues values;
+  } name;
+  StorageBound query;
+  const gboolean found;
+  sqlite3_stmt *const stmt;
+};
 
 extern "C" int
 storage_read_text (const gchar *filename, const gchar *key, gchar **value)
 {
   StorageLock lock;
-  sqlite3_stmt *raw = NULL;
-  if (value == NULL || !select_key (filename, key, &raw))
+  if (value == NULL)
     return 0;
-  StorageStmt stmt (raw);
-  if (sqlite3_column_type (raw, 0) == SQLITE_TEXT)
+  KeyRow row (filename, key);
+  if (!row.found)
+    return 0;
+  if (sqlite3_column_type (row.stmt, 0) == SQLITE_TEXT)
     *value = g_strndup (
-        reinterpret_cast<const gchar *> (sqlite3_column_text (raw, 0)),
-        sqlite3_column_bytes (raw, 0));
+        reinterpret_cast<const gchar *> (sqlite3_column_text (row.stmt, 0)),
+        sqlite3_column_bytes (row.stmt, 0));
   else
     *value = NULL;
   return 1;
@@ -43,14 +59,13 @@ extern "C" int
 storage_read_int (const gchar *filename, const gchar *key, gint32 *value)
 {
   StorageLock lock;
-  sqlite3_stmt *raw = NULL;
-  if (value == NULL || !select_key (filename, key, &raw))
+  if (value == NULL)
     return 0;
-  StorageStmt stmt (raw);
-  if (sqlite3_column_type (raw, 0) != SQLITE_INTEGER)
+  KeyRow row (filename, key);
+  if (!row.found || sqlite3_column_type (row.stmt, 0) != SQLITE_INTEGER)
     return 0;
   /* A wider stored integer is read as its low 32 bits. */
-  *value = sqlite3_column_int (raw, 0);
+  *value = sqlite3_column_int (row.stmt, 0);
   return 1;
 }
 
@@ -58,13 +73,12 @@ extern "C" int
 storage_read_double (const gchar *filename, const gchar *key, gdouble *value)
 {
   StorageLock lock;
-  sqlite3_stmt *raw = NULL;
-  if (value == NULL || !select_key (filename, key, &raw))
+  if (value == NULL)
     return 0;
-  StorageStmt stmt (raw);
-  if (sqlite3_column_type (raw, 0) != SQLITE_FLOAT)
+  KeyRow row (filename, key);
+  if (!row.found || sqlite3_column_type (row.stmt, 0) != SQLITE_FLOAT)
     return 0;
-  *value = sqlite3_column_double (raw, 0);
+  *value = sqlite3_column_double (row.stmt, 0);
   return 1;
 }
 
@@ -119,55 +133,53 @@ extern "C" int
 storage_get_key_type (const gchar *filename, const gchar *key)
 {
   StorageLock lock;
-  sqlite3_stmt *raw = NULL;
-  if (!select_key (filename, key, &raw))
+  KeyRow row (filename, key);
+  if (!row.found)
     return META_TYPE_NONE;
-  int column_type = sqlite3_column_type (raw, 0);
-  sqlite3_finalize (raw);
-  switch (column_type)
+  switch (sqlite3_column_type (row.stmt, 0))
     {
     case SQLITE_INTEGER:
       return META_TYPE_INTEGER;
     case SQLITE_FLOAT:
       return META_TYPE_FLOAT;
     case SQLITE_TEXT:
-      {
-        g_autofree gchar *text = NULL;
-        if (!storage_read_text (filename, key, &text))
-          return META_TYPE_NONE;
-        return array_type (text, NULL) ? META_TYPE_ARRAY : META_TYPE_TEXT;
-      }
+      return array_type (reinterpret_cast<const gchar *> (
+                             sqlite3_column_text (row.stmt, 0)),
+                         NULL)
+                 ? META_TYPE_ARRAY
+                 : META_TYPE_TEXT;
     default:
       return META_TYPE_NONE;
     }
 }
 
-/* Runs "UPDATE Metadata SET key = <literal> WHERE Filename = 'filename'"
- * on an existing row, first adding the column with the declared type for
- * kind when it is missing.  Writers never create rows. */
+/* Runs "UPDATE Metadata SET key = ? WHERE Filename = ?" with value on an
+ * existing row, first adding the column with the declared type for kind
+ * when it is missing.  Writers never create rows. */
 static int
-write_literal (const gchar *filename, const gchar *key, int kind,
-               const gchar *literal)
+write_value (const gchar *filename, const gchar *key, int kind,
+             StorageValues value)
 {
   if (filename == NULL || !storage_key_is_identifier (key))
     return 0;
-  if (!storage_file_exists (filename, 0, NULL))
+  value.add_text (filename);
+  std::string shape = std::string ("UPDATE Metadata SET ") + key
+                      + " = ? WHERE Filename = ?";
+  /* What would not fit adds no column either. */
+  if (!value.fits (shape) || !storage_file_exists (filename, 0, NULL)
+      || !storage_ensure_column (key, kind))
     return 0;
-  if (!storage_ensure_column (key, kind))
-    return 0;
-  StorageSql sql = storage_compose (
-      "UPDATE Metadata SET %s = %s WHERE Filename = %Q", key, literal,
-      filename);
-  return sql ? storage_exec_retry (sql.get ()) : 0;
+  StorageBound bound (shape, value);
+  return bound.stmt != NULL && storage_statement_run (bound.stmt);
 }
 
 extern "C" int
 storage_write_int (const gchar *filename, const gchar *key, gint32 value)
 {
   StorageLock lock;
-  char literal[16];
-  g_snprintf (literal, sizeof literal, "%d", value);
-  return write_literal (filename, key, META_TYPE_INTEGER, literal);
+  StorageValues number;
+  number.add_int (value);
+  return write_value (filename, key, META_TYPE_INTEGER, number);
 }
 
 /* The value goes in as C's "%lf" writes it (six decimals); the column's
@@ -177,10 +189,10 @@ extern "C" int
 storage_write_double (const gchar *filename, const gchar *key, gdouble value)
 {
   StorageLock lock;
-  char literal[STORAGE_REAL_SIZE];
-  if (!storage_format_real (value, literal))
+  StorageValues number;
+  if (!number.add_real (value))
     return 0;
-  return write_literal (filename, key, META_TYPE_FLOAT, literal);
+  return write_value (filename, key, META_TYPE_FLOAT, number);
 }
 
 extern "C" int
@@ -188,10 +200,9 @@ storage_write_text (const gchar *filename, const gchar *key,
                     const gchar *value)
 {
   StorageLock lock;
-  StorageSql literal (sqlite3_mprintf ("%Q", value != NULL ? value : ""));
-  if (!literal || strlen (literal.get ()) >= STORAGE_STATEMENT_SIZE)
-    return 0;
-  return write_literal (filename, key, META_TYPE_TEXT, literal.get ());
+  StorageValues text;
+  text.add_text (value);
+  return write_value (filename, key, META_TYPE_TEXT, text);
 }
 
 /* The element text of value: "%d", "%f" of the float widened to double, or

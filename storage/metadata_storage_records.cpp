@@ -58,20 +58,24 @@ static RowLookup
 find_row (const gchar *filename, gchar **other)
 {
   g_autofree gchar *swapped = storage_card_swapped_name (filename);
-  StorageSql sql
-      = swapped != NULL
-            ? storage_compose ("SELECT Filename = %Q FROM Metadata WHERE "
-                               "Filename IN (%Q, %Q)",
-                               filename, filename, swapped)
-            : storage_compose ("SELECT 1 FROM Metadata WHERE Filename=%Q",
-                               filename);
-  sqlite3_stmt *raw = NULL;
-  gboolean own = FALSE, swapped_found = FALSE;
-  int rc = sql ? storage_query_rows (sql.get (), &raw) : SQLITE_ERROR;
-  StorageStmt stmt (raw);
-  for (; rc == SQLITE_ROW; rc = sqlite3_step (raw))
+  StorageValues names;
+  names.add_text (filename);
+  if (swapped != NULL)
     {
-      if (sqlite3_column_int (raw, 0))
+      names.add_text (filename);
+      names.add_text (swapped);
+    }
+  StorageBound query (swapped != NULL
+                          ? "SELECT Filename = ? FROM Metadata WHERE "
+                            "Filename IN (?, ?)"
+                          : "SELECT 1 FROM Metadata WHERE Filename=?",
+                      names);
+  gboolean own = FALSE, swapped_found = FALSE;
+  int rc = query.stmt != NULL ? storage_statement_step (query.stmt)
+                              : SQLITE_ERROR;
+  for (; rc == SQLITE_ROW; rc = sqlite3_step (query.stmt))
+    {
+      if (sqlite3_column_int (query.stmt, 0))
         own = TRUE;
       else
         swapped_found = TRUE;
@@ -95,45 +99,6 @@ list_has_filename (const MetaItem *list)
         && storage_value_tag (&item->type) == META_TYPE_TEXT)
       return TRUE;
   return FALSE;
-}
-
-/* Appends item's value as an SQL literal: integers with "%d", floats
- * widened to double with "%f", text as an escaped string literal.  FALSE
- * for a value that has no literal (an unknown type, infinity or NaN). */
-static gboolean
-append_literal (GString *out, const gchar *value, const MetaType *type)
-{
-  switch (storage_value_tag (type))
-    {
-    case META_TYPE_INTEGER:
-      {
-        gint32 number;
-        memcpy (&number, value, sizeof number);
-        g_string_append_printf (out, "%d", number);
-        return TRUE;
-      }
-    case META_TYPE_FLOAT:
-      {
-        gfloat number;
-        memcpy (&number, value, sizeof number);
-        char text[STORAGE_REAL_SIZE];
-        if (!storage_format_real (number, text))
-          return FALSE;
-        g_string_append (out, text);
-        return TRUE;
-      }
-    case META_TYPE_TEXT:
-      {
-        g_autofree gchar *text = storage_value_text (value);
-        StorageSql literal (sqlite3_mprintf ("%Q", text));
-        if (!literal)
-          return FALSE;
-        g_string_append (out, literal.get ());
-        return TRUE;
-      }
-    default:
-      return FALSE;
-    }
 }
 
 /* TRUE when an earlier node of the list already names this column (column
@@ -194,48 +159,51 @@ list_has_key (const MetaItem *list, const gchar *key)
  * list lacks.  A column the table does not have holds nothing to clear,
  * and naming it would make the whole update fail. */
 static void
-append_cleared_keys (GString *assignments, const MetaItem *list)
+append_cleared_keys (std::string &assignments, const MetaItem *list)
 {
   for (const char *key : extracted_keys)
     if (!list_has_key (list, key) && storage_column_exists (key))
-      g_string_append_printf (assignments, "%s = NULL, ", key);
+      assignments.append (key).append (" = NULL, ");
 }
 
-/* "UPDATE Metadata SET k = v, ..., Present = p WHERE Filename = 'target'"
- * or NULL when a value has no literal or the text does not fit.  replace:
- * the extracted columns the list lacks are cleared. */
-static StorageSql
-compose_update (const MetaItem *list, const gchar *target, gchar present,
-                gboolean replace)
+/* A statement's shape and the values of its parameters. */
+struct Statement
 {
-  g_autoptr (GString) assignments = g_string_new (NULL);
+  std::string shape;
+  StorageValues values;
+};
+
+/* "UPDATE Metadata SET k = ?, ..., Present = p WHERE Filename = ?" with
+ * the list's values and target.  FALSE when a value has no literal.
+ * replace: the extracted columns the list lacks are cleared. */
+static gboolean
+compose_update (const MetaItem *list, const gchar *target, gchar present,
+                gboolean replace, Statement *out)
+{
+  out->shape = "UPDATE Metadata SET ";
   for (const MetaItem *item = list; item != NULL; item = item->next)
     {
       if (!item_is_stored (list, item))
         continue;
-      g_string_append (assignments, item->key);
-      g_string_append (assignments, " = ");
-      if (!append_literal (assignments, item->value, &item->type))
-        return StorageSql ();
-      g_string_append (assignments, ", ");
-      if (assignments->len >= STORAGE_STATEMENT_SIZE)
-        return StorageSql ();
+      out->shape.append (item->key).append (" = ?, ");
+      if (!out->values.add_item (item->value, &item->type))
+        return FALSE;
     }
   if (replace)
-    append_cleared_keys (assignments, list);
-  g_string_append (assignments, present ? "Present = 1" : "Present = 0");
-  return storage_compose ("UPDATE Metadata SET %s WHERE Filename = %Q",
-                          assignments->str, target);
+    append_cleared_keys (out->shape, list);
+  out->shape.append (present ? "Present = 1" : "Present = 0");
+  out->shape.append (" WHERE Filename = ?");
+  out->values.add_text (target);
+  return TRUE;
 }
 
-/* "INSERT INTO Metadata (k,...,Present,AddedTime) VALUES (v,...,p,now)",
- * or NULL as for the update.  A list that carries its own AddedTime keeps
- * it. */
-static StorageSql
-compose_insert (const MetaItem *list, gchar present)
+/* "INSERT INTO Metadata (k,...,Present,AddedTime) VALUES (?,...,p,?)",
+ * the last value the time now.  FALSE as for the update.  A list that
+ * carries its own AddedTime keeps it. */
+static gboolean
+compose_insert (const MetaItem *list, gchar present, Statement *out)
 {
-  g_autoptr (GString) columns = g_string_new (NULL);
-  g_autoptr (GString) values = g_string_new (NULL);
+  std::string columns, values;
   gboolean has_added_time = FALSE;
   for (const MetaItem *item = list; item != NULL; item = item->next)
     {
@@ -243,26 +211,24 @@ compose_insert (const MetaItem *list, gchar present)
         continue;
       if (g_ascii_strcasecmp (item->key, "AddedTime") == 0)
         has_added_time = TRUE;
-      g_string_append (columns, item->key);
-      g_string_append_c (columns, ',');
-      if (!append_literal (values, item->value, &item->type))
-        return StorageSql ();
-      g_string_append_c (values, ',');
-      if (columns->len + values->len >= STORAGE_STATEMENT_SIZE)
-        return StorageSql ();
+      columns.append (item->key).append (",");
+      values.append ("?,");
+      if (!out->values.add_item (item->value, &item->type))
+        return FALSE;
     }
-  g_string_append (columns, "Present");
-  g_string_append (values, present ? "1" : "0");
+  columns.append ("Present");
+  values.append (present ? "1" : "0");
   if (!has_added_time)
     {
       /* Seconds since the epoch, kept 64-bit so that times after 2038 do
        * not wrap. */
-      g_string_append (columns, ",AddedTime");
-      g_string_append_printf (values, ",%" G_GINT64_FORMAT,
-                              g_get_real_time () / G_USEC_PER_SEC);
+      columns.append (",AddedTime");
+      values.append (",?");
+      out->values.add_int (g_get_real_time () / G_USEC_PER_SEC);
     }
-  return storage_compose ("INSERT INTO Metadata (%s) VALUES (%s)",
-                          columns->str, values->str);
+  out->shape = "INSERT INTO Metadata (" + columns + ") VALUES (" + values
+               + ")";
+  return TRUE;
 }
 
 /* Runs the update or insertion for filename inside the open write
@@ -274,30 +240,34 @@ store_row (MetaItem *list, const gchar *filename, gchar present,
   g_autofree gchar *other = NULL;
   RowLookup found
       = filename != NULL ? find_row (filename, &other) : RowLookup::MISSING;
-  StorageSql sql;
+  Statement statement;
+  gboolean composed = FALSE;
   int named_rows = 0;
   switch (found)
     {
     case RowLookup::FOUND:
       /* The list's Filename renames a row found under the other card's
        * name to the name the card has now. */
-      sql = compose_update (list, other != NULL ? other : filename, present,
-                            replace);
+      composed = compose_update (list, other != NULL ? other : filename,
+                                 present, replace, &statement);
       break;
     case RowLookup::MISSING:
       /* A row without a name is one that nothing finds again. */
       if (!list_has_filename (list))
         return 0;
       storage_vacuum (meta_conf_get_max_storage_limit ());
-      sql = compose_insert (list, present);
+      composed = compose_insert (list, present, &statement);
       named_rows = 1;
       break;
     case RowLookup::UNKNOWN:
     default:
       return 0;
     }
+  if (!composed)
+    return 0;
+  StorageBound bound (statement.shape, statement.values);
   sqlite3_int64 changes = sqlite3_total_changes64 (storage_db);
-  if (!sql || !storage_exec_retry (sql.get ()))
+  if (bound.stmt == NULL || !storage_statement_run (bound.stmt))
     return 0;
   storage_row_count_changed (changes, named_rows);
   return 1;
@@ -381,13 +351,14 @@ storage_read_size_lastmodified_present (const gchar *filename, gint32 *size,
   if (filename == NULL || size == NULL || lastmodified == NULL
       || present == NULL)
     return 0;
-  StorageSql sql = storage_compose (
-      "SELECT %s, %s, %s FROM Metadata WHERE Filename=%Q", "Filesize",
-      "LastModification", "Present", filename);
-  sqlite3_stmt *raw = NULL;
-  if (!sql || !storage_query_first_row (sql.get (), &raw))
+  StorageValues name;
+  name.add_text (filename);
+  StorageBound query ("SELECT Filesize, LastModification, Present FROM "
+                      "Metadata WHERE Filename=?",
+                      name);
+  if (query.stmt == NULL || storage_statement_step (query.stmt) != SQLITE_ROW)
     return 0;
-  StorageStmt stmt (raw);
+  sqlite3_stmt *raw = query.stmt;
   /* Wider integers are read as their low 32 bits; a NULL column leaves the
    * caller's value as it was. */
   if (sqlite3_column_type (raw, 0) == SQLITE_INTEGER)
@@ -470,10 +441,11 @@ storage_delete_by_key (const gchar *key, MetaValue value)
   if (tag != META_TYPE_INTEGER && tag != META_TYPE_FLOAT
       && tag != META_TYPE_TEXT)
     return 1;
-  g_autoptr (GString) literal = g_string_new (NULL);
-  if (!append_literal (literal, value.value, &value.type))
+  StorageValues values;
+  if (!values.add_item (value.value, &value.type))
     return 0;
-  StorageSql sql = storage_compose ("DELETE FROM Metadata WHERE %s = %s", key,
-                                    literal->str);
-  return sql ? storage_exec_retry (sql.get ()) : 0;
+  StorageBound bound (std::string ("DELETE FROM Metadata WHERE ") + key
+                          + " = ?",
+                      values);
+  return bound.stmt != NULL && storage_statement_run (bound.stmt);
 }

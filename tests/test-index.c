@@ -571,6 +571,64 @@ test_not_a_readable_file (TesselFixture *fx, gconstpointer data)
   g_unlink (bad);
 }
 
+/* A group of rows whose transaction is rolled back at its sixth row, while
+ * the extractor is already on the files after the group: every other row
+ * of the group is stored again on its own, each file was extracted once
+ * and in the batch's order, progress still reports what is stored, and
+ * the word index holds exactly the stored rows. */
+static void
+test_group_rolled_back_while_extracting (TesselFixture *fx,
+                                         gconstpointer data)
+{
+  (void) data;
+  open_with_fakes (fx);
+  g_auto (GStrv) files = make_batch (fx, "m", 60, "aaa");
+  /* The file at position 31, in the second group. */
+  tessel_test_sql (fx->db, "CREATE TRIGGER refuse AFTER INSERT ON Metadata "
+                           "WHEN new.Filename LIKE '%/m030.aaa' BEGIN "
+                           "SELECT RAISE(ROLLBACK, 'refused'); END");
+
+  memset (&progress_log, 0, sizeof progress_log);
+  progress_fixture = fx;
+  g_assert_cmpint (meta_add_files_with_check (files, 60, record_progress, 0),
+                   ==, 1);
+  progress_fixture = NULL;
+  g_assert_cmpint (progress_log.calls, ==, 2);
+  g_assert_cmpint (progress_log.rows_seen[0], ==, 25);
+  g_assert_cmpint (progress_log.rows_seen[1], ==, 49);
+  g_assert_cmpint (row_count (fx), ==, 59);
+
+  /* The batch is in the order it was walked: the plug-in's n-th call made
+   * the n-th file's list. */
+  for (gint i = 0; i < 60; i++)
+    {
+      g_autofree gchar *title = column (fx, "Title", files[i]);
+      g_autofree gchar *expected = g_strdup_printf ("call %d", i + 1);
+      if (g_str_has_suffix (files[i], "/m030.aaa"))
+        g_assert_null (title);
+      else
+        g_assert_cmpstr (title, ==, expected);
+    }
+  g_autofree gchar *found = tessel_test_sql_text (
+      fx->db, "SELECT count(*) FROM MetadataSearch WHERE MetadataSearch "
+              "MATCH 'libfakeok'");
+  g_assert_cmpstr (found, ==, "59");
+  g_autofree gchar *pending = tessel_test_sql_text (
+      fx->db, "SELECT count(*) FROM MetadataPendingWords");
+  g_assert_cmpstr (pending, ==, "0");
+  tessel_test_sql (fx->db, "INSERT INTO MetadataSearch (MetadataSearch) "
+                           "VALUES ('integrity-check')");
+
+  /* Later stores of single rows index their words at once again. */
+  g_assert_cmpint (meta_add_url_with_title_and_mime ("http://r/1", "Radio "
+                                                     "Harbour", NULL),
+                   ==, 1);
+  g_autofree gchar *radio = tessel_test_sql_text (
+      fx->db, "SELECT count(*) FROM MetadataSearch WHERE MetadataSearch "
+              "MATCH 'harbour'");
+  g_assert_cmpstr (radio, ==, "1");
+}
+
 int
 main (int argc, char **argv)
 {
@@ -585,6 +643,8 @@ main (int argc, char **argv)
   ADD ("/index/plugin/broken-ones-skipped", test_broken_plugins_skipped);
   ADD ("/index/plugin/name-buffer", test_plugin_name_length);
   ADD ("/index/progress/every-25th-extracted", test_progress_every_25);
+  ADD ("/index/group/rolled-back-while-extracting-ahead",
+       test_group_rolled_back_while_extracting);
   ADD ("/index/url/stored-as-stream", test_add_url);
   ADD ("/index/modified-or-new", test_modified_or_new);
   ADD ("/index/update/retag-clears-extracted-keys",

@@ -614,11 +614,89 @@ test_delete_by_key (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (row_count (fx), ==, 1);
 }
 
+/* Statements are kept compiled by their shape.  A shape that named a
+ * column the table lacked is compiled again once another process has
+ * added the column, and a kept one still runs after the table has grown
+ * a column under it. */
+static void
+test_statement_prepared_again_after_column_added (TesselFixture *fx,
+                                                  gconstpointer data)
+{
+  (void) data;
+  open_db ();
+  MetaItem *mood = meta_list_append_text ("Filename", "/a.mp3", NULL);
+  mood = meta_list_append_text ("Mood", "calm", mood);
+  g_assert_cmpint (storage_store (mood, "/a.mp3", 1), ==, 0);
+  tessel_test_sql (fx->db, "ALTER TABLE Metadata ADD Mood varchar(256)");
+  g_assert_cmpint (storage_store (mood, "/a.mp3", 1), ==, 1);
+  assert_cell (fx, "/a.mp3", "Mood", "text:calm");
+  meta_free_list (&mood);
+
+  static const gchar *const names[] = { "/b.mp3", "/c.mp3" };
+  for (gsize i = 0; i < G_N_ELEMENTS (names); i++)
+    {
+      /* The same shapes twice, the table changed in between. */
+      MetaItem *list = meta_list_append_text ("Filename", names[i], NULL);
+      list = meta_list_append_text ("Title", "It's", list);
+      g_assert_cmpint (storage_store (list, names[i], 1), ==, 1);
+      g_assert_cmpint (storage_store (list, names[i], 1), ==, 1);
+      meta_free_list (&list);
+      gchar *title = NULL;
+      g_assert_cmpint (storage_read_text (names[i], "Title", &title), ==, 1);
+      g_assert_cmpstr (title, ==, "It's");
+      g_free (title);
+      g_assert_cmpint (storage_write_int (names[i], "Rating", 4), ==, 1);
+      if (i == 0)
+        tessel_test_sql (fx->db, "ALTER TABLE Metadata ADD Played int(12); "
+                                 "ALTER TABLE Metadata RENAME COLUMN Rating "
+                                 "TO Stars");
+    }
+  assert_cell (fx, "/b.mp3", "Stars", "integer:4");
+  assert_cell (fx, "/c.mp3", "Rating", "integer:4");
+  assert_cell (fx, "/c.mp3", "Stars", "null:NULL");
+  g_assert_cmpint (row_count (fx), ==, 3);
+}
+
+/* What would not fit the statement buffer is refused as the values would
+ * have been written: a quote in a text takes two bytes.  Seven texts of
+ * 255 quotes fit as 257-byte literals, not with every quote doubled. */
+static void
+test_store_refuses_escaped_length (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  open_db ();
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename, Title) VALUES "
+                           "('/k.mp3', 'kept')");
+  static const gchar *const keys[]
+      = { "Title", "Album", "Year", "Publisher", "Artist", "Genre", "MIME" };
+  for (gint quote = 0; quote < 2; quote++)
+    {
+      MetaItem *list = NULL;
+      for (gsize i = 0; i < G_N_ELEMENTS (keys); i++)
+        {
+          list = meta_list_append_text (keys[i], "", list);
+          memset (list->value, quote ? '\'' : 'a', 255);
+          list->value[255] = '\0';
+        }
+      g_assert_cmpint (storage_store (list, "/k.mp3", 1), ==, !quote);
+      g_assert_cmpint (
+          query_int (fx, "SELECT length(Title) FROM Metadata WHERE "
+                         "Filename = '/k.mp3'"),
+          ==, 255);
+      assert_cell (fx, "/k.mp3", "substr(Title, 1, 1)", "text:a");
+      meta_free_list (&list);
+    }
+}
+
 int
 main (int argc, char **argv)
 {
   g_test_init (&argc, &argv, NULL);
 #define ADD TESSEL_TEST_ADD
+  ADD ("/storage/statement/prepared-again-after-column-added",
+       test_statement_prepared_again_after_column_added);
+  ADD ("/storage/store/refusal-counts-escaped-quotes",
+       test_store_refuses_escaped_length);
   ADD ("/storage/store/insert-then-update", test_store_insert_then_update);
   ADD ("/storage/store/empty-list", test_store_empty_list);
   ADD ("/storage/store/other-card-renames-keeping-added-time",

@@ -352,6 +352,12 @@ tessel_display_width (const char *text)
 {
   if (text == NULL)
     return 0;
+  /* ASCII, most names and tags, is one column a byte. */
+  const char *end = text;
+  while (static_cast<guchar> (*end) - 1u < 0x7fu)
+    end++;
+  if (*end == '\0')
+    return end - text;
   if (!g_utf8_validate (text, -1, NULL))
     return strlen (text);
   gsize width = 0;

@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,31 +25,80 @@ struct Row
   gboolean present = FALSE;
 };
 
-std::string
-read_text (const gchar *name, const gchar *key)
+/* The columns ls shows, in the order of its query. */
+const char *const shown[] = { "Filename", "Title", "Artist", "Album",
+                              "Length", "Present" };
+
+/* The columns of Metadata, from the header of a query of its schema. */
+void
+add_column_name (gint columns, const gchar *const *names, const gint *types,
+                 const gchar *const *values, gpointer user_data) noexcept
 {
-  gchar *value = NULL;
-  if (!meta_read_string (name, key, &value) || value == NULL)
-    return std::string ();
-  std::string text (value);
-  g_free (value);
-  return text;
+  (void) types;
+  auto known = static_cast<std::vector<std::string> *> (user_data);
+  for (gint i = 0; values != NULL && i < columns; i++)
+    if (g_strcmp0 (names[i], "name") == 0 && values[i] != NULL)
+      known->emplace_back (values[i]);
 }
 
-Row
-read_row (const std::string &name)
+/* The query of every named row, ordered as the listing is (ASCII case
+ * folded, then byte order, as tessel_compare_names does): one pass over
+ * the table instead of a lookup per key of every row.  A column the table
+ * lacks (a database from elsewhere) reads as NULL, as the key reads did. */
+std::string
+rows_query ()
 {
+  std::vector<std::string> known;
+  meta_search_columns ("PRAGMA table_info(Metadata)", add_column_name,
+                       &known, NULL);
+  std::string query = "SELECT ";
+  for (const char *column : shown)
+    {
+      gboolean exists = FALSE;
+      for (const std::string &k : known)
+        exists = exists || g_ascii_strcasecmp (k.c_str (), column) == 0;
+      query += exists ? column : "NULL";
+      query += column == shown[G_N_ELEMENTS (shown) - 1] ? " " : ", ";
+    }
+  return query + "FROM Metadata WHERE Filename IS NOT NULL ORDER BY "
+                 "Filename COLLATE NOCASE, Filename";
+}
+
+struct Listing
+{
+  std::vector<Row> rows;
+  gboolean all = FALSE;
+};
+
+/* The low 32 bits of an integer value, as the key reads give them. */
+gint32
+low_bits (const gchar *value)
+{
+  return static_cast<gint32> (
+      static_cast<guint32> (g_ascii_strtoll (value, NULL, 10)));
+}
+
+void
+add_row (gint columns, const gchar *const *names, const gint *types,
+         const gchar *const *values, gpointer user_data) noexcept
+{
+  (void) names;
+  auto listing = static_cast<Listing *> (user_data);
+  if (values == NULL || columns != G_N_ELEMENTS (shown)
+      || types[0] != META_TYPE_TEXT)
+    return;
   Row row;
-  row.file = name;
-  row.title = read_text (name.c_str (), "Title");
-  row.artist = read_text (name.c_str (), "Artist");
-  row.album = read_text (name.c_str (), "Album");
-  if (!meta_read_integer (name.c_str (), "Length", &row.length))
-    row.length = -1;
-  gint32 present = 0;
-  row.present = meta_read_integer (name.c_str (), "Present", &present)
-                && present != 0;
-  return row;
+  /* Only text reads as text, only an integer as a number. */
+  row.present = types[5] == META_TYPE_INTEGER && low_bits (values[5]) != 0;
+  if (!row.present && !listing->all)
+    return;
+  row.file = values[0];
+  std::string *texts[] = { &row.title, &row.artist, &row.album };
+  for (int i = 0; i < 3; i++)
+    if (types[i + 1] == META_TYPE_TEXT)
+      *texts[i] = values[i + 1];
+  row.length = types[4] == META_TYPE_INTEGER ? low_bits (values[4]) : -1;
+  listing->rows.push_back (std::move (row));
 }
 
 void
@@ -137,17 +185,9 @@ tessel_cmd_ls (int argc, char **argv)
           &common))
     return status;
 
-  gchar **names = NULL;
-  std::vector<std::string> sorted;
-  gboolean listed = meta_get_file_list (&names);
-  if (listed)
-    for (gchar **n = names; *n != NULL; n++)
-      sorted.emplace_back (*n);
-  if (names != NULL)
-    for (gchar **n = names; *n != NULL; n++)
-      g_free (*n);
-  free (names);
-  if (!listed)
+  Listing listing;
+  listing.all = all;
+  if (!meta_search_columns (rows_query ().c_str (), add_row, &listing, NULL))
     {
       /* A table that cannot be read is not an empty library. */
       tessel_error ("cannot read the stored rows of '%s'",
@@ -155,18 +195,7 @@ tessel_cmd_ls (int argc, char **argv)
       meta_destruct ();
       return 1;
     }
-  std::sort (sorted.begin (), sorted.end (),
-             [] (const std::string &a, const std::string &b) {
-               return tessel_compare_names (a.c_str (), b.c_str ()) < 0;
-             });
-
-  std::vector<Row> rows;
-  for (const std::string &name : sorted)
-    {
-      Row row = read_row (name);
-      if (row.present || all)
-        rows.push_back (std::move (row));
-    }
+  const std::vector<Row> &rows = listing.rows;
   if (json)
     print_json (rows);
   else
