@@ -50,6 +50,12 @@ done
 if grep -Eq '/(gisds|conic)(\.h|/)|lib(gisds|conic)\.pc$' "$tmp/files"; then
   fail "platform headers or pkg-config files installed: $(grep -E '/(gisds|conic)(\.h|/)|lib(gisds|conic)\.pc$' "$tmp/files")"
 fi
+pc=$(grep '/libtessel\.pc$' "$tmp/files")
+if grep -Eq 'gisds|conic' "$pc"; then
+  fail "libtessel.pc names the platform libraries: $(grep -E 'gisds|conic' "$pc")"
+fi
+grep -q '^Requires: glib-2.0 .*gobject-2.0' "$pc" \
+  || fail "libtessel.pc lacks what its headers include: $(grep Requires "$pc")"
 if ls "$libdir" | grep -q '^libbrisel'; then
   fail "plug-ins in the public library folder"
 fi
