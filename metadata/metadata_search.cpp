@@ -11,7 +11,6 @@
 #include "metadata_storage_stream-private.h"
 #include "tessel-private.h"
 
-#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -415,14 +414,6 @@ search_reader (void *data)
   return NULL;
 }
 
-/* The search helper in the private folder beside the library: installed,
- * or the build tree's copy of that layout.  A new string, or NULL. */
-static gchar *
-search_helper_path (void)
-{
-  return tessel_private_path ("tessel-search-helper");
-}
-
 /* Sends the whole query to the helper and ends its input.  A helper that
  * died meanwhile makes the send fail, never a SIGPIPE in the application;
  * the search then ends like a failed query. */
@@ -454,16 +445,14 @@ spawn_helper (int out_fd, int err_fd, int priority, const gchar *query,
               int *pidfd)
 {
   *pidfd = -1;
+  /* The helper in the private folder beside the library: installed, or
+   * the build tree's copy of that layout. */
+  g_autofree gchar *helper = tessel_private_path ("tessel-search-helper");
+  if (helper == NULL)
+    return -1;
   int query_fds[2];
   if (socketpair (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, query_fds) != 0)
     return -1;
-  g_autofree gchar *helper = search_helper_path ();
-  if (helper == NULL)
-    {
-      close (query_fds[0]);
-      close (query_fds[1]);
-      return -1;
-    }
   const char *file = storage_search_database ();
   g_autofree gchar *database = g_strdup (file != NULL ? file : "");
   char nice_text[16];
