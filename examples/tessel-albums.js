@@ -1,14 +1,29 @@
-// Prints the albums of a Tessel database: album, artist, songs and length.
+// Prints the albums of a Tessel database: album, album artist, songs and
+// length.  The list is read off the main thread: the main loop keeps
+// running while a large library is read, as a player's window must.
 //     gjs tessel-albums.js DATABASE [CONFIG]
 imports.gi.versions.Tessel = '0';
-const {GLib, Tessel} = imports.gi;
+const {Gio, GLib, Tessel} = imports.gi;
 const System = imports.system;
+
+// _async/_finish pairs become calls that return a promise.
+Gio._promisify(Tessel.LibraryStoreDatabase.prototype,
+    'get_album_list_async', 'get_album_list_finish');
 
 function duration(seconds) {
     if (seconds < 0)
         return '-';
     const pad = n => String(n).padStart(2, '0');
     return `${Math.floor(seconds / 3600)}:${pad(Math.floor(seconds / 60) % 60)}:${pad(seconds % 60)}`;
+}
+
+async function printAlbums(store) {
+    // Throws GLib.Error when the query fails.
+    const albums = await store.get_album_list_async(null);
+    for (const album of albums) {
+        print([album.get_album(), album.get_album_artist() ?? '(unknown)',
+            album.get_count(), duration(album.get_length())].join('\t'));
+    }
 }
 
 const [database, config] = ARGV;
@@ -23,18 +38,12 @@ if (!Tessel.init()) {
     printerr(`tessel-albums: cannot open database '${database}'`);
     System.exit(1);
 }
-let albums;
-try {
-    // true adds one entry for the songs without album.
-    albums = Tessel.LibraryStoreDatabase.get_instance().get_albums(true);
-} catch (e) {
+const loop = new GLib.MainLoop(null, false);
+let status = 0;
+printAlbums(Tessel.LibraryStoreDatabase.get_instance()).catch(e => {
     printerr(`tessel-albums: ${e.message}`);
-    System.exit(1);
-} finally {
-    Tessel.destruct();
-}
-for (const album of albums) {
-    if (album.get_count() > 0)
-        print([album.get_album() ?? '(unknown)', album.get_artist() ?? '',
-            album.get_count(), duration(album.get_length())].join('\t'));
-}
+    status = 1;
+}).finally(() => loop.quit());
+loop.run();
+Tessel.destruct();
+System.exit(status);

@@ -1,7 +1,10 @@
 /* libFuzzer target: libbrisel_tag's entry point get_metadata on a file
  * holding the fuzzer's bytes, under each name the tag library picks a
- * reader by; and the MPEG frame walk on the same bytes, held in memory
- * as its first and last bytes, whatever the tag library makes of them.
+ * reader by; the MPEG frame walk on the same bytes, held in memory as its
+ * first and last bytes, whatever the tag library makes of them; and the
+ * picture check of album covers on them.  Embedded pictures of a file
+ * with an album go through the cover search into a media-art cache in a
+ * temporary folder (the seeds tests/fuzz make carry pictures).
  *
  * What is checked is our side: whatever the headers hold, the entry point
  * must not crash, let an exception out, read bad memory or leak, and its
@@ -12,9 +15,11 @@
 
 #include <vector>
 
+#include "brisel_cover-private.h"
 #include "brisel_mpeg-private.h"
 #include "brisel_tag.h"
 #include "fuzz-input.h"
+#include "metadata_conf.h"
 
 /* One input file per reader: the first byte of the input picks it. */
 static const char *const templates[] = {
@@ -46,12 +51,40 @@ walk_bytes (const uint8_t *data, size_t size)
     abort ();
 }
 
+/* The picture check on a copy of the bytes, so that a read past the end
+ * is caught; a whole picture starts as its kind says. */
+static void
+check_picture (const uint8_t *data, size_t size)
+{
+  std::vector<guchar> copy (data, data + size);
+  BriselImage kind = brisel_image_kind (copy.data (), copy.size ());
+  if ((kind == BriselImage::JPEG && (size < 4 || copy[0] != 0xff))
+      || (kind == BriselImage::PNG && (size < 8 || copy[0] != 0x89)))
+    abort ();
+}
+
+extern "C" int
+LLVMFuzzerInitialize (int *argc, char ***argv)
+{
+  (void) argc;
+  (void) argv;
+  /* Covers go to a cache of the run's own, never the user's; the
+   * configured limit bounds the pictures read. */
+  static gchar *cache = g_dir_make_tmp ("fuzz-tag-cache-XXXXXX", NULL);
+  if (cache == NULL)
+    abort ();
+  g_setenv ("XDG_CACHE_HOME", cache, TRUE);
+  config.max_file_sz = 5242880;
+  return 0;
+}
+
 extern "C" int
 LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
 {
   if (size == 0)
     return 0;
   walk_bytes (data + 1, size - 1);
+  check_picture (data + 1, size - 1);
   static gchar *paths[G_N_ELEMENTS (templates)];
   const size_t which = data[0] % G_N_ELEMENTS (templates);
   /* fuzz_input_write keeps one file; each reader gets a file of its own

@@ -8,14 +8,18 @@
 
 #include "metadata.h"
 
+class BriselCover;
+
 G_BEGIN_DECLS
 
 /* Pre-rolls filename and prepends its mapped tags, "Length" and "Bitrate"
  * onto *list.  Adds nothing for a NULL name, a file that is not regular or
- * cannot be pre-rolled, or when GStreamer cannot start.  TRUE when a
- * "Title" was among the tags.  Not reentrant. */
+ * cannot be pre-rolled, or when GStreamer cannot start.  When cover is
+ * given and the album the tags name wants one, the image tags are offered
+ * to it.  TRUE when a "Title" was among the tags.  Not reentrant. */
 G_GNUC_INTERNAL gboolean brisel_gst_read_stream (const gchar *filename,
-                                                 MetaItem **list);
+                                                 MetaItem **list,
+                                                 BriselCover *cover);
 
 /* Prepends "MIME" (by name and first bytes), "Title" (the base name,
  * unless title_found) and "Filename" to list and returns the new head.

@@ -5,6 +5,7 @@
  * Every list node is made by libtessel's own append calls, resolved when
  * libtessel loads the plug-in, so that libtessel also releases them. */
 #include "brisel_gst_extract-private.h"
+#include "brisel_cover-private.h"
 #include "brisel_gst.h"
 #include "brisel_mpeg-private.h"
 #include "metadata_conf.h"
@@ -20,6 +21,7 @@
 
 #include <gio/gio.h>
 #include <gst/gst.h>
+#include <gst/tag/tag.h>
 
 /* The longest a pipeline may take to pre-roll before its bus is read. */
 #define BRISEL_PREROLL_TIMEOUT (5 * GST_SECOND)
@@ -47,6 +49,7 @@ struct StreamState
    * header, where the parser could only estimate: -1 when nothing. */
   gint64 walked_seconds = -1;
   gint32 walked_bitrate = -1;
+  BriselCover *cover = NULL; /* NULL: covers are not looked for */
 };
 
 /* Marks the sinks this plug-in attaches to audio streams, so that their
@@ -555,6 +558,37 @@ wait_for_duration (GstElement *pipeline, gint64 deadline,
                       state);
 }
 
+/* Offers the pictures of the image tags to cover, the front cover
+ * marked as such. */
+static void
+offer_images (const GstTagList *tags, BriselCover *cover)
+{
+  const GValue *value;
+  for (guint i = 0;
+       !cover->has_front ()
+       && (value = gst_tag_list_get_value_index (tags, GST_TAG_IMAGE, i))
+              != NULL;
+       i++)
+    {
+      if (!G_VALUE_HOLDS (value, GST_TYPE_SAMPLE))
+        break;
+      GstSample *sample = GST_SAMPLE (g_value_get_boxed (value));
+      GstBuffer *buffer = gst_sample_get_buffer (sample);
+      const GstStructure *info = gst_sample_get_info (sample);
+      const GValue *type = info != NULL ? gst_structure_get_value (
+                               info, "image-type")
+                                        : NULL;
+      const bool front = type != NULL && G_VALUE_HOLDS_ENUM (type)
+                         && g_value_get_enum (type)
+                                == GST_TAG_IMAGE_TYPE_FRONT_COVER;
+      GstMapInfo map;
+      if (buffer == NULL || !gst_buffer_map (buffer, &map, GST_MAP_READ))
+        continue;
+      cover->offer (map.data, map.size, front);
+      gst_buffer_unmap (buffer, &map);
+    }
+}
+
 /* Collects tags, "Length" and "Bitrate" of filename onto state->list.
  * Nothing is added when the file cannot be pre-rolled. */
 static void
@@ -608,6 +642,8 @@ extract_stream_info (const gchar *filename, StreamState *state)
           gst_tag_list_foreach (collected, print_tag, state);
           if (says_compilation (collected))
             *list = meta_list_append_int ("Compilation", 1, *list);
+          if (state->cover != NULL && state->cover->want (filename, *list))
+            offer_images (collected, state->cover);
         }
       if (prerolled)
         find_src_pad (decodebin, pad_video_properties, list);
@@ -670,7 +706,8 @@ sniff_mime_type (const gchar *filename)
 }
 
 gboolean
-brisel_gst_read_stream (const gchar *filename, MetaItem **list)
+brisel_gst_read_stream (const gchar *filename, MetaItem **list,
+                        BriselCover *cover)
 {
   /* Only regular files go through the pipeline: opening a FIFO would
    * block past any timeout, and folders or devices hold no media.  No
@@ -682,6 +719,7 @@ brisel_gst_read_stream (const gchar *filename, MetaItem **list)
     return FALSE;
   StreamState state;
   state.list = *list;
+  state.cover = cover;
   /* Without a Xing, Info or VBRI header the parser estimates the length
    * from the first frames; the walk counts them. */
   BriselMpegLength mpeg;

@@ -7,6 +7,7 @@
  * Every list node is made by libtessel's own append calls, resolved when
  * libtessel loads this plug-in, so that libtessel also releases them. */
 #include "brisel_tag.h"
+#include "brisel_cover-private.h"
 #include "brisel_genre-private.h"
 #include "brisel_gst_extract-private.h"
 #include "brisel_headers-private.h"
@@ -24,13 +25,17 @@
 #include <apeproperties.h>
 #include <apetag.h>
 #include <asffile.h>
+#include <asfpicture.h>
 #include <asftag.h>
+#include <attachedpictureframe.h>
 #include <fileref.h>
 #include <flacfile.h>
+#include <flacpicture.h>
 #include <flacproperties.h>
 #include <id3v1tag.h>
 #include <id3v2tag.h>
 #include <infotag.h>
+#include <mp4coverart.h>
 #include <mp4file.h>
 #include <mp4tag.h>
 #include <mpcfile.h>
@@ -398,11 +403,12 @@ read_leading_id3v2 (const char *filename, const BriselSource &source,
   return true;
 }
 
-/* Reads filename's headers into info.  FALSE when neither the tag library
+/* Reads filename's headers into info; *opened keeps the file the tag
+ * library opened, for its pictures.  FALSE when neither the tag library
  * nor our own readers can open the file: no reader knows it, or its
  * header is not one.  May throw. */
 bool
-read_headers (const char *filename, HeaderInfo *info)
+read_headers (const char *filename, HeaderInfo *info, TagLib::FileRef *opened)
 {
   /* The tag library opens with blocking reads: a FIFO would hold the
    * caller until a writer comes, a device could be read without end. */
@@ -416,6 +422,7 @@ read_headers (const char *filename, HeaderInfo *info)
            || read_leading_id3v2 (filename, source, info);
   if (!file->isValid ())
     return read_refused (source, info);
+  *opened = ref;
 
   /* Our own readers fill what the tag library left empty of the main
    * tag, before the other tags have their turn. */
@@ -459,6 +466,83 @@ read_headers (const char *filename, HeaderInfo *info)
   info->frequency = MAX (props->sampleRate (), 0);
   info->codec = codec_name (file, props);
   return true;
+}
+
+void
+offer_bytes (BriselCover *cover, const TagLib::ByteVector &bytes, bool front)
+{
+  cover->offer (bytes.data (), bytes.size (), front);
+}
+
+/* Offers a tag's pictures to cover: ID3v2's APIC frames, the Vorbis
+ * comment's METADATA_BLOCK_PICTURE, MP4's covr (which has no picture
+ * types), ASF's WM/Picture and APE's "Cover Art (Front)" (a file name and
+ * a NUL ahead of the bytes).  May throw. */
+void
+offer_tag_pictures (TagLib::Tag *tag, BriselCover *cover)
+{
+  if (auto v2 = dynamic_cast<TagLib::ID3v2::Tag *> (tag))
+    {
+      for (TagLib::ID3v2::Frame *frame : v2->frameListMap ()["APIC"])
+        if (auto apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame *> (
+                frame))
+          offer_bytes (cover, apic->picture (),
+                       apic->type ()
+                           == TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    }
+  else if (auto xiph = dynamic_cast<TagLib::Ogg::XiphComment *> (tag))
+    {
+      for (TagLib::FLAC::Picture *picture : xiph->pictureList ())
+        offer_bytes (cover, picture->data (),
+                     picture->type () == TagLib::FLAC::Picture::FrontCover);
+    }
+  else if (auto mp4 = dynamic_cast<TagLib::MP4::Tag *> (tag))
+    {
+      if (mp4->contains ("covr"))
+        for (const TagLib::MP4::CoverArt &art :
+             mp4->item ("covr").toCoverArtList ())
+          offer_bytes (cover, art.data (), false);
+    }
+  else if (auto asf = dynamic_cast<TagLib::ASF::Tag *> (tag))
+    {
+      if (asf->contains ("WM/Picture"))
+        for (const TagLib::ASF::Attribute &attribute :
+             asf->attribute ("WM/Picture"))
+          {
+            const TagLib::ASF::Picture picture = attribute.toPicture ();
+            if (picture.isValid ())
+              offer_bytes (cover, picture.picture (),
+                           picture.type ()
+                               == TagLib::ASF::Picture::FrontCover);
+          }
+    }
+  else if (auto ape = dynamic_cast<TagLib::APE::Tag *> (tag))
+    {
+      const TagLib::APE::ItemListMap &items = ape->itemListMap ();
+      auto front = items.find ("COVER ART (FRONT)");
+      if (front != items.end ())
+        {
+          const TagLib::ByteVector bytes = front->second.binaryData ();
+          const int nul = bytes.find (TagLib::ByteVector (1, '\0'));
+          if (nul >= 0)
+            offer_bytes (cover, bytes.mid (static_cast<unsigned> (nul) + 1),
+                         true);
+        }
+    }
+}
+
+/* Offers a file's embedded pictures to cover, FLAC's picture blocks
+ * first, until a front cover is taken.  May throw. */
+void
+offer_pictures (TagLib::File *file, BriselCover *cover)
+{
+  if (auto flac = dynamic_cast<TagLib::FLAC::File *> (file))
+    for (TagLib::FLAC::Picture *picture : flac->pictureList ())
+      offer_bytes (cover, picture->data (),
+                   picture->type () == TagLib::FLAC::Picture::FrontCover);
+  for (TagLib::Tag *tag : file_tags (file))
+    if (tag != nullptr && !cover->has_front ())
+      offer_tag_pictures (tag, cover);
 }
 
 /* TRUE when list has an item of key. */
@@ -536,7 +620,8 @@ header_items (const HeaderInfo &info)
 
 /* The metadata list of one media file, head first "Filename", "Title"
  * (the base name when the file has no title), "MIME", then what the
- * headers or, failing them, GStreamer tell.  The tag library may throw
+ * headers or, failing them, GStreamer tell.  The album's cover goes to
+ * the shared media-art cache when the album has none there yet.  The tag library may throw
  * (allocation failures, or its own faults on a hostile file); that stops
  * here and the file is then read as one it cannot open.  NULL for a NULL
  * name, or a relative name of which nothing was found.  The caller
@@ -548,21 +633,24 @@ get_metadata (const gchar *filename)
     return NULL;
 
   std::unique_ptr<HeaderInfo> info;
+  TagLib::FileRef opened;
   try
     {
       info.reset (new HeaderInfo);
-      if (!read_headers (filename, info.get ()))
+      if (!read_headers (filename, info.get (), &opened))
         info.reset ();
     }
   catch (...)
     {
       info.reset ();
+      opened = TagLib::FileRef ();
     }
 
   MetaItem *list = NULL;
   gboolean title_found;
+  BriselCover cover;
   if (info == nullptr)
-    title_found = brisel_gst_read_stream (filename, &list);
+    title_found = brisel_gst_read_stream (filename, &list, &cover);
   else
     {
       list = header_items (*info);
@@ -571,10 +659,22 @@ get_metadata (const gchar *filename)
           /* The tags stay as the headers have them; the decoder adds the
            * length, the bitrate and what else the headers lack. */
           MetaItem *decoded = NULL;
-          brisel_gst_read_stream (filename, &decoded);
+          brisel_gst_read_stream (filename, &decoded, NULL);
           list = take_missing (list, decoded);
         }
       title_found = has_key (list, "Title");
+      try
+        {
+          if (cover.want (filename, list) && !opened.isNull ())
+            offer_pictures (opened.file (), &cover);
+        }
+      catch (...)
+        {
+          /* A picture the tag library failed on is no cover; an image
+           * beside the song may still be one. */
+        }
     }
+  opened = TagLib::FileRef ();
+  cover.store ();
   return brisel_add_common_keys (filename, title_found, list);
 }

@@ -5,6 +5,7 @@
  * without knowing about it. */
 #include "metadata_storage-private.h"
 #include "metadata_storage_fts-private.h"
+#include "metadata_storage_reader-private.h"
 
 #define TRIGGER_INSERT STORAGE_SEARCH_TABLE "Insert"
 #define TRIGGER_DELETE STORAGE_SEARCH_TABLE "Delete"
@@ -180,14 +181,13 @@ find_rank (const Fts5ExtensionApi *api, Fts5Context *fts,
   sqlite3_result_double (ctx, -score);
 }
 
-/* Makes find_rank known to the connection; FTS5 functions belong to a
- * connection, not to the file. */
-static gboolean
-register_rank (void)
+/* FTS5 functions belong to a connection, not to the file. */
+gboolean
+storage_search_register_rank (sqlite3 *db)
 {
   fts5_api *api = NULL;
   sqlite3_stmt *raw = NULL;
-  if (sqlite3_prepare_v2 (storage_db, "SELECT fts5(?1)", -1, &raw, NULL)
+  if (sqlite3_prepare_v2 (db, "SELECT fts5(?1)", -1, &raw, NULL)
       == SQLITE_OK)
     {
       sqlite3_bind_pointer (raw, 1, &api, "fts5_api_ptr", NULL);
@@ -198,6 +198,12 @@ register_rank (void)
          && api->xCreateFunction (api, STORAGE_SEARCH_RANK, NULL, find_rank,
                                   NULL)
                 == SQLITE_OK;
+}
+
+static gboolean
+register_rank (void)
+{
+  return storage_search_register_rank (storage_db);
 }
 
 /* Drops whatever is left of the index and builds it anew from the rows,

@@ -2,6 +2,7 @@
  * stream (for the asynchronous search process), handed to a callback, or
  * turned into media resources. */
 #include "metadata_storage-private.h"
+#include "metadata_storage_reader-private.h"
 #include "metadata_storage_search-private.h"
 #include "metadata_storage_stream-private.h"
 #include "mp_media_resource.h"
@@ -220,15 +221,15 @@ apply_column (GObject *object, const ColumnPlan *column, const GValue *value)
   g_object_set_property (object, column->name, value);
 }
 
-extern "C" gboolean
-storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
+/* The object search on db, whose user holds what it needs to use it.
+ * *blob tells a failure for a value without conversion, which the caller
+ * reports as its own critical. */
+static gboolean
+objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list,
+                 gboolean *blob)
 {
-  g_return_val_if_fail ((objects_list != NULL) && (*objects_list == NULL),
-                        FALSE);
-  g_return_val_if_fail (filter != NULL, FALSE);
-
-  StorageLock lock;
-  StorageStmt stmt (storage_prepare_query (storage_db, filter));
+  *blob = FALSE;
+  StorageStmt stmt (storage_prepare_query (db, filter));
   if (!stmt)
     return FALSE;
   int columns = sqlite3_column_count (stmt.get ());
@@ -236,9 +237,8 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
   plan_columns (stmt.get (), columns, plan);
 
   GList *objects = NULL;
-  gboolean blob = FALSE;
   StorageStep step = STORAGE_STEP_DONE;
-  while (!blob
+  while (!*blob
          && (step = storage_step_row (stmt.get (), objects != NULL))
                 == STORAGE_STEP_ROW)
     {
@@ -256,7 +256,7 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
           GValue *value = storage_get_gvalue (type, text);
           if (value == NULL)
             {
-              blob = TRUE;
+              *blob = TRUE;
               break;
             }
           apply_column (G_OBJECT (resource), &plan[i], value);
@@ -269,15 +269,40 @@ storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
   g_free (plan);
   stmt.reset ();
 
-  if (blob || step == STORAGE_STEP_FAILED)
+  if (*blob || step == STORAGE_STEP_FAILED)
     {
       g_list_free_full (objects, g_object_unref);
-      if (blob)
-        g_return_val_if_reached (FALSE);
       return FALSE;
     }
   *objects_list = g_list_reverse (objects);
   return TRUE;
+}
+
+extern "C" gboolean
+storage_search_sync_objects_list (const gchar *filter, GList **objects_list)
+{
+  g_return_val_if_fail ((objects_list != NULL) && (*objects_list == NULL),
+                        FALSE);
+  g_return_val_if_fail (filter != NULL, FALSE);
+  StorageLock lock;
+  gboolean blob;
+  if (objects_list_on (storage_db, filter, objects_list, &blob))
+    return TRUE;
+  if (blob)
+    g_return_val_if_reached (FALSE);
+  return FALSE;
+}
+
+gboolean
+storage_reader_objects_list (sqlite3 *db, const gchar *filter,
+                             GList **objects_list)
+{
+  gboolean blob;
+  if (objects_list_on (db, filter, objects_list, &blob))
+    return TRUE;
+  if (blob)
+    g_return_val_if_reached (FALSE);
+  return FALSE;
 }
 
 const char *

@@ -4,6 +4,8 @@
 #ifndef TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H
 #define TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H
 
+#include <sqlite3.h>
+
 #include "metadata_storage_fts-private.h"
 #include "mp_library_store_database.h"
 
@@ -377,5 +379,27 @@ static const char find_fmt[]
 G_GNUC_INTERNAL GList *
 _mp_library_store_database_search_sync (MpLibraryStoreDatabase *store,
                                         const gchar *filter, GError **error);
+
+/* Stores the store's error ("Could not connect to media database") in
+ * error, if given and still empty. */
+G_GNUC_INTERNAL void _mp_library_store_database_set_error (GError **error);
+
+/* The work of the calls that also have an asynchronous form, on the
+ * connection db: a reader connection of the calling thread
+ * (metadata_storage_reader-private.h), or NULL for the library's own,
+ * which they use under the storage lock.  Each returns what its
+ * synchronous call returns; the arguments are checked already. */
+G_GNUC_INTERNAL GList *_mp_library_store_database_search_on (
+    sqlite3 *db, const gchar *filter, GError **error);
+G_GNUC_INTERNAL GList *_mp_library_store_database_find_on (sqlite3 *db,
+                                                           const gchar *text,
+                                                           GError **error);
+G_GNUC_INTERNAL GList *
+_mp_library_store_database_album_list_on (sqlite3 *db, GError **error);
+G_GNUC_INTERNAL GList *
+_mp_library_store_database_artist_list_on (sqlite3 *db, GError **error);
+G_GNUC_INTERNAL GList *_mp_library_store_database_album_songs_on (
+    sqlite3 *db, const gchar *album_artist, const gchar *album,
+    GError **error);
 
 #endif /* TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H */

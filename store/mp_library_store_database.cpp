@@ -5,6 +5,7 @@
 #include "metadata_storage.h"
 #include "metadata_storage-private.h"
 #include "metadata_storage_fts-private.h"
+#include "metadata_storage_reader-private.h"
 #include "tessel-private.h"
 
 #include <limits.h>
@@ -85,6 +86,12 @@ set_connect_error (GError **error)
   g_set_error_literal (error, g_quark_from_string (message), -1, message);
 }
 
+void
+_mp_library_store_database_set_error (GError **error)
+{
+  set_connect_error (error);
+}
+
 /* Runs one text; its rows as a new list (NULL for none or on failure, when
  * the error is set). */
 GList *
@@ -92,9 +99,19 @@ _mp_library_store_database_search_sync (MpLibraryStoreDatabase *store,
                                         const gchar *filter, GError **error)
 {
   (void) store;
+  return _mp_library_store_database_search_on (NULL, filter, error);
+}
+
+GList *
+_mp_library_store_database_search_on (sqlite3 *db, const gchar *filter,
+                                      GError **error)
+{
   g_return_val_if_fail (filter != NULL, NULL);
   GList *objects_list = NULL;
-  if (!storage_search_sync_objects_list (filter, &objects_list))
+  gboolean found
+      = db != NULL ? storage_reader_objects_list (db, filter, &objects_list)
+                   : storage_search_sync_objects_list (filter, &objects_list);
+  if (!found)
     {
       /* The search leaves the list empty on failure; should a partial list
        * ever come back, it is released rather than returned or leaked. */
@@ -402,28 +419,42 @@ mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
       Sql (sqlite3_mprintf (added_fmt, window_start (period))).get (), error);
 }
 
+/* The index is repaired through the library's connection, the only one
+ * that writes; a reader then searches again on the repaired file. */
+GList *
+_mp_library_store_database_find_on (sqlite3 *db, const gchar *text,
+                                    GError **error)
+{
+  g_autofree gchar *match = storage_search_match_expression (text);
+  if (match == NULL)
+    return NULL;
+  Sql sql (sqlite3_mprintf (find_fmt, match));
+  GError *failure = NULL;
+  GList *found
+      = _mp_library_store_database_search_on (db, sql.get (), &failure);
+  gboolean repaired = FALSE;
+  if (found == NULL)
+    {
+      StorageLock lock;
+      repaired = storage_search_index_repair (failure != NULL);
+    }
+  if (repaired)
+    {
+      g_clear_error (&failure);
+      found = _mp_library_store_database_search_on (db, sql.get (), &failure);
+    }
+  if (failure != NULL)
+    g_propagate_error (error, failure);
+  return found;
+}
+
 extern "C" GList *
 mp_library_store_database_find (MpLibraryStoreDatabase *mp_library_store,
                                 const gchar *text, GError **error)
 {
   CHECK_STORE (NULL);
   StorageLock lock;
-  g_autofree gchar *match = storage_search_match_expression (text);
-  if (match == NULL)
-    return NULL;
-  Sql sql (sqlite3_mprintf (find_fmt, match));
-  GError *failure = NULL;
-  GList *found = _mp_library_store_database_search_sync (
-      mp_library_store, sql.get (), &failure);
-  if (found == NULL && storage_search_index_repair (failure != NULL))
-    {
-      g_clear_error (&failure);
-      found = _mp_library_store_database_search_sync (mp_library_store,
-                                                      sql.get (), &failure);
-    }
-  if (failure != NULL)
-    g_propagate_error (error, failure);
-  return found;
+  return _mp_library_store_database_find_on (NULL, text, error);
 }
 
 /* Aggregates */

@@ -19,6 +19,7 @@
 #ifndef TESSEL_MP_LIBRARY_STORE_DATABASE_H
 #define TESSEL_MP_LIBRARY_STORE_DATABASE_H
 
+#include <gio/gio.h>
 #include <glib-object.h>
 
 #include "mp_library_store.h"
@@ -342,6 +343,30 @@ TESSEL_API GList *mp_library_store_database_get_album_songs (
     const gchar *album, GError **error);
 
 /**
+ * mp_library_store_database_get_album_art:
+ * @mp_library_store: the store
+ * @album_artist: (nullable): the album artist as the album list gives it,
+ *   %NULL for an album whose album artist is unknown
+ * @album: the album title as the album list gives it
+ * @error: the place for an error; no error is set today (a missing cover
+ *   is none)
+ *
+ * The cover of one album in the desktop's shared media-art cache, where
+ * the extractor plug-ins put the covers they find while indexing: the
+ * file libmediaart names for the album (media_art_get_path() with the
+ * album artist, the album and "album"), when it exists.  The cache lives
+ * under $XDG_CACHE_HOME/media-art; names are compared as libmediaart
+ * compares them, which ignores case.  A %NULL @album gets a critical and
+ * %NULL.
+ *
+ * Returns: (transfer full) (nullable) (type filename): the path of the
+ *   cover, or %NULL when the album has none
+ */
+TESSEL_API gchar *mp_library_store_database_get_album_art (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album_artist,
+    const gchar *album, GError **error);
+
+/**
  * mp_library_store_database_get_artist_list:
  * @mp_library_store: the store
  * @error: the place for the error of a failed query
@@ -355,6 +380,181 @@ TESSEL_API GList *mp_library_store_database_get_album_songs (
  */
 TESSEL_API GList *mp_library_store_database_get_artist_list (
     MpLibraryStoreDatabase *mp_library_store, GError **error);
+
+/* Asynchronous calls, in the manner of GIO: each _async call takes the
+ * arguments of its synchronous call, then a #GCancellable and the
+ * callback, and returns at once.  The work runs on a thread of GLib's
+ * pool with a read-only connection of its own to the database file, which
+ * reads beside the library's connection without holding it (in
+ * write-ahead logging a long listing and the writer never wait for each
+ * other); the resources are made there too.  The callback runs on the
+ * thread-default main context of the thread that called _async, in a
+ * later iteration of it, never inside the _async call; it calls the
+ * matching _finish with the result, which gives what the synchronous call
+ * gives: the list (%NULL for none, without an error), or %NULL and the
+ * error.
+ *
+ * A call cancelled before or during its work finishes with
+ * %G_IO_ERROR_CANCELLED; a running query stops within a moment.  A call
+ * made while no database is open (before meta_init() or after
+ * meta_destruct()) finishes with the store's error "Could not connect to
+ * media database", code -1.  A call already under way when
+ * meta_destruct() runs reads the file it started on to the end on its own
+ * connection and finishes as usual (or with the store's error, when the
+ * file is gone).  A database without a file (":memory:") has no second
+ * connection: there the work runs on the library's connection, under its
+ * lock.
+ *
+ * A store that is not an MpLibraryStoreDatabase gets the critical of the
+ * synchronous call, and the callback is never called; a %NULL @album of
+ * mp_library_store_database_get_album_songs_async() gets its critical, and
+ * the callback gets %NULL without an error. */
+
+/**
+ * mp_library_store_database_get_songs_async:
+ * @mp_library_store: the store
+ * @cancellable: (nullable): to cancel the call, or %NULL
+ * @callback: (scope async) (nullable): called with the result on the
+ *   caller's thread-default main context
+ * @user_data: (closure): data for @callback
+ *
+ * Starts mp_library_store_database_get_songs() off the caller's thread.
+ */
+TESSEL_API void mp_library_store_database_get_songs_async (
+    MpLibraryStoreDatabase *mp_library_store, GCancellable *cancellable,
+    GAsyncReadyCallback callback, gpointer user_data);
+
+/**
+ * mp_library_store_database_get_songs_finish:
+ * @mp_library_store: the store
+ * @result: the result handed to the callback
+ * @error: the place for the error of a failed or cancelled call
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   songs, as mp_library_store_database_get_songs() returns them
+ */
+TESSEL_API GList *mp_library_store_database_get_songs_finish (
+    MpLibraryStoreDatabase *mp_library_store, GAsyncResult *result,
+    GError **error);
+
+/**
+ * mp_library_store_database_get_album_list_async:
+ * @mp_library_store: the store
+ * @cancellable: (nullable): to cancel the call, or %NULL
+ * @callback: (scope async) (nullable): called with the result on the
+ *   caller's thread-default main context
+ * @user_data: (closure): data for @callback
+ *
+ * Starts mp_library_store_database_get_album_list() off the caller's
+ * thread.
+ */
+TESSEL_API void mp_library_store_database_get_album_list_async (
+    MpLibraryStoreDatabase *mp_library_store, GCancellable *cancellable,
+    GAsyncReadyCallback callback, gpointer user_data);
+
+/**
+ * mp_library_store_database_get_album_list_finish:
+ * @mp_library_store: the store
+ * @result: the result handed to the callback
+ * @error: the place for the error of a failed or cancelled call
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   albums, as mp_library_store_database_get_album_list() returns them
+ */
+TESSEL_API GList *mp_library_store_database_get_album_list_finish (
+    MpLibraryStoreDatabase *mp_library_store, GAsyncResult *result,
+    GError **error);
+
+/**
+ * mp_library_store_database_get_album_songs_async:
+ * @mp_library_store: the store
+ * @album_artist: (nullable): the album artist, %NULL for the album whose
+ *   album artist is unknown
+ * @album: the album title
+ * @cancellable: (nullable): to cancel the call, or %NULL
+ * @callback: (scope async) (nullable): called with the result on the
+ *   caller's thread-default main context
+ * @user_data: (closure): data for @callback
+ *
+ * Starts mp_library_store_database_get_album_songs() off the caller's
+ * thread.  The texts are copied.
+ */
+TESSEL_API void mp_library_store_database_get_album_songs_async (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album_artist,
+    const gchar *album, GCancellable *cancellable,
+    GAsyncReadyCallback callback, gpointer user_data);
+
+/**
+ * mp_library_store_database_get_album_songs_finish:
+ * @mp_library_store: the store
+ * @result: the result handed to the callback
+ * @error: the place for the error of a failed or cancelled call
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   songs, as mp_library_store_database_get_album_songs() returns them
+ */
+TESSEL_API GList *mp_library_store_database_get_album_songs_finish (
+    MpLibraryStoreDatabase *mp_library_store, GAsyncResult *result,
+    GError **error);
+
+/**
+ * mp_library_store_database_get_artist_list_async:
+ * @mp_library_store: the store
+ * @cancellable: (nullable): to cancel the call, or %NULL
+ * @callback: (scope async) (nullable): called with the result on the
+ *   caller's thread-default main context
+ * @user_data: (closure): data for @callback
+ *
+ * Starts mp_library_store_database_get_artist_list() off the caller's
+ * thread.
+ */
+TESSEL_API void mp_library_store_database_get_artist_list_async (
+    MpLibraryStoreDatabase *mp_library_store, GCancellable *cancellable,
+    GAsyncReadyCallback callback, gpointer user_data);
+
+/**
+ * mp_library_store_database_get_artist_list_finish:
+ * @mp_library_store: the store
+ * @result: the result handed to the callback
+ * @error: the place for the error of a failed or cancelled call
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   artists, as mp_library_store_database_get_artist_list() returns them
+ */
+TESSEL_API GList *mp_library_store_database_get_artist_list_finish (
+    MpLibraryStoreDatabase *mp_library_store, GAsyncResult *result,
+    GError **error);
+
+/**
+ * mp_library_store_database_find_async:
+ * @mp_library_store: the store
+ * @text: (nullable): what the user typed, UTF-8
+ * @cancellable: (nullable): to cancel the call, or %NULL
+ * @callback: (scope async) (nullable): called with the result on the
+ *   caller's thread-default main context
+ * @user_data: (closure): data for @callback
+ *
+ * Starts mp_library_store_database_find() off the caller's thread, so
+ * that a player can search as the user types: cancel the search of the
+ * previous text when a key is pressed.  The text is copied.
+ */
+TESSEL_API void mp_library_store_database_find_async (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *text,
+    GCancellable *cancellable, GAsyncReadyCallback callback,
+    gpointer user_data);
+
+/**
+ * mp_library_store_database_find_finish:
+ * @mp_library_store: the store
+ * @result: the result handed to the callback
+ * @error: the place for the error of a failed or cancelled call
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   rows found, as mp_library_store_database_find() returns them
+ */
+TESSEL_API GList *mp_library_store_database_find_finish (
+    MpLibraryStoreDatabase *mp_library_store, GAsyncResult *result,
+    GError **error);
 
 /* Aggregates: one resource per genre, artist or album with Count (songs)
  * and Length (their total seconds, -1 when none is known).  A non-zero

@@ -9,11 +9,13 @@
 #include "metadata_storage-private.h"
 #include "tessel-private.h"
 
+#include <libmediaart/mediaart.h>
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -51,16 +53,24 @@ const char album_songs_fmt[]
       "tessel_fold ('%q') AND %s ORDER BY Disc, Track, tessel_fold (Title), "
       "Title, Filename";
 
+/* The connection a routine reads from: a reader, or for NULL the
+ * library's own, used under the storage lock. */
+sqlite3 *
+connection (sqlite3 *db)
+{
+  return db != NULL ? db : storage_db;
+}
+
 /* Whether Metadata has the column name now.  Compiling a statement that
  * names it asks SQLite itself, which reads the schema again when another
  * connection changed it; the storage's column lookup would answer from
  * what this connection last read. */
 bool
-has_column (const char *name)
+has_column (sqlite3 *db, const char *name)
 {
   g_autofree gchar *sql = g_strdup_printf ("SELECT %s FROM Metadata", name);
   sqlite3_stmt *stmt = NULL;
-  bool found = sqlite3_prepare_v2 (storage_db, sql, -1, &stmt, NULL)
+  bool found = sqlite3_prepare_v2 (connection (db), sql, -1, &stmt, NULL)
                == SQLITE_OK;
   sqlite3_finalize (stmt);
   return found;
@@ -70,12 +80,12 @@ has_column (const char *name)
  * for a compilation, else its artist.  The first two columns exist only
  * once an extractor wrote them; an empty text counts as none. */
 std::string
-album_artist_expression ()
+album_artist_expression (sqlite3 *db)
 {
   std::vector<std::string> choices;
-  if (has_column ("AlbumArtist"))
+  if (has_column (db, "AlbumArtist"))
     choices.push_back ("NULLIF (AlbumArtist, '')");
-  if (has_column ("Compilation"))
+  if (has_column (db, "Compilation"))
     choices.push_back ("CASE WHEN Compilation = 1 THEN 'Various Artists' END");
   choices.push_back ("NULLIF (Artist, '')");
   if (choices.size () == 1)
@@ -115,18 +125,30 @@ forget_fold_connection (void *data) noexcept
     fold_connection = NULL;
 }
 
-/* Makes tessel_fold known to the open connection; call with the storage
- * lock held. */
-void
-register_fold (void)
+int
+add_fold (sqlite3 *db, void (*destroy) (void *))
 {
+  return sqlite3_create_function_v2 (
+      db, "tessel_fold", 1,
+      SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, db,
+      fold_function, NULL, NULL, destroy);
+}
+
+/* Makes tessel_fold known to the connection; for the library's, call
+ * with the storage lock held.  A reader lives for one call on one thread
+ * and gets the function each time, apart from what is remembered of the
+ * library's connection, which other threads read. */
+void
+register_fold (sqlite3 *db)
+{
+  if (db != NULL)
+    {
+      add_fold (db, NULL);
+      return;
+    }
   if (storage_db == NULL || fold_connection == storage_db)
     return;
-  int rc = sqlite3_create_function_v2 (
-      storage_db, "tessel_fold", 1,
-      SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, storage_db,
-      fold_function, NULL, NULL, forget_fold_connection);
-  if (rc == SQLITE_OK)
+  if (add_fold (storage_db, forget_fold_connection) == SQLITE_OK)
     fold_connection = storage_db;
 }
 
@@ -259,18 +281,17 @@ group_resource (const Group &group)
 
 /* Albums and artists, grouped ignoring case and accents */
 
-extern "C" GList *
-mp_library_store_database_get_album_list (
-    MpLibraryStoreDatabase *mp_library_store, GError **error)
+GList *
+_mp_library_store_database_album_list_on (sqlite3 *db, GError **error)
 {
-  CHECK_STORE (NULL);
   GList *rows;
   {
-    StorageLock lock;
+    std::optional<StorageLock> lock;
+    if (db == NULL)
+      lock.emplace ();
     Sql sql (sqlite3_mprintf (album_spellings_fmt,
-                              album_artist_expression ().c_str ()));
-    rows = _mp_library_store_database_search_sync (mp_library_store,
-                                                   sql.get (), error);
+                              album_artist_expression (db).c_str ()));
+    rows = _mp_library_store_database_search_on (db, sql.get (), error);
   }
   Groups groups;
   for (GList *l = rows; l != NULL; l = l->next)
@@ -309,12 +330,18 @@ mp_library_store_database_get_album_list (
 }
 
 extern "C" GList *
-mp_library_store_database_get_artist_list (
+mp_library_store_database_get_album_list (
     MpLibraryStoreDatabase *mp_library_store, GError **error)
 {
   CHECK_STORE (NULL);
-  GList *rows = _mp_library_store_database_search_sync (
-      mp_library_store, artist_spellings_sql, error);
+  return _mp_library_store_database_album_list_on (NULL, error);
+}
+
+GList *
+_mp_library_store_database_artist_list_on (sqlite3 *db, GError **error)
+{
+  GList *rows
+      = _mp_library_store_database_search_on (db, artist_spellings_sql, error);
   Groups groups;
   for (GList *l = rows; l != NULL; l = l->next)
     {
@@ -339,25 +366,71 @@ mp_library_store_database_get_artist_list (
 }
 
 extern "C" GList *
+mp_library_store_database_get_artist_list (
+    MpLibraryStoreDatabase *mp_library_store, GError **error)
+{
+  CHECK_STORE (NULL);
+  return _mp_library_store_database_artist_list_on (NULL, error);
+}
+
+GList *
+_mp_library_store_database_album_songs_on (sqlite3 *db,
+                                           const gchar *album_artist,
+                                           const gchar *album, GError **error)
+{
+  std::optional<StorageLock> lock;
+  if (db == NULL)
+    lock.emplace ();
+  /* Should registering fail, the query fails for want of the function and
+   * the caller hears of it as of any query that failed. */
+  register_fold (db);
+  std::string artist = album_artist_expression (db);
+  Sql artist_test (
+      album_artist != NULL
+          ? sqlite3_mprintf ("tessel_fold (%s) = tessel_fold ('%q')",
+                             artist.c_str (), album_artist)
+          : sqlite3_mprintf ("%s IS NULL", artist.c_str ()));
+  const char *disc = has_column (db, "Disc") ? "Disc" : "NULL";
+  Sql sql (sqlite3_mprintf (album_songs_fmt, artist.c_str (), disc, album,
+                            artist_test.get ()));
+  return _mp_library_store_database_search_on (db, sql.get (), error);
+}
+
+extern "C" GList *
 mp_library_store_database_get_album_songs (
     MpLibraryStoreDatabase *mp_library_store, const gchar *album_artist,
     const gchar *album, GError **error)
 {
   CHECK_STORE (NULL);
   g_return_val_if_fail (album != NULL, NULL);
-  StorageLock lock;
-  /* Should registering fail, the query fails for want of the function and
-   * the caller hears of it as of any query that failed. */
-  register_fold ();
-  std::string artist = album_artist_expression ();
-  Sql artist_test (
-      album_artist != NULL
-          ? sqlite3_mprintf ("tessel_fold (%s) = tessel_fold ('%q')",
-                             artist.c_str (), album_artist)
-          : sqlite3_mprintf ("%s IS NULL", artist.c_str ()));
-  const char *disc = has_column ("Disc") ? "Disc" : "NULL";
-  Sql sql (sqlite3_mprintf (album_songs_fmt, artist.c_str (), disc, album,
-                            artist_test.get ()));
-  return _mp_library_store_database_search_sync (mp_library_store, sql.get (),
-                                                 error);
+  return _mp_library_store_database_album_songs_on (NULL, album_artist, album,
+                                                    error);
+}
+
+extern "C" gchar *
+mp_library_store_database_get_album_art (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *album_artist,
+    const gchar *album, GError **error)
+{
+  CHECK_STORE (NULL);
+  g_return_val_if_fail (album != NULL, NULL);
+  (void) error;
+  /* libmediaart names covers after UTF-8 texts only: a name stored as
+   * other bytes has none. */
+  if (*album == '\0' || !g_utf8_validate (album, -1, NULL)
+      || (album_artist != NULL && !g_utf8_validate (album_artist, -1, NULL)))
+    return NULL;
+  gchar *path = NULL;
+  /* A link libmediaart made to another album's file counts when that
+   * file is there. */
+  if (!media_art_get_path (album_artist != NULL && *album_artist != '\0'
+                               ? album_artist
+                               : NULL,
+                           album, "album", &path)
+      || path == NULL || !g_file_test (path, G_FILE_TEST_IS_REGULAR))
+    {
+      g_free (path);
+      return NULL;
+    }
+  return path;
 }

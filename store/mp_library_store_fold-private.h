@@ -1,6 +1,7 @@
 /* The form in which names of albums, artists and genres are compared and
- * sorted: shared by the database store and the tessel command, so that
- * what the command matches is what the store groups.  Not part of the
+ * sorted, and the album artist rule: shared by the database store, the
+ * tessel command and the extractor plug-ins, so that what the command
+ * matches and where a plug-in puts a cover is what the store groups.  Not part of the
  * public ABI. */
 #ifndef TESSEL_MP_LIBRARY_STORE_FOLD_PRIVATE_H
 #define TESSEL_MP_LIBRARY_STORE_FOLD_PRIVATE_H
@@ -37,6 +38,21 @@ tessel_fold_name (const gchar *text)
         g_string_append_unichar (out, u);
     }
   return g_string_free (out, FALSE);
+}
+
+/* A song's album artist as the album list computes it: its AlbumArtist
+ * tag, else "Various Artists" for a compilation, else its artist; NULL
+ * when none of them is there.  An empty text counts as none.  The
+ * result is one of the arguments or a static text. */
+static inline const gchar *
+tessel_album_artist (const gchar *album_artist, gboolean compilation,
+                     const gchar *artist)
+{
+  if (album_artist != NULL && *album_artist != '\0')
+    return album_artist;
+  if (compilation)
+    return "Various Artists";
+  return artist != NULL && *artist != '\0' ? artist : NULL;
 }
 
 #endif /* TESSEL_MP_LIBRARY_STORE_FOLD_PRIVATE_H */

@@ -54,7 +54,7 @@ pc=$(grep '/libtessel\.pc$' "$tmp/files")
 if grep -Eq 'gisds|conic' "$pc"; then
   fail "libtessel.pc names the platform libraries: $(grep -E 'gisds|conic' "$pc")"
 fi
-grep -q '^Requires: glib-2.0 .*gobject-2.0' "$pc" \
+grep -q '^Requires: glib-2.0 .*gobject-2.0 .*gio-2.0' "$pc" \
   || fail "libtessel.pc lacks what its headers include: $(grep Requires "$pc")"
 if ls "$libdir" | grep -q '^libbrisel'; then
   fail "plug-ins in the public library folder"

@@ -2,8 +2,16 @@
 
 #include <stdlib.h>
 
+#include <attachedpictureframe.h>
 #include <fileref.h>
+#include <flacfile.h>
+#include <flacpicture.h>
+#include <id3v2tag.h>
+#include <mp4coverart.h>
+#include <mp4file.h>
+#include <mp4tag.h>
 #include <mpegfile.h>
+#include <xiphcomment.h>
 #include <tag.h>
 #include <tpropertymap.h>
 
@@ -94,6 +102,70 @@ tessel_tag_write_values (const gchar *path, const gchar *property,
       properties.replace (property, list);
       ref.file ()->setProperties (properties);
       return save_properties (ref, id3v2_version);
+    }
+  catch (...)
+    {
+      return FALSE;
+    }
+}
+
+/* A FLAC picture block of the bytes (the tag library's list or file takes
+ * it over). */
+static TagLib::FLAC::Picture *
+flac_picture (const TagLib::ByteVector &bytes, const gchar *mime,
+              gboolean front)
+{
+  auto picture = new TagLib::FLAC::Picture;
+  picture->setData (bytes);
+  picture->setMimeType (utf8 (mime));
+  picture->setType (front ? TagLib::FLAC::Picture::FrontCover
+                          : TagLib::FLAC::Picture::BackCover);
+  return picture;
+}
+
+extern "C" gboolean
+tessel_tag_write_picture (const gchar *path, const guchar *data, gsize size,
+                          const gchar *mime, gboolean front)
+{
+  try
+    {
+      const TagLib::ByteVector bytes (reinterpret_cast<const char *> (data),
+                                      static_cast<unsigned> (size));
+      TagLib::FileRef ref (path, false);
+      if (ref.isNull ())
+        return FALSE;
+      TagLib::File *file = ref.file ();
+      if (auto mpeg = dynamic_cast<TagLib::MPEG::File *> (file))
+        {
+          auto apic = new TagLib::ID3v2::AttachedPictureFrame;
+          apic->setPicture (bytes);
+          apic->setMimeType (utf8 (mime));
+          apic->setType (front
+                             ? TagLib::ID3v2::AttachedPictureFrame::FrontCover
+                             : TagLib::ID3v2::AttachedPictureFrame::BackCover);
+          mpeg->ID3v2Tag (true)->addFrame (apic);
+          return mpeg->save (TagLib::MPEG::File::ID3v2,
+                             TagLib::File::StripOthers, TagLib::ID3v2::v4);
+        }
+      if (auto flac = dynamic_cast<TagLib::FLAC::File *> (file))
+        flac->addPicture (flac_picture (bytes, mime, front));
+      else if (auto xiph = dynamic_cast<TagLib::Ogg::XiphComment *> (
+                   file->tag ()))
+        xiph->addPicture (flac_picture (bytes, mime, front));
+      else if (auto mp4 = dynamic_cast<TagLib::MP4::Tag *> (file->tag ()))
+        {
+          TagLib::MP4::CoverArtList list;
+          if (mp4->contains ("covr"))
+            list = mp4->item ("covr").toCoverArtList ();
+          list.append (TagLib::MP4::CoverArt (
+              g_str_equal (mime, "image/png") ? TagLib::MP4::CoverArt::PNG
+                                              : TagLib::MP4::CoverArt::JPEG,
+              bytes));
+          mp4->setItem ("covr", list);
+        }
+      else
+        return FALSE;
+      return ref.save ();
     }
   catch (...)
     {

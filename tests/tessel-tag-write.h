@@ -28,6 +28,15 @@ gboolean tessel_tag_write_values (const gchar *path, const gchar *property,
                                   const gchar *const *values,
                                   gint id3v2_version);
 
+/* Adds a picture of the given bytes to the file at path, beside the ones
+ * it has, as its container carries pictures: an ID3v2 APIC frame (MPEG),
+ * a picture block (FLAC), a METADATA_BLOCK_PICTURE comment (Ogg) or a
+ * covr item (MP4, which has no picture types).  front makes it the front
+ * cover, else another picture.  TRUE when saved. */
+gboolean tessel_tag_write_picture (const gchar *path, const guchar *data,
+                                   gsize size, const gchar *mime,
+                                   gboolean front);
+
 G_END_DECLS
 
 #endif /* TESSEL_TAG_WRITE_H */

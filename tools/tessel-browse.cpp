@@ -22,7 +22,7 @@ namespace
 struct Column
 {
   const char *title;    /* table header */
-  const char *json_key; /* key in --json output */
+  const char *json_key; /* key in --json output; NULL: in the table only */
   bool numeric;         /* right-aligned */
   bool json_only = false; /* given in --json only, not in the table */
 };
@@ -127,6 +127,8 @@ print_json (const std::vector<Column> &columns, const std::vector<Row> &rows)
       json_builder_begin_object (builder);
       for (gsize c = 0; c < columns.size (); c++)
         {
+          if (columns[c].json_key == NULL)
+            continue;
           json_builder_set_member_name (builder, columns[c].json_key);
           switch (row[c].kind)
             {
@@ -587,15 +589,19 @@ merge_groups (GList *list, const gchar *(*name) (MpMediaResource *),
 }
 
 /* The album list, of one album artist if artist is given ("" for the
- * albums whose album artist is unknown). */
+ * albums whose album artist is unknown).  The table marks the albums with
+ * a cover in the media-art cache; JSON gives the cover's path. */
 void
-add_albums (Listing &out, GList *list, const gchar *artist)
+add_albums (Listing &out, MpLibraryStoreDatabase *store, GList *list,
+            const gchar *artist)
 {
   out.columns = { { "ALBUM ARTIST", "album_artist", false, false },
                   { "ALBUM", "album", false, false },
                   { "SONGS", "count", true, false },
                   { "LENGTH", "length", true, false },
-                  { "YEAR", "year", false, true } };
+                  { "ART", NULL, false, false },
+                  { "YEAR", "year", false, true },
+                  { "ART", "art", false, true } };
   std::string folded = fold (key_or_unknown (artist));
   for (GList *l = list; l != NULL; l = l->next)
     {
@@ -605,12 +611,15 @@ add_albums (Listing &out, GList *list, const gchar *artist)
           && (*artist == '\0' ? album_artist != NULL
                               : !same_name (album_artist, folded)))
         continue;
+      g_autofree gchar *art = mp_library_store_database_get_album_art (
+          store, album_artist, mp_media_resource_get_album (res), NULL);
       out.rows.push_back (
           { name_cell (album_artist),
             text_cell (mp_media_resource_get_album (res)),
             count_cell (mp_media_resource_get_count (res)),
             length_cell (mp_media_resource_get_length (res)),
-            text_cell (mp_media_resource_get_year (res)) });
+            text_cell (art != NULL ? "*" : NULL),
+            text_cell (mp_media_resource_get_year (res)), text_cell (art) });
     }
 }
 
@@ -693,7 +702,7 @@ run_listing (Browse what, const Options &o, Listing &out)
       }
     case Browse::ALBUMS:
       list = mp_library_store_database_get_album_list (store, &error);
-      add_albums (out, list, o.artist);
+      add_albums (out, store, list, o.artist);
       break;
     case Browse::ARTISTS:
       {
