@@ -7,7 +7,9 @@ srcdir=$1
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 "$srcdir/scripts/build-packages" "$tmp" >"$tmp/build.log" 2>&1 || {
-  tail -n 60 "$tmp/build.log"
+  # A failed test's own lines, then where the build stopped.
+  grep -E 'Bail out!|ERROR:|^not ok|^[EW]: ' "$tmp/build.log" | head -n 30
+  tail -n 40 "$tmp/build.log"
   exit 1
 }
 status=0
