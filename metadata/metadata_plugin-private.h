@@ -24,13 +24,20 @@ struct G_GNUC_INTERNAL MetaPluginCache
   /* Makes the plug-in of name the open one, reusing the open plug-in when
    * its name matches ignoring ASCII case.  The file opened is name plus
    * ".so.0", formed in a 30-byte buffer: a name longer than 24
-   * characters loses its suffix and names no file.  FALSE when it cannot
-   * be loaded (error set, may be NULL); then nothing is open. */
+   * characters loses its suffix and names no file.  It is taken from the
+   * private folder's plugins/ when it is there, else from the dynamic
+   * loader's search.  FALSE when it cannot be loaded (error set, may be
+   * NULL); then nothing is open. */
   gboolean select (const gchar *name, GError **error) noexcept;
 
   /* The open plug-in's function exported as symbol, or NULL. */
   MetaExtractFunc lookup (const gchar *symbol) const noexcept;
 };
+
+/* The path of name in Tessel's private folder, the folder "tessel" beside
+ * the file libtessel was loaded from (a new string, g_free it), or NULL
+ * when the library cannot tell its own file. */
+G_GNUC_INTERNAL gchar *tessel_private_path (const gchar *name);
 
 /* Calls extract (may be NULL: no list) for filename, never while another
  * thread of the process is inside a plug-in call. */

@@ -3,9 +3,53 @@
 #include "tessel-private.h"
 
 #include <dlfcn.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 /* Room for a plug-in's file name, terminator included. */
 #define META_PLUGIN_NAME_SIZE 30
+
+gchar *
+tessel_private_path (const gchar *name)
+{
+  static gsize located;
+  static gchar *folder;
+  if (g_once_init_enter (&located))
+    {
+      /* The real file: a library reached through a symbolic link (the
+       * .so.0 name, a merged /lib) keeps its folder beside the target. */
+      Dl_info info;
+      if (dladdr (reinterpret_cast<void *> (&tessel_private_path), &info) != 0
+          && info.dli_fname != NULL)
+        {
+          char *self = realpath (info.dli_fname, NULL);
+          if (self != NULL)
+            {
+              g_autofree gchar *dir = g_path_get_dirname (self);
+              folder = g_build_filename (dir, "tessel", NULL);
+              free (self);
+            }
+        }
+      g_once_init_leave (&located, 1);
+    }
+  return folder != NULL ? g_build_filename (folder, name, NULL) : NULL;
+}
+
+/* Opens soname from the private folder's plug-ins when it is there, else
+ * through the dynamic loader's search.  A name with a slash is a path and
+ * goes to the loader unchanged. */
+static void *
+open_plugin (const char *soname)
+{
+  if (strchr (soname, '/') == NULL)
+    {
+      g_autofree gchar *file = g_build_filename ("plugins", soname, NULL);
+      g_autofree gchar *path = tessel_private_path (file);
+      if (path != NULL && access (path, F_OK) == 0)
+        return dlopen (path, RTLD_LAZY | RTLD_LOCAL);
+    }
+  return dlopen (soname, RTLD_LAZY | RTLD_LOCAL);
+}
 
 void
 MetaPluginCache::close () noexcept
@@ -24,7 +68,7 @@ MetaPluginCache::select (const gchar *name, GError **error) noexcept
   close ();
   char soname[META_PLUGIN_NAME_SIZE];
   g_snprintf (soname, sizeof soname, "%s.so.0", name);
-  handle = dlopen (soname, RTLD_LAZY | RTLD_LOCAL);
+  handle = open_plugin (soname);
   if (handle == nullptr)
     {
       const char *why = dlerror ();

@@ -6,12 +6,11 @@
 #include "metadata_data-private.h"
 #include "metadata_search-private.h"
 #include "metadata_storage.h"
-#include "metadata_search-testing.h"
+#include "metadata_plugin-private.h"
 #include "metadata_storage_search-private.h"
 #include "metadata_storage_stream-private.h"
 #include "tessel-private.h"
 
-#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -415,47 +414,6 @@ search_reader (void *data)
   return NULL;
 }
 
-static gchar *helper_override;
-
-extern "C" void
-meta_search_testing_set_helper (const gchar *path)
-{
-  pthread_mutex_lock (&search_lock);
-  g_free (helper_override);
-  helper_override = g_strdup (path);
-  pthread_mutex_unlock (&search_lock);
-}
-
-/* The search helper's path: the one built beside this library when the
- * library runs from its build tree, else the installed one.  A new string
- * (g_free it). */
-static gchar *
-search_helper_path (void)
-{
-  pthread_mutex_lock (&search_lock);
-  gchar *path = g_strdup (helper_override);
-  pthread_mutex_unlock (&search_lock);
-  if (path != NULL)
-    return path;
-
-  static gsize located;
-  static const char *helper;
-  if (g_once_init_enter (&located))
-    {
-      const char *found = TESSEL_SEARCH_HELPER;
-      Dl_info info;
-      g_autofree char *self = NULL;
-      if (dladdr (reinterpret_cast<void *> (&meta_search_async), &info) != 0
-          && info.dli_fname != NULL)
-        self = realpath (info.dli_fname, NULL);
-      if (self != NULL && g_str_has_prefix (self, TESSEL_BUILD_ROOT "/"))
-        found = TESSEL_BUILD_SEARCH_HELPER;
-      helper = found;
-      g_once_init_leave (&located, 1);
-    }
-  return g_strdup (helper);
-}
-
 /* Sends the whole query to the helper and ends its input.  A helper that
  * died meanwhile makes the send fail, never a SIGPIPE in the application;
  * the search then ends like a failed query. */
@@ -487,10 +445,14 @@ spawn_helper (int out_fd, int err_fd, int priority, const gchar *query,
               int *pidfd)
 {
   *pidfd = -1;
+  /* The helper in the private folder beside the library: installed, or
+   * the build tree's copy of that layout. */
+  g_autofree gchar *helper = tessel_private_path ("tessel-search-helper");
+  if (helper == NULL)
+    return -1;
   int query_fds[2];
   if (socketpair (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, query_fds) != 0)
     return -1;
-  g_autofree gchar *helper = search_helper_path ();
   const char *file = storage_search_database ();
   g_autofree gchar *database = g_strdup (file != NULL ? file : "");
   char nice_text[16];

@@ -2,12 +2,12 @@
  * and the trim; plus the statement routines every storage call shares. */
 #include "metadata_storage-private.h"
 #include "metadata_storage_fts-private.h"
+#include "metadata_storage_path-private.h"
 #include "metadata_conf.h"
 #include "tessel-private.h"
 
 #include <string.h>
 
-#define STORAGE_DEFAULT_PATH "/home/user/.meta_storage"
 
 /* The table's own statement; existing database files were created with
  * exactly this text, so it never changes. */
@@ -384,7 +384,8 @@ storage_init (void)
   if (storage_db != NULL)
     storage_close ();
 
-  const char *path = storage_path != NULL ? storage_path : STORAGE_DEFAULT_PATH;
+  g_autofree gchar *path = storage_path != NULL ? g_strdup (storage_path)
+                                                : storage_default_path ();
   if (!open_connection (path))
     return 0;
   use_write_ahead_log ();

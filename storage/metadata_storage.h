@@ -21,7 +21,7 @@ G_BEGIN_DECLS
 /**
  * storage_set_path:
  * @path: (nullable) (type filename): the database file, or %NULL for the
- *   default
+ *   default, ".meta_storage" in the running user's home folder
  *
  * Sets the database file the next meta_init() opens.  The string is
  * copied.

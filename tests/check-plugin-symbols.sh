@@ -1,9 +1,8 @@
 #!/bin/sh
 # check-plugin-symbols.sh GST_PLUGIN TAG_PLUGIN [LIBRARY...]: each plug-in
 # exports its entry points (libbrisel_tag nothing but get_metadata) and
-# leaves libtessel's calls to be resolved when it is loaded, without
-# linking libtessel itself; neither they nor the libraries export a C++
-# name.
+# takes libtessel's calls from the libtessel it links; neither they nor
+# the libraries export a C++ name or a test hook.
 set -eu
 gst_plugin=$1
 tag_plugin=$2
@@ -27,8 +26,8 @@ check_plugin() {
       status=1
     fi
   done
-  if readelf -d "$plugin" | grep NEEDED | grep -q libtessel; then
-    echo "$plugin links libtessel"
+  if ! readelf -d "$plugin" | grep NEEDED | grep -q 'libtessel\.so\.0'; then
+    echo "$plugin does not link libtessel"
     status=1
   fi
 }
@@ -47,6 +46,11 @@ for lib in "$gst_plugin" "$tag_plugin" "$@"; do
   mangled=$(nm -D --defined-only "$lib" | awk '$3 ~ /^_Z/ { print $3 }')
   if [ -n "$mangled" ]; then
     echo "C++ names exported from $lib: $mangled"
+    status=1
+  fi
+  hooks=$(nm -D --defined-only "$lib" | awk '$3 ~ /_testing_/ { print $3 }')
+  if [ -n "$hooks" ]; then
+    echo "test hooks exported from $lib: $hooks"
     status=1
   fi
 done

@@ -350,6 +350,38 @@ test_close_when_closed (TesselFixture *fx, gconstpointer data)
   g_assert_cmpint (storage_file_exists ("/a", 0, NULL), ==, 0);
 }
 
+/* With no path set, the database is .meta_storage in the home folder of the
+ * user running the program (HOME), created there; another user's home is
+ * not touched.  In a child process, whose HOME the library reads afresh. */
+static void
+test_default_path_in_home (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  if (g_test_subprocess ())
+    {
+      storage_set_path (NULL);
+      g_assert_cmpint (meta_init (), ==, 1);
+      g_assert_cmpint (meta_add_url ("http://radio.example/a"), ==, 1);
+      meta_destruct ();
+      return;
+    }
+  g_autofree gchar *home = g_build_filename (fx->dir, "home", NULL);
+  g_assert_cmpint (g_mkdir (home, 0700), ==, 0);
+  g_autofree gchar *old_home = g_strdup (g_getenv ("HOME"));
+  g_setenv ("HOME", home, TRUE);
+  g_test_trap_subprocess (NULL, 0, G_TEST_SUBPROCESS_DEFAULT);
+  if (old_home != NULL)
+    g_setenv ("HOME", old_home, TRUE);
+  else
+    g_unsetenv ("HOME");
+  g_test_trap_assert_passed ();
+  g_autofree gchar *db = g_build_filename (home, ".meta_storage", NULL);
+  g_assert_true (g_file_test (db, G_FILE_TEST_IS_REGULAR));
+  g_autofree gchar *rows
+      = tessel_test_sql_text (db, "SELECT Filename FROM Metadata");
+  g_assert_cmpstr (rows, ==, "http://radio.example/a");
+}
+
 int
 main (int argc, char **argv)
 {
@@ -366,6 +398,7 @@ main (int argc, char **argv)
   ADD ("/storage/vacuum/threshold", test_vacuum_threshold);
   ADD ("/storage/store/quoted-names-distinct", test_quoted_names_distinct);
   ADD ("/storage/close/when-closed", test_close_when_closed);
+  ADD ("/storage/init/default-path-in-home", test_default_path_in_home);
   ADD ("/storage/init/write-ahead-log", test_init_write_ahead_log);
   ADD ("/storage/wal/readers-and-writer-never-wait",
        test_readers_and_writer_never_wait);

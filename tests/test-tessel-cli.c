@@ -50,6 +50,59 @@ test_command_help (void)
     }
 }
 
+/* A command's help asked for before it or through "help": the command's
+ * own, not the general one; an unknown name is a usage error. */
+static const struct
+{
+  const char *args[3];
+  gint status;
+  const char *out_prefix; /* NULL: nothing on stdout */
+} help_forms[] = {
+  { { "--help", "ls", NULL }, 0, "Usage: tessel ls [OPTION…]" },
+  { { "-h", "radio", NULL }, 0, "Usage: tessel radio [OPTION…]" },
+  { { "help", "songs", NULL }, 0, "Usage: tessel songs [OPTION…]" },
+  { { "--help", NULL, NULL }, 0, "Usage: tessel COMMAND" },
+  { { "help", NULL, NULL }, 0, "Usage: tessel COMMAND" },
+  { { "--help", "lss", NULL }, 2, NULL },
+};
+
+static void
+test_help_for_command (gconstpointer data)
+{
+  gsize i = GPOINTER_TO_SIZE (data);
+  TesselRun r = tessel_test_run (tool, help_forms[i].args, NULL);
+  g_assert_cmpint (r.status, ==, help_forms[i].status);
+  if (help_forms[i].out_prefix != NULL)
+    g_assert_true (g_str_has_prefix (r.out, help_forms[i].out_prefix));
+  else
+    {
+      g_assert_cmpstr (r.out, ==, "");
+      g_assert_nonnull (strstr (r.err, "did you mean 'ls'"));
+    }
+  tessel_run_clear (&r);
+}
+
+/* Without --database the database is .meta_storage in the home folder of
+ * whoever runs the program. */
+static void
+test_default_database_in_home (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_autofree gchar *home_var = g_strconcat ("HOME=", fx->dir, NULL);
+  const gchar *argv[] = { "/usr/bin/env", home_var, tool, "init", NULL };
+  g_autofree gchar *err = NULL;
+  g_assert_cmpint (tessel_test_spawn (argv, NULL, &err), ==, 0);
+  g_assert_cmpstr (err, ==, "");
+  g_autofree gchar *db = g_build_filename (fx->dir, ".meta_storage", NULL);
+  g_assert_true (g_file_test (db, G_FILE_TEST_IS_REGULAR));
+
+  /* The help names the same default. */
+  const gchar *help[] = { "/usr/bin/env", home_var, tool, "--help", "init", NULL };
+  g_autofree gchar *out = NULL;
+  g_assert_cmpint (tessel_test_spawn (help, &out, NULL), ==, 0);
+  g_assert_nonnull (strstr (out, "(default: ~/.meta_storage)"));
+}
+
 static const struct
 {
   const char *typed;
@@ -314,6 +367,16 @@ main (int argc, char **argv)
   tool = tessel_test_tool_arg (argc, argv);
   g_test_add_func ("/tool/cli/version", test_version);
   g_test_add_func ("/tool/cli/command-help-usage", test_command_help);
+  for (gsize i = 0; i < G_N_ELEMENTS (help_forms); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/tool/cli/help-for-command/%s-%s", help_forms[i].args[0],
+          help_forms[i].args[1] != NULL ? help_forms[i].args[1] : "none");
+      g_test_add_data_func (path, GSIZE_TO_POINTER (i),
+                            test_help_for_command);
+    }
+  TESSEL_TEST_ADD ("/tool/cli/default-database-in-home",
+                   test_default_database_in_home);
   for (gsize i = 0; i < G_N_ELEMENTS (typos); i++)
     {
       g_autofree gchar *path

@@ -17,6 +17,7 @@
 #include "metadata.h"
 #include "metadata_conf.h"
 #include "metadata_storage.h"
+#include "metadata_storage_path-private.h"
 #include "mp_library_store_fold-private.h"
 
 namespace
@@ -61,7 +62,7 @@ tessel_parse (int *argc, char ***argv, const GOptionEntry *entries,
   gboolean help = FALSE;
   const GOptionEntry common_entries[] = {
     { "database", 'd', 0, G_OPTION_ARG_FILENAME, &common->database,
-      "Use FILE as the database (default: /home/user/.meta_storage)",
+      "Use FILE as the database (default: ~/.meta_storage)",
       "FILE" },
     { "config", 'c', 0, G_OPTION_ARG_FILENAME, &common->config,
       "Read the configuration from FILE (default: " TESSEL_CONF_PATH ")",
@@ -153,8 +154,10 @@ database_problem (const char *path)
 const char *
 tessel_database_path (const TesselCommonOptions *common)
 {
-  return common->database != NULL ? common->database
-                                  : "/home/user/.meta_storage";
+  if (common->database != NULL)
+    return common->database;
+  static gchar *fallback = storage_default_path ();
+  return fallback;
 }
 
 namespace

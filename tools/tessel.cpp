@@ -56,7 +56,7 @@ usage (FILE *out)
     fprintf (out, "  %-10s %s\n", c.name, c.summary);
   fprintf (out, "\nEvery command takes --database FILE and --config FILE, "
                 "also before COMMAND.\n"
-                "Run 'tessel COMMAND --help' for a command's options, "
+                "Run 'tessel --help COMMAND' for a command's options, "
                 "'tessel --version' for the version.\n");
 }
 
@@ -118,6 +118,63 @@ is_common_option (const char *arg)
          || g_str_has_prefix (arg, "--config=");
 }
 
+static const Command *
+find_command (const char *name)
+{
+  for (const Command &c : commands)
+    if (strcmp (name, c.name) == 0)
+      return &c;
+  return NULL;
+}
+
+static int
+unknown_command (const char *name)
+{
+  const char *suggestion = closest_command (name);
+  if (suggestion != NULL)
+    tessel_error ("unknown command '%s'; did you mean '%s'? (tessel --help "
+                  "lists the commands)",
+                  name, suggestion);
+  else
+    tessel_error ("unknown command '%s' (tessel --help lists the commands)",
+                  name);
+  return 2;
+}
+
+/* Runs c with the common options given before it, then its own rest. */
+static int
+run_command (const Command &c, const std::vector<char *> &global, char **rest,
+             int n_rest)
+{
+  /* The command's own name heads its help and its messages. */
+  g_autofree gchar *prgname = g_strconcat ("tessel ", c.name, NULL);
+  g_set_prgname (prgname);
+  tessel_set_command (c.name);
+  std::vector<char *> args = { const_cast<char *> (c.name) };
+  args.insert (args.end (), global.begin (), global.end ());
+  args.insert (args.end (), rest, rest + n_rest);
+  args.push_back (NULL);
+  return c.run (static_cast<int> (args.size () - 1), args.data ());
+}
+
+/* The general help, or with a command name that command's help
+ * ("tessel --help ls", "tessel help ls"). */
+static int
+show_help (const char *name, const std::vector<char *> &global)
+{
+  if (name == NULL)
+    {
+      usage (stdout);
+      return 0;
+    }
+  const Command *c = find_command (name);
+  if (c == NULL)
+    return unknown_command (name);
+  char help[] = "--help";
+  char *rest[] = { help };
+  return run_command (*c, global, rest, 1);
+}
+
 int
 main (int argc, char **argv)
 {
@@ -132,10 +189,7 @@ main (int argc, char **argv)
     {
       const char *arg = argv[first];
       if (strcmp (arg, "--help") == 0 || strcmp (arg, "-h") == 0)
-        {
-          usage (stdout);
-          return 0;
-        }
+        return show_help (first + 1 < argc ? argv[first + 1] : NULL, global);
       if (strcmp (arg, "--version") == 0 || strcmp (arg, "-V") == 0)
         {
           printf ("tessel %s\n", TESSEL_VERSION);
@@ -166,30 +220,9 @@ main (int argc, char **argv)
     }
   const char *name = argv[first];
   if (strcmp (name, "help") == 0)
-    {
-      usage (stdout);
-      return 0;
-    }
-  for (const Command &c : commands)
-    if (strcmp (name, c.name) == 0)
-      {
-        /* The command's own name heads its help and its messages. */
-        g_autofree gchar *prgname = g_strconcat ("tessel ", c.name, NULL);
-        g_set_prgname (prgname);
-        tessel_set_command (c.name);
-        std::vector<char *> args = { argv[first] };
-        args.insert (args.end (), global.begin (), global.end ());
-        args.insert (args.end (), argv + first + 1, argv + argc);
-        args.push_back (NULL);
-        return c.run (static_cast<int> (args.size () - 1), args.data ());
-      }
-  const char *suggestion = closest_command (name);
-  if (suggestion != NULL)
-    tessel_error ("unknown command '%s'; did you mean '%s'? (tessel --help "
-                  "lists the commands)",
-                  name, suggestion);
-  else
-    tessel_error ("unknown command '%s' (tessel --help lists the commands)",
-                  name);
-  return 2;
+    return show_help (first + 1 < argc ? argv[first + 1] : NULL, global);
+  const Command *c = find_command (name);
+  if (c == NULL)
+    return unknown_command (name);
+  return run_command (*c, global, argv + first + 1, argc - first - 1);
 }
