@@ -404,5 +404,7 @@ _mp_library_store_database_artist_list_on (sqlite3 *db, GError **error);
 G_GNUC_INTERNAL GList *_mp_library_store_database_album_songs_on (
     sqlite3 *db, const gchar *album_artist, const gchar *album,
     GError **error);
+G_GNUC_INTERNAL GList *_mp_library_store_database_playlist_songs_on (
+    sqlite3 *db, const gchar *playlist, GError **error);
 
 #endif /* TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H */

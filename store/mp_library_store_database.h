@@ -623,6 +623,40 @@ TESSEL_API GList *mp_library_store_database_find_finish (
     MpLibraryStoreDatabase *mp_library_store, GAsyncResult *result,
     GError **error);
 
+/**
+ * mp_library_store_database_get_playlist_songs_async:
+ * @mp_library_store: the store
+ * @playlist: (type filename): the playlist file, a path or a URI
+ * @cancellable: (nullable): to cancel the call, or %NULL
+ * @callback: (scope async) (nullable): called with the result on the
+ *   caller's thread-default main context
+ * @user_data: (closure): data for @callback
+ *
+ * Starts mp_library_store_database_get_playlist_songs() off the caller's
+ * thread: the playlist is read and its entries looked up there.  The text
+ * is copied; a relative path is taken against the working directory when
+ * the work runs.  A %NULL @playlist finishes with %NULL and no error.
+ */
+TESSEL_API void mp_library_store_database_get_playlist_songs_async (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *playlist,
+    GCancellable *cancellable, GAsyncReadyCallback callback,
+    gpointer user_data);
+
+/**
+ * mp_library_store_database_get_playlist_songs_finish:
+ * @mp_library_store: the store
+ * @result: the result handed to the callback
+ * @error: the place for the error of an unreadable playlist, a failed
+ *   query or a cancelled call
+ *
+ * Returns: (transfer full) (nullable) (element-type MpMediaResource): the
+ *   entries, as mp_library_store_database_get_playlist_songs() returns
+ *   them
+ */
+TESSEL_API GList *mp_library_store_database_get_playlist_songs_finish (
+    MpLibraryStoreDatabase *mp_library_store, GAsyncResult *result,
+    GError **error);
+
 /* Aggregates: one resource per genre, artist or album with Count (songs)
  * and Length (their total seconds, -1 when none is known).  A non-zero
  * unknown_entry appends one resource for the songs without that value. */

@@ -60,6 +60,14 @@ const Kind find_kind = {
   },
 };
 
+const Kind playlist_songs_kind = {
+  "mp_library_store_database_get_playlist_songs_async",
+  [] (sqlite3 *db, const gchar *playlist, const gchar *, GError **error) {
+    return _mp_library_store_database_playlist_songs_on (db, playlist,
+                                                         error);
+  },
+};
+
 /* A call's task data. */
 struct Call
 {
@@ -326,5 +334,27 @@ mp_library_store_database_find_finish (MpLibraryStoreDatabase *mp_library_store,
                                        GAsyncResult *result, GError **error)
 {
   CHECK_RESULT (find_kind);
+  return finish (result, error);
+}
+
+extern "C" void
+mp_library_store_database_get_playlist_songs_async (
+    MpLibraryStoreDatabase *mp_library_store, const gchar *playlist,
+    GCancellable *cancellable, GAsyncReadyCallback callback,
+    gpointer user_data)
+{
+  CHECK_STORE ();
+  /* The synchronous call's NULL for no playlist, through the callback. */
+  start (mp_library_store, &playlist_songs_kind,
+         playlist != NULL ? &playlist_songs_kind : NULL, playlist, NULL,
+         cancellable, callback, user_data);
+}
+
+extern "C" GList *
+mp_library_store_database_get_playlist_songs_finish (
+    MpLibraryStoreDatabase *mp_library_store, GAsyncResult *result,
+    GError **error)
+{
+  CHECK_RESULT (playlist_songs_kind);
   return finish (result, error);
 }

@@ -4,6 +4,8 @@
 #include "mp_library_store_database-private.h"
 #include "metadata_storage-private.h"
 
+#include <memory>
+
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -312,13 +314,16 @@ read_playlist (const char *playlist, GPtrArray *entries, GError **error)
  * another connection has added since.  When the table cannot be read, the
  * lookup asks for the file name only, and fails as the table does. */
 gchar *
-row_format (void)
+row_format (sqlite3 *db)
 {
   GString *sql = g_string_new ("SELECT Filename AS Filename");
+  static const char all_columns[] = "SELECT * FROM Metadata LIMIT 0";
   sqlite3_stmt *columns = NULL;
-  int rc = storage_query_rows ("SELECT * FROM Metadata LIMIT 0", &columns);
+  int rc = db != NULL
+               ? sqlite3_prepare_v2 (db, all_columns, -1, &columns, NULL)
+               : storage_query_rows (all_columns, &columns);
   StorageStmt stmt (columns);
-  if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
     columns = NULL;
   GObjectClass *klass
       = G_OBJECT_CLASS (g_type_class_ref (MP_TYPE_MEDIA_RESOURCE));
@@ -382,6 +387,14 @@ mp_library_store_database_get_playlist_songs (
                         NULL);
   if (playlist == NULL)
     return NULL;
+  return _mp_library_store_database_playlist_songs_on (NULL, playlist, error);
+}
+
+GList *
+_mp_library_store_database_playlist_songs_on (sqlite3 *db,
+                                              const gchar *playlist,
+                                              GError **error)
+{
   g_autoptr (GPtrArray) entries
       = g_ptr_array_new_with_free_func (playlist_entry_free);
   GError *failure = NULL;
@@ -392,16 +405,16 @@ mp_library_store_database_get_playlist_songs (
 
   /* One picture of the table for the whole playlist, taken after the file
    * was read, so no other thread waits on the reading. */
-  StorageLock lock;
-  g_autofree gchar *format = row_format ();
+  std::unique_ptr<StorageLock> lock (db == NULL ? new StorageLock ()
+                                                : nullptr);
+  g_autofree gchar *format = row_format (db);
   GList *songs = NULL;
   for (guint i = 0; i < entries->len && failure == NULL; i++)
     {
       auto entry = static_cast<const PlaylistEntry *> (
           g_ptr_array_index (entries, i));
       char *sql = sqlite3_mprintf (format, entry->filename);
-      GList *rows = _mp_library_store_database_search_sync (mp_library_store,
-                                                            sql, &failure);
+      GList *rows = _mp_library_store_database_search_on (db, sql, &failure);
       sqlite3_free (sql);
       if (rows != NULL)
         {

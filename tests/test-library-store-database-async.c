@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <gio/gio.h>
+#include <glib/gstdio.h>
 #include <sqlite3.h>
 
 #include "mp_library_store_database.h"
@@ -88,6 +89,32 @@ find_finish (GAsyncResult *result, GError **error)
   return mp_library_store_database_find_finish (STORE, result, error);
 }
 
+/* The playlist of the playlist pair: rows, a row left out of listings
+ * (still an entry), a missing file and a stream, in this order. */
+static gchar *playlist_path;
+
+static GList *
+get_playlist_songs_sync (GError **error)
+{
+  return mp_library_store_database_get_playlist_songs (STORE, playlist_path,
+                                                       error);
+}
+
+static void
+get_playlist_songs_start (GCancellable *c, GAsyncReadyCallback cb,
+                          gpointer data)
+{
+  mp_library_store_database_get_playlist_songs_async (STORE, playlist_path, c,
+                                                      cb, data);
+}
+
+static GList *
+get_playlist_songs_finish (GAsyncResult *result, GError **error)
+{
+  return mp_library_store_database_get_playlist_songs_finish (STORE, result,
+                                                              error);
+}
+
 static const Pair pairs[] = {
   { "songs", get_songs_sync, get_songs_start, get_songs_finish, TRUE },
   { "album-list", get_album_list_sync, get_album_list_start,
@@ -98,6 +125,8 @@ static const Pair pairs[] = {
     get_album_songs_finish, TRUE },
   /* The word index cannot be made endless. */
   { "find", find_sync, find_start, find_finish, FALSE },
+  { "playlist-songs", get_playlist_songs_sync, get_playlist_songs_start,
+    get_playlist_songs_finish, FALSE },
 };
 
 /* Songs whose albums, artists and words the five pairs all find, with
@@ -133,6 +162,13 @@ open_store (TesselFixture *fx, gconstpointer data)
   tessel_fixture_setup (fx, data);
   g_assert_cmpint (storage_init (), ==, 1);
   seed (fx->db);
+  g_free (playlist_path);
+  playlist_path = g_build_filename (fx->dir, "mix.m3u", NULL);
+  g_assert_true (g_file_set_contents (
+      playlist_path,
+      "#EXTM3U\n/z/3.mp3\n/gone.mp3\n#EXTINF:42,Missing\n/nowhere.mp3\n"
+      "/c/1.mp3\nhttp://radio.example/live\n",
+      -1, NULL));
 }
 
 /* Every property of every resource, one line each; the list is released. */
@@ -252,16 +288,23 @@ test_equals_sync (TesselFixture *fx, gconstpointer data)
   g_free (expected);
 }
 
-/* A table without rows: NULL without an error, as the synchronous call. */
+/* A table without rows: what the synchronous call gives, without an
+ * error: NULL, or for a playlist its entries as the playlist gives them. */
 static void
 test_empty_result (TesselFixture *fx, gconstpointer data)
 {
   const Pair *pair = data;
   tessel_test_sql (fx->db, "DELETE FROM Metadata");
+  gchar *expected = describe (pair->sync (NULL));
   Outcome o;
   run_pair (pair, NULL, &o);
   g_assert_no_error (o.error);
-  g_assert_null (o.list);
+  if (pair->sync != get_playlist_songs_sync)
+    g_assert_null (o.list);
+  gchar *got = describe (g_steal_pointer (&o.list));
+  g_assert_cmpstr (got, ==, expected);
+  g_free (got);
+  g_free (expected);
 }
 
 /* The query cannot run: the store's error, as the synchronous call. */
@@ -493,6 +536,12 @@ test_in_memory (void)
           "martin', 'big noise', 'audio/mpeg', 20, 1)",
           ignore_row, NULL),
       ==, 1);
+  g_autofree gchar *dir = g_dir_make_tmp ("tessel-test-XXXXXX", NULL);
+  g_assert_nonnull (dir);
+  g_free (playlist_path);
+  playlist_path = g_build_filename (dir, "mix.m3u", NULL);
+  g_assert_true (g_file_set_contents (playlist_path,
+                                      "/z/2.mp3\n/nowhere.mp3\n", -1, NULL));
   for (gsize p = 0; p < G_N_ELEMENTS (pairs); p++)
     {
       gchar *expected = describe (pairs[p].sync (NULL));
@@ -506,6 +555,8 @@ test_in_memory (void)
       g_free (expected);
     }
   storage_close ();
+  g_unlink (playlist_path);
+  g_rmdir (dir);
 }
 
 /* Refusals: a store of another type, a result of another kind of call, a
