@@ -6,6 +6,9 @@ set -eu
 srcdir=$1
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# The package build runs the suite, whose read-only tests drop to nobody
+# and run the built tessel from there: the tree must be reachable.
+chmod 755 "$tmp"
 "$srcdir/scripts/build-packages" "$tmp" >"$tmp/build.log" 2>&1 || {
   # A failed test's own lines, then where the build stopped.
   grep -E 'Bail out!|ERROR:|^not ok|^[EW]: ' "$tmp/build.log" | head -n 30
