@@ -10,6 +10,7 @@
  * non-empty pairs in order (at most 64), the row's "Filename" value as the
  * file name, then the end call; nothing crashes. */
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -210,8 +211,18 @@ LLVMFuzzerTestOneInput (const uint8_t *data, size_t size)
   /* The slot is freed by the reader thread right after the previous
    * search's end call. */
   wait_single_thread ();
-  while (meta_search_async (0, sql.c_str (), on_row, &r) < 0)
-    g_usleep (100);
+  /* A slot still being freed clears within moments; a search that never
+   * starts (no helper program found) is a failure, not a hang. */
+  for (int tries = 0; meta_search_async (0, sql.c_str (), on_row, &r) < 0;
+       tries++)
+    {
+      if (tries == 50000)
+        {
+          fprintf (stderr, "fuzz-search-lines: the search never starts\n");
+          abort ();
+        }
+      g_usleep (100);
+    }
   g_mutex_lock (&r.lock);
   while (!r.done)
     g_cond_wait (&r.done_cond, &r.lock);
