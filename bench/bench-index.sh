@@ -52,9 +52,9 @@ make_corpus() {
 # or VBRI header.  Two of three at a variable bitrate.
 noxing="$work/sample-noxing"
 mkdir -p "$noxing"
-for spec in "vbr-a:target=quality quality=2:30" "vbr-b:target=quality quality=4:45" \
+for sample in "vbr-a:target=quality quality=2:30" "vbr-b:target=quality quality=4:45" \
             "cbr:target=bitrate cbr=true bitrate=128:40"; do
-  name=${spec%%:*}; rest=${spec#*:}; opts=${rest%:*}; secs=${rest##*:}
+  name=${sample%%:*}; rest=${sample#*:}; opts=${rest%:*}; secs=${rest##*:}
   [ -s "$noxing/$name.mp3" ] && continue
   # shellcheck disable=SC2086
   gst-launch-1.0 -q audiotestsrc wave=pink-noise num-buffers=$((secs * 10)) \

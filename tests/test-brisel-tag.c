@@ -1004,7 +1004,7 @@ typedef struct
   const gchar *text;
   gsize length;
   gint declared;
-} FrameSpec;
+} FrameLayout;
 
 /* Hand-made tags of quirks and bad text, in front of tagged.mp3's audio;
  * what must be read of them (a NULL title: the file's name). */
@@ -1013,7 +1013,7 @@ typedef struct
   const gchar *name;
   gint version;
   guint8 encoding;
-  FrameSpec frames[3];
+  FrameLayout frames[3];
   const gchar *title;
   const gchar *artist;
   const gchar *album;
@@ -1051,23 +1051,23 @@ static const Id3Case id3_cases[] = {
     "Song", "Singer", NULL },
 };
 
-/* A frame of spec in the frame format of version 3 or 4. */
+/* One frame, in the frame format of version 3 or 4. */
 static void
 add_id3_frame (GByteArray *tag, gint version, guint8 encoding,
-               const FrameSpec *spec)
+               const FrameLayout *frame)
 {
-  guint32 size = spec->declared >= 0 ? (guint32) spec->declared
-                                     : spec->length + 1;
+  guint32 size = frame->declared >= 0 ? (guint32) frame->declared
+                                      : frame->length + 1;
   guint8 header[10] = { 0 };
-  memcpy (header, spec->id, 4);
+  memcpy (header, frame->id, 4);
   for (int b = 0; b < 4; b++)
     header[4 + b] = version == 4 ? (size >> (21 - 7 * b)) & 0x7f
                                  : (size >> (24 - 8 * b)) & 0xff;
   g_byte_array_append (tag, header, sizeof header);
-  if (spec->declared == 0)
+  if (frame->declared == 0)
     return;
   g_byte_array_append (tag, &encoding, 1);
-  g_byte_array_append (tag, (const guint8 *) spec->text, spec->length);
+  g_byte_array_append (tag, (const guint8 *) frame->text, frame->length);
 }
 
 static void
