@@ -173,13 +173,14 @@ public:
     {
       g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
       stopping = TRUE;
-      g_cond_broadcast (&changed);
+      g_cond_signal (&drained);
     }
     g_thread_join (thread);
     for (Extracted &e : queue)
       meta_free_list (&e.list);
     g_mutex_clear (&lock);
-    g_cond_clear (&changed);
+    g_cond_clear (&filled);
+    g_cond_clear (&drained);
   }
 
   Extractor (const Extractor &) = delete;
@@ -192,12 +193,20 @@ public:
   {
     g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
     while (queue.empty () && !finished)
-      g_cond_wait (&changed, &lock);
+      {
+        storer_waits = TRUE;
+        g_cond_wait (&filled, &lock);
+        storer_waits = FALSE;
+      }
     if (queue.empty ())
       return FALSE;
     *out = queue.front ();
     queue.pop_front ();
-    g_cond_broadcast (&changed);
+    /* A waiting extractor goes on once half the room is free again, not
+     * for every entry taken: each wake-up is a system call on both
+     * sides. */
+    if (extractor_waits && queue.size () <= META_EXTRACT_AHEAD / 2)
+      g_cond_signal (&drained);
     return TRUE;
   }
 
@@ -216,11 +225,16 @@ private:
   {
     g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
     while (queue.size () >= META_EXTRACT_AHEAD && !stopping)
-      g_cond_wait (&changed, &lock);
+      {
+        extractor_waits = TRUE;
+        g_cond_wait (&drained, &lock);
+        extractor_waits = FALSE;
+      }
     if (stopping)
       return FALSE;
     queue.push_back (e);
-    g_cond_broadcast (&changed);
+    if (storer_waits)
+      g_cond_signal (&filled);
     return TRUE;
   }
 
@@ -253,13 +267,18 @@ private:
       }
     g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
     finished = TRUE;
-    g_cond_broadcast (&changed);
+    g_cond_signal (&filled);
   }
 
   gchar **files;
   GThread *thread = nullptr;
   GMutex lock = {};
-  GCond changed = {};
+  /* The storer waits on filled for an entry, the extractor on drained
+   * for room; each is signalled only while the other waits. */
+  GCond filled = {};
+  GCond drained = {};
+  gboolean storer_waits = FALSE;
+  gboolean extractor_waits = FALSE;
   std::deque<Extracted> queue;
   gboolean finished = FALSE;
   gboolean stopping = FALSE;
