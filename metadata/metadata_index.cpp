@@ -126,20 +126,16 @@ private:
  * or a device named like a song would give a present row that no player
  * can play. */
 static gboolean
-is_indexable_file (const gchar *name)
+is_indexable_file (const gchar *name, struct stat *st)
 {
   if (strlen (name) >= META_VALUE_SIZE)
     return FALSE;
-  struct stat st;
-  /* Only a regular file is opened: opening a device or a pipe can block
-   * or act on the device. */
-  if (stat (name, &st) != 0 || !S_ISREG (st.st_mode))
-    return FALSE;
-  int fd = open (name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0)
-    return FALSE;
-  close (fd);
-  return TRUE;
+  /* Nothing is opened here: opening a device or a pipe can block or act on
+   * the device, and the plug-in opens the file anyway.  The permission
+   * test is the one opening it would meet, with this process's effective
+   * ids. */
+  return stat (name, st) == 0 && S_ISREG (st->st_mode)
+         && faccessat (AT_FDCWD, name, R_OK, AT_EACCESS) == 0;
 }
 
 namespace
@@ -250,14 +246,17 @@ private:
         if (*name == '\0')
           continue;
         g_autofree gchar *libname = meta_get_libname (name);
-        if (libname == NULL || !is_indexable_file (name)
+        struct stat st;
+        if (libname == NULL || !is_indexable_file (name, &st)
             || !plugin.select (libname, NULL))
           continue;
 
+        /* The size and time from before the plug-in read the file: should
+         * it change meanwhile, the row looks older than the file and the
+         * next scan reads it again. */
         MetaItem *list
             = meta_plugin_call (plugin.lookup ("get_metadata"), name);
-        if (list != NULL)
-          list = meta_add_file_attrib (name, list);
+        list = tessel_list_append_file_attrib (list, &st);
         Extracted e = { position, name, list };
         if (!hand_over (e))
           {
