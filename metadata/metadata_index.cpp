@@ -188,6 +188,8 @@ public:
   next (Extracted *out)
   {
     g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+    /* The caller stores whole groups: once it has caught up, it waits for
+     * the next group's worth of entries rather than for each one. */
     while (queue.empty () && !finished)
       {
         storer_waits = TRUE;
@@ -229,7 +231,7 @@ private:
     if (stopping)
       return FALSE;
     queue.push_back (e);
-    if (storer_waits)
+    if (storer_waits && queue.size () >= META_STORE_GROUP)
       g_cond_signal (&filled);
     return TRUE;
   }
