@@ -102,14 +102,20 @@ meta_add_file_attrib (const gchar *path, MetaItem *list)
   struct stat st;
   if (stat (path, &st) != 0 || !S_ISREG (st.st_mode))
     return list;
+  return tessel_list_append_file_attrib (list, &st);
+}
+
+MetaItem *
+tessel_list_append_file_attrib (MetaItem *list, const struct stat *st)
+{
   /* The stored columns are 32-bit: a file too large for them gets no
    * attributes rather than wrong ones. */
-  if (st.st_size > G_MAXINT32)
+  if (list == NULL || st->st_size > G_MAXINT32)
     return list;
-  list = meta_list_append_int ("Filesize", static_cast<gint32> (st.st_size),
+  list = meta_list_append_int ("Filesize", static_cast<gint32> (st->st_size),
                                list);
   return meta_list_append_int ("LastModification",
-                               static_cast<gint32> (st.st_mtime), list);
+                               static_cast<gint32> (st->st_mtime), list);
 }
 
 extern "C" int

@@ -126,20 +126,16 @@ private:
  * or a device named like a song would give a present row that no player
  * can play. */
 static gboolean
-is_indexable_file (const gchar *name)
+is_indexable_file (const gchar *name, struct stat *st)
 {
   if (strlen (name) >= META_VALUE_SIZE)
     return FALSE;
-  struct stat st;
-  /* Only a regular file is opened: opening a device or a pipe can block
-   * or act on the device. */
-  if (stat (name, &st) != 0 || !S_ISREG (st.st_mode))
-    return FALSE;
-  int fd = open (name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0)
-    return FALSE;
-  close (fd);
-  return TRUE;
+  /* Nothing is opened here: opening a device or a pipe can block or act on
+   * the device, and the plug-in opens the file anyway.  The permission
+   * test is the one opening it would meet, with this process's effective
+   * ids. */
+  return stat (name, st) == 0 && S_ISREG (st->st_mode)
+         && faccessat (AT_FDCWD, name, R_OK, AT_EACCESS) == 0;
 }
 
 namespace
@@ -173,13 +169,14 @@ public:
     {
       g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
       stopping = TRUE;
-      g_cond_broadcast (&changed);
+      g_cond_signal (&drained);
     }
     g_thread_join (thread);
     for (Extracted &e : queue)
       meta_free_list (&e.list);
     g_mutex_clear (&lock);
-    g_cond_clear (&changed);
+    g_cond_clear (&filled);
+    g_cond_clear (&drained);
   }
 
   Extractor (const Extractor &) = delete;
@@ -191,13 +188,23 @@ public:
   next (Extracted *out)
   {
     g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+    /* The caller stores whole groups: once it has caught up, it waits for
+     * the next group's worth of entries rather than for each one. */
     while (queue.empty () && !finished)
-      g_cond_wait (&changed, &lock);
+      {
+        storer_waits = TRUE;
+        g_cond_wait (&filled, &lock);
+        storer_waits = FALSE;
+      }
     if (queue.empty ())
       return FALSE;
     *out = queue.front ();
     queue.pop_front ();
-    g_cond_broadcast (&changed);
+    /* A waiting extractor goes on once half the room is free again, not
+     * for every entry taken: each wake-up is a system call on both
+     * sides. */
+    if (extractor_waits && queue.size () <= META_EXTRACT_AHEAD / 2)
+      g_cond_signal (&drained);
     return TRUE;
   }
 
@@ -216,11 +223,16 @@ private:
   {
     g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
     while (queue.size () >= META_EXTRACT_AHEAD && !stopping)
-      g_cond_wait (&changed, &lock);
+      {
+        extractor_waits = TRUE;
+        g_cond_wait (&drained, &lock);
+        extractor_waits = FALSE;
+      }
     if (stopping)
       return FALSE;
     queue.push_back (e);
-    g_cond_broadcast (&changed);
+    if (storer_waits && queue.size () >= META_STORE_GROUP)
+      g_cond_signal (&filled);
     return TRUE;
   }
 
@@ -236,14 +248,17 @@ private:
         if (*name == '\0')
           continue;
         g_autofree gchar *libname = meta_get_libname (name);
-        if (libname == NULL || !is_indexable_file (name)
+        struct stat st;
+        if (libname == NULL || !is_indexable_file (name, &st)
             || !plugin.select (libname, NULL))
           continue;
 
+        /* The size and time from before the plug-in read the file: should
+         * it change meanwhile, the row looks older than the file and the
+         * next scan reads it again. */
         MetaItem *list
             = meta_plugin_call (plugin.lookup ("get_metadata"), name);
-        if (list != NULL)
-          list = meta_add_file_attrib (name, list);
+        list = tessel_list_append_file_attrib (list, &st);
         Extracted e = { position, name, list };
         if (!hand_over (e))
           {
@@ -253,13 +268,18 @@ private:
       }
     g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
     finished = TRUE;
-    g_cond_broadcast (&changed);
+    g_cond_signal (&filled);
   }
 
   gchar **files;
   GThread *thread = nullptr;
   GMutex lock = {};
-  GCond changed = {};
+  /* The storer waits on filled for an entry, the extractor on drained
+   * for room; each is signalled only while the other waits. */
+  GCond filled = {};
+  GCond drained = {};
+  gboolean storer_waits = FALSE;
+  gboolean extractor_waits = FALSE;
   std::deque<Extracted> queue;
   gboolean finished = FALSE;
   gboolean stopping = FALSE;

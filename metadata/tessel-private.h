@@ -41,4 +41,12 @@ tessel_text_to_value (gchar *value, const gchar *text)
   value[len] = '\0';
 }
 
+struct stat;
+struct _MetaItem;
+
+/* Appends a regular file's size and modification time, as
+ * meta_add_file_attrib does, from what stat gave. */
+G_GNUC_INTERNAL struct _MetaItem *
+tessel_list_append_file_attrib (struct _MetaItem *list, const struct stat *st);
+
 #endif /* TESSEL_PRIVATE_H */

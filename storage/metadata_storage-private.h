@@ -50,11 +50,6 @@ G_GNUC_INTERNAL int storage_query_first_row (const char *sql,
  * caller steps on and finalizes it), or the failure with nothing open. */
 G_GNUC_INTERNAL int storage_query_rows (const char *sql, sqlite3_stmt **stmt);
 
-/* 1 when sql yields a row, 0 when it certainly yields none, -1 when it
- * could not be run (refused, or busy on every attempt).  Unlike the
- * first-row query it tells "could not look" from "not there". */
-G_GNUC_INTERNAL int storage_query_has_row (const char *sql);
-
 /* Runs one statement that returns no rows, six attempts while the database
  * is busy.  Text holding more than one statement is refused.  1 or 0. */
 G_GNUC_INTERNAL int storage_exec_retry (const char *sql);

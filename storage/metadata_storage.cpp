@@ -182,15 +182,6 @@ storage_query_rows (const char *sql, sqlite3_stmt **out)
   return SQLITE_BUSY;
 }
 
-int
-storage_query_has_row (const char *sql)
-{
-  sqlite3_stmt *raw = NULL;
-  int rc = storage_query_rows (sql, &raw);
-  sqlite3_finalize (raw);
-  return rc == SQLITE_ROW ? 1 : rc == SQLITE_DONE ? 0 : -1;
-}
-
 /* Runs sql until it is done; the SQLite result of the last attempt. */
 static int
 exec_with_attempts (const char *sql)
@@ -497,16 +488,29 @@ forget_row_count (void)
   row_count.db = nullptr;
 }
 
+/* The first value of the first row of a query without parameters, kept
+ * prepared: the trim's tests run before every row is added.  SQLITE_ROW
+ * with *value set, SQLITE_DONE for no row, or the failure. */
+static int
+kept_first_value (const char *sql, sqlite3_int64 *value)
+{
+  StorageBound bound (sql, StorageValues ());
+  if (bound.stmt == NULL)
+    return SQLITE_ERROR;
+  int rc = storage_statement_step (bound.stmt);
+  if (rc == SQLITE_ROW)
+    *value = sqlite3_column_int64 (bound.stmt, 0);
+  return rc;
+}
+
 /* PRAGMA data_version of the connection, or -1. */
 static sqlite3_int64
 data_version (void)
 {
-  sqlite3_stmt *raw = NULL;
-  if (!storage_query_first_row ("PRAGMA data_version", &raw))
-    return -1;
-  sqlite3_int64 version = sqlite3_column_int64 (raw, 0);
-  sqlite3_finalize (raw);
-  return version;
+  sqlite3_int64 version = -1;
+  return kept_first_value ("PRAGMA data_version", &version) == SQLITE_ROW
+             ? version
+             : -1;
 }
 
 /* The number of named rows as the cache knows it, when the cache is still
@@ -530,13 +534,10 @@ static gboolean
 recount_rows (sqlite3_int64 version, sqlite3_int64 *count)
 {
   forget_row_count ();
-  sqlite3_stmt *raw = NULL;
   if (version < 0
-      || !storage_query_first_row ("SELECT count(Filename) FROM Metadata",
-                                   &raw))
+      || kept_first_value ("SELECT count(Filename) FROM Metadata", count)
+             != SQLITE_ROW)
     return FALSE;
-  *count = sqlite3_column_int64 (raw, 0);
-  sqlite3_finalize (raw);
   row_count = { storage_db, *count, version,
                 sqlite3_total_changes64 (storage_db) };
   return TRUE;
@@ -558,9 +559,11 @@ storage_row_count_changed (sqlite3_int64 changes_before, int named_rows)
 static gboolean
 trimmable_rows_may_exist (void)
 {
-  return storage_query_has_row ("SELECT 1 FROM Metadata WHERE "
-                                TRIMMABLE_ROWS " LIMIT 1")
-         != 0;
+  sqlite3_int64 one;
+  return kept_first_value ("SELECT 1 FROM Metadata WHERE " TRIMMABLE_ROWS
+                           " LIMIT 1",
+                           &one)
+         != SQLITE_DONE;
 }
 
 /* The trim removes exactly the rows its DELETE selects whenever the table

@@ -24,12 +24,16 @@
 /* Words waiting for the index while a group of rows is stored: the
  * index takes its pending words as a new block at the end of every
  * statement that wrote to it, and a block per row costs more than storing
- * the row.  The table holds rows only inside the write transaction of
- * such a group, never in a committed state: a row without docid opens the
- * group and turns the triggers to this table, and the group's words go to
- * the index in one statement before it commits. */
+ * the row.  Both tables hold rows only inside the write transaction of
+ * such a group, never in a committed state: a row in the group table
+ * opens the group and turns the triggers to the pending table, and the
+ * group's words go to the index in one statement before it commits.  The
+ * mark is a table of its own because an insertion that reads its own
+ * table must first copy what it reads into a temporary table, for every
+ * row stored. */
 #define PENDING_TABLE "MetadataPendingWords"
-#define PENDING "EXISTS (SELECT 1 FROM " PENDING_TABLE ")"
+#define GROUP_TABLE "MetadataWordsGroup"
+#define PENDING "EXISTS (SELECT 1 FROM " GROUP_TABLE ")"
 
 /* The words of the row, as the index is given them when the row appears;
  * removing a row from an index without content needs exactly the values
@@ -56,6 +60,7 @@ static const char *const create_sql[] = {
   "Name) SELECT " INDEXED_VALUES ("Metadata") " FROM Metadata",
   "CREATE TABLE " PENDING_TABLE " (remove INTEGER, docid INTEGER, Title, "
   "Artist, Album, Genre, Name)",
+  "CREATE TABLE " GROUP_TABLE " (open INTEGER)",
   "CREATE TRIGGER " TRIGGER_INSERT " AFTER INSERT ON Metadata BEGIN " ADD_ROW (
       "new") " END",
   "CREATE TRIGGER " TRIGGER_DELETE
@@ -76,23 +81,24 @@ static const char *const drop_sql[] = {
   "DROP TRIGGER IF EXISTS " TRIGGER_DELETE,
   "DROP TRIGGER IF EXISTS " TRIGGER_UPDATE,
   "DROP TABLE IF EXISTS " PENDING_TABLE,
+  "DROP TABLE IF EXISTS " GROUP_TABLE,
 };
 
 /* How many of the index's tables and triggers the file holds: 0 to
  * OBJECTS.  Triggers of an older index, which wrote every row's words
- * straight to the index, do not count: the index is then built anew with
- * these. */
-#define OBJECTS 5
+ * straight to the index or marked a group in the pending table itself, do
+ * not count: the index is then built anew with these. */
+#define OBJECTS 6
 static int
 objects_present (void)
 {
   sqlite3_stmt *raw = NULL;
   if (!storage_query_first_row (
           "SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name "
-          "IN ('" STORAGE_SEARCH_TABLE "', '" PENDING_TABLE "')) OR (type = "
-          "'trigger' AND tbl_name = 'Metadata' AND name IN ('" TRIGGER_INSERT
-          "', '" TRIGGER_DELETE "', '" TRIGGER_UPDATE "') AND sql LIKE '%"
-          PENDING_TABLE "%')",
+          "IN ('" STORAGE_SEARCH_TABLE "', '" PENDING_TABLE "', '"
+          GROUP_TABLE "')) OR (type = 'trigger' AND tbl_name = 'Metadata' "
+          "AND name IN ('" TRIGGER_INSERT "', '" TRIGGER_DELETE "', '"
+          TRIGGER_UPDATE "') AND sql LIKE '%" GROUP_TABLE "%')",
           &raw))
     return -1;
   int count = sqlite3_column_int (raw, 0);
@@ -334,7 +340,7 @@ storage_search_index_group_begin (void)
   /* Without the index (or its pending table) there is nothing to put off:
    * the insertion fails and the rows go through the triggers, if any. */
   group_open = sqlite3_exec (storage_db,
-                             "INSERT INTO " PENDING_TABLE " DEFAULT VALUES",
+                             "INSERT INTO " GROUP_TABLE " DEFAULT VALUES",
                              NULL, NULL, NULL)
                == SQLITE_OK;
 }
@@ -350,9 +356,9 @@ storage_search_index_group_end (gboolean index)
              "INSERT INTO " STORAGE_SEARCH_TABLE " (" STORAGE_SEARCH_TABLE
              ", rowid, Title, Artist, Album, Genre, Name) SELECT CASE WHEN "
              "remove THEN 'delete' END, docid, Title, Artist, Album, Genre, "
-             "Name FROM " PENDING_TABLE " WHERE docid IS NOT NULL ORDER BY "
-             "rowid")
-         && storage_exec_retry ("DELETE FROM " PENDING_TABLE);
+             "Name FROM " PENDING_TABLE " ORDER BY rowid")
+         && storage_exec_retry ("DELETE FROM " PENDING_TABLE)
+         && storage_exec_retry ("DELETE FROM " GROUP_TABLE);
 }
 
 gboolean

@@ -616,6 +616,9 @@ test_group_rolled_back_while_extracting (TesselFixture *fx,
   g_autofree gchar *pending = tessel_test_sql_text (
       fx->db, "SELECT count(*) FROM MetadataPendingWords");
   g_assert_cmpstr (pending, ==, "0");
+  g_autofree gchar *groups = tessel_test_sql_text (
+      fx->db, "SELECT count(*) FROM MetadataWordsGroup");
+  g_assert_cmpstr (groups, ==, "0");
   tessel_test_sql (fx->db, "INSERT INTO MetadataSearch (MetadataSearch) "
                            "VALUES ('integrity-check')");
 

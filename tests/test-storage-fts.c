@@ -175,6 +175,40 @@ test_existing_database (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (after, ==, before);
 }
 
+/* A file whose triggers marked a group of rows in the pending table
+ * itself, as an earlier version made them: the open gives it today's
+ * triggers and the words of every row, also of rows that the old triggers
+ * indexed. */
+static void
+test_earlier_group_mark (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_assert_cmpint (storage_init (), ==, 1);
+  storage_close ();
+  tessel_test_sql (
+      fx->db,
+      "DROP TABLE IF EXISTS MetadataWordsGroup; DROP TRIGGER "
+      "MetadataSearchInsert; "
+      "CREATE TRIGGER MetadataSearchInsert AFTER INSERT ON Metadata BEGIN "
+      "INSERT INTO MetadataSearch (rowid, Title, Artist, Album, Genre, Name) "
+      "SELECT new.rowid, new.Title, new.Artist, new.Album, new.Genre, '' "
+      "WHERE NOT EXISTS (SELECT 1 FROM MetadataPendingWords); INSERT INTO "
+      "MetadataPendingWords (remove, docid, Title) SELECT 0, new.rowid, "
+      "new.Title WHERE EXISTS (SELECT 1 FROM MetadataPendingWords); END; "
+      "INSERT INTO Metadata (Filename, Title, Present) VALUES ('/m/1.mp3', "
+      "'Harbour Lights', 1)");
+
+  g_assert_cmpint (storage_init (), ==, 1);
+  g_autofree gchar *marked = tessel_test_sql_text (
+      fx->db, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
+              "sql LIKE '%MetadataWordsGroup%'");
+  g_assert_cmpstr (marked, ==, "3");
+  ASSERT_FOUND ("harb lig", "/m/1.mp3");
+  store_song ("/m/2.mp3", "Salt Water");
+  ASSERT_FOUND ("salt", "/m/2.mp3");
+  assert_in_step (fx);
+}
+
 /* The same file opened read-only: it opens and lists as before, finding
  * fails with the store's error, and nothing is added to it. */
 static void
@@ -316,6 +350,8 @@ main (int argc, char **argv)
   TESSEL_TEST_ADD ("/storage/fts/in-step-with-every-writer", test_in_step);
   TESSEL_TEST_ADD ("/storage/fts/existing-database-indexed-on-open",
                    test_existing_database);
+  TESSEL_TEST_ADD ("/storage/fts/earlier-group-mark-replaced",
+                   test_earlier_group_mark);
   TESSEL_TEST_ADD ("/storage/fts/read-only-existing-database",
                    test_read_only_existing);
   TESSEL_TEST_ADD ("/storage/fts/without-fts5-table-stays-writable",

@@ -89,10 +89,13 @@ on_progress (gchar **files, gint count, gint user_data) noexcept
 int
 tessel_cmd_index (int argc, char **argv)
 {
-  gint batch_size = 100;
+  /* The library reads the next files while it stores earlier ones, within
+   * a call: every call starts with nothing read and ends with nothing to
+   * read, so a first scan goes in large calls. */
+  gint batch_size = 1000;
   const GOptionEntry entries[] = {
     { "batch", 'b', 0, G_OPTION_ARG_INT, &batch_size,
-      "Hand the library N files per call (default 100)", "N" },
+      "Hand the library N files per call (default 1000)", "N" },
     { NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL }
   };
   TesselCommonOptions common;
