@@ -10,10 +10,13 @@
 #include "brisel_genre-private.h"
 #include "brisel_gst.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <new>
 
 namespace
 {
@@ -24,6 +27,10 @@ constexpr guint32 block_limit = 1 << 20;
 /* The most atoms of one level walked: a file of tiny atoms would
  * otherwise cost a read every eight bytes. */
 constexpr int atom_limit = 4096;
+/* A file's window: the header of most files, or their trailing tags and
+ * last pages, in one read; its start is a multiple of window_align. */
+constexpr gsize window_size = 16 << 10;
+constexpr gsize window_align = 4 << 10;
 
 /* A fetched block.  The readers refuse a value that ends on a buffer's
  * last byte; a std::string keeps a NUL behind its bytes, so the readers
@@ -444,33 +451,6 @@ meta_ilst (const BriselSource &source, const Atom &meta, Atom *ilst)
   return find_atom (source, meta.start + skip, meta.end, "ilst", ilst);
 }
 
-/* A Vorbis comment name, ignoring ASCII case, to its field. */
-std::string *
-vorbis_field (BriselFields *out, const char *name, gsize length)
-{
-  static const struct
-  {
-    const char *name;
-    std::string BriselFields::*field;
-  } fields[] = {
-    { "TITLE", &BriselFields::title },
-    { "ARTIST", &BriselFields::artist },
-    { "ALBUM", &BriselFields::album },
-    { "GENRE", &BriselFields::genre },
-    { "DATE", &BriselFields::date },
-    { "TRACKNUMBER", &BriselFields::track },
-    { "ALBUMARTIST", &BriselFields::album_artist },
-    { "DISCNUMBER", &BriselFields::disc },
-    { "COMPILATION", &BriselFields::compilation },
-    { "COMMENT", &BriselFields::comment },
-  };
-  for (const auto &f : fields)
-    if (strlen (f.name) == length && g_ascii_strncasecmp (f.name, name,
-                                                         length) == 0)
-      return &(out->*f.field);
-  return NULL;
-}
-
 /* The ID3v2 text frames and the fields they stand for, for 2.3 and 2.4
  * and for 2.2's three-letter identifiers. */
 std::string *
@@ -566,18 +546,20 @@ BriselSource::BriselSource (const gchar *filename) noexcept
 {
   if (filename == NULL)
     return;
-  /* Non-blocking: a FIFO must not hold the caller. */
-  int fd = open (filename, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat st;
+  /* Read-only: a file watcher takes the close of a file opened for
+   * writing for a change.  Non-blocking: a FIFO must not hold the
+   * caller. */
+  int fd = open (filename, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0)
     return;
-  if (fstat (fd, &st) != 0 || !S_ISREG (st.st_mode))
+  if (fstat (fd, &status_) != 0 || !S_ISREG (status_.st_mode))
     {
       close (fd);
+      status_ = {};
       return;
     }
   fd_ = fd;
-  size_ = static_cast<guint64> (st.st_size);
+  size_ = static_cast<guint64> (status_.st_size);
 }
 
 BriselSource::~BriselSource ()
@@ -592,20 +574,73 @@ BriselSource::read (guint64 offset, guint32 length, std::string *out) const
   if (!valid () || offset > size_ || length > size_ - offset)
     return false;
   out->resize (length);
+  return read_at (offset, length, &(*out)[0]) == length;
+}
+
+gsize
+BriselSource::read_at (guint64 offset, gsize length, void *out) const noexcept
+{
+  if (!valid () || offset >= size_)
+    return 0;
+  length = static_cast<gsize> (MIN (static_cast<guint64> (length),
+                                    size_ - offset));
   if (data_ != NULL)
     {
-      memcpy (&(*out)[0], data_ + offset, length);
-      return true;
+      memcpy (out, data_ + offset, length);
+      return length;
     }
-  for (guint32 done = 0; done < length;)
+  for (const Window &w : windows_)
+    if (w.bytes != nullptr && offset >= w.start
+        && offset + length <= w.start + w.length)
+      {
+        memcpy (out, w.bytes.get () + (offset - w.start), length);
+        return length;
+      }
+  if (length > window_size - window_align)
+    return read_file (offset, length, out);
+
+  /* A window from the block of offset on, or the file's last bytes: the
+   * tag library looks for trailing tags and last pages from the end
+   * backwards. */
+  Window &w = windows_[next_window_++ % G_N_ELEMENTS (windows_)];
+  if (w.bytes == nullptr)
     {
-      ssize_t n = pread (fd_, &(*out)[done], length - done,
-                         static_cast<off_t> (offset + done));
-      if (n <= 0)
-        return false;
-      done += static_cast<guint32> (n);
+      w.bytes.reset (new (std::nothrow) char[window_size]);
+      if (w.bytes == nullptr)
+        return read_file (offset, length, out);
     }
-  return true;
+  guint64 start = offset - offset % window_align;
+  if (size_ > window_size)
+    start = MIN (start, size_ - window_size);
+  else
+    start = 0;
+  w.start = start;
+  w.length = read_file (start, static_cast<gsize> (MIN (size_ - start,
+                                                        window_size)),
+                        w.bytes.get ());
+  if (offset >= w.start + w.length)
+    return 0;
+  length = static_cast<gsize> (MIN (static_cast<guint64> (length),
+                                    w.start + w.length - offset));
+  memcpy (out, w.bytes.get () + (offset - w.start), length);
+  return length;
+}
+
+gsize
+BriselSource::read_file (guint64 offset, gsize length, void *out) const noexcept
+{
+  gsize done = 0;
+  while (done < length)
+    {
+      ssize_t n = pread (fd_, static_cast<char *> (out) + done, length - done,
+                         static_cast<off_t> (offset + done));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      done += static_cast<gsize> (n);
+    }
+  return done;
 }
 
 std::string
@@ -723,6 +758,32 @@ brisel_read_flac (const BriselSource &source, BriselHeaders *out)
   return true;
 }
 
+std::string *
+brisel_vorbis_field (BriselFields *out, const char *name, gsize length)
+{
+  static const struct
+  {
+    const char *name;
+    std::string BriselFields::*field;
+  } fields[] = {
+    { "TITLE", &BriselFields::title },
+    { "ARTIST", &BriselFields::artist },
+    { "ALBUM", &BriselFields::album },
+    { "GENRE", &BriselFields::genre },
+    { "DATE", &BriselFields::date },
+    { "TRACKNUMBER", &BriselFields::track },
+    { "ALBUMARTIST", &BriselFields::album_artist },
+    { "DISCNUMBER", &BriselFields::disc },
+    { "COMPILATION", &BriselFields::compilation },
+    { "COMMENT", &BriselFields::comment },
+  };
+  for (const auto &f : fields)
+    if (strlen (f.name) == length && g_ascii_strncasecmp (f.name, name,
+                                                         length) == 0)
+      return &(out->*f.field);
+  return NULL;
+}
+
 bool
 brisel_read_vorbis_comment (const guchar *data, gsize length,
                             BriselFields *out)
@@ -749,7 +810,7 @@ brisel_read_vorbis_comment (const guchar *data, gsize length,
       if (equals != NULL)
         {
           const gsize name = equals - entry;
-          std::string *field = vorbis_field (out, entry, name);
+          std::string *field = brisel_vorbis_field (out, entry, name);
           if (field != NULL && field->empty ())
             *field = brisel_utf8_repair (equals + 1, size - name - 1);
         }
