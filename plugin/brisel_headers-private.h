@@ -78,14 +78,18 @@ public:
   /* Copies up to length bytes at offset into out and returns how many:
    * fewer at the end of the source or when the file fails to read. */
   gsize read_at (guint64 offset, gsize length, void *out) const noexcept;
+  /* The length bytes at offset where they can be had without copying:
+   * a buffer's, or a file's small blocks in a window read for them.
+   * NULL when they do not all lie in the source, are more than a window
+   * holds, or cannot be read.  Valid until the next read. */
+  const char *peek (guint64 offset, gsize length) const noexcept;
 
 private:
-  /* Bytes of the file from start, as many as it held there. */
+  /* Where a window of the file starts, and how many bytes it holds. */
   struct Window
   {
     guint64 start = 0;
     gsize length = 0;
-    std::unique_ptr<char[]> bytes;
   };
   gsize read_file (guint64 offset, gsize length, void *out) const noexcept;
 
@@ -94,6 +98,7 @@ private:
   int fd_ = -1;
   struct stat status_ = {};
   mutable Window windows_[4];
+  mutable std::unique_ptr<char[]> window_bytes_; /* of every window */
   mutable guint next_window_ = 0;
 };
 

@@ -31,6 +31,10 @@ constexpr int atom_limit = 4096;
  * last pages, in one read; its start is a multiple of window_align. */
 constexpr gsize window_size = 16 << 10;
 constexpr gsize window_align = 4 << 10;
+/* The memory of a file's windows, kept for the next file this thread
+ * reads: freeing 64 KiB at once makes the allocator gather all its small
+ * free blocks, which the tag library leaves by the thousand. */
+thread_local std::unique_ptr<char[]> spare_windows;
 
 /* A fetched block.  The readers refuse a value that ends on a buffer's
  * last byte; a std::string keeps a NUL behind its bytes, so the readers
@@ -566,6 +570,8 @@ BriselSource::~BriselSource ()
 {
   if (fd_ >= 0)
     close (fd_);
+  if (spare_windows == nullptr)
+    spare_windows = std::move (window_bytes_);
 }
 
 bool
@@ -584,46 +590,50 @@ BriselSource::read_at (guint64 offset, gsize length, void *out) const noexcept
     return 0;
   length = static_cast<gsize> (MIN (static_cast<guint64> (length),
                                     size_ - offset));
-  if (data_ != NULL)
-    {
-      memcpy (out, data_ + offset, length);
-      return length;
-    }
-  for (const Window &w : windows_)
-    if (w.bytes != nullptr && offset >= w.start
-        && offset + length <= w.start + w.length)
-      {
-        memcpy (out, w.bytes.get () + (offset - w.start), length);
-        return length;
-      }
-  if (length > window_size - window_align)
+  const char *bytes = peek (offset, length);
+  if (bytes == NULL)
     return read_file (offset, length, out);
+  memcpy (out, bytes, length);
+  return length;
+}
 
+const char *
+BriselSource::peek (guint64 offset, gsize length) const noexcept
+{
+  if (!valid () || offset > size_ || length > size_ - offset)
+    return NULL;
+  if (data_ != NULL)
+    return reinterpret_cast<const char *> (data_) + offset;
+  if (length > window_size - window_align)
+    return NULL;
+  const guint count = G_N_ELEMENTS (windows_);
+  for (guint i = 0; window_bytes_ != nullptr && i < count; i++)
+    if (offset >= windows_[i].start
+        && offset + length <= windows_[i].start + windows_[i].length)
+      return window_bytes_.get () + i * window_size
+             + (offset - windows_[i].start);
+
+  if (window_bytes_ == nullptr)
+    window_bytes_ = std::move (spare_windows);
+  if (window_bytes_ == nullptr)
+    window_bytes_.reset (new (std::nothrow) char[count * window_size]);
+  if (window_bytes_ == nullptr)
+    return NULL;
   /* A window from the block of offset on, or the file's last bytes: the
    * tag library looks for trailing tags and last pages from the end
    * backwards. */
-  Window &w = windows_[next_window_++ % G_N_ELEMENTS (windows_)];
-  if (w.bytes == nullptr)
-    {
-      w.bytes.reset (new (std::nothrow) char[window_size]);
-      if (w.bytes == nullptr)
-        return read_file (offset, length, out);
-    }
-  guint64 start = offset - offset % window_align;
-  if (size_ > window_size)
-    start = MIN (start, size_ - window_size);
-  else
-    start = 0;
-  w.start = start;
-  w.length = read_file (start, static_cast<gsize> (MIN (size_ - start,
-                                                        window_size)),
-                        w.bytes.get ());
-  if (offset >= w.start + w.length)
-    return 0;
-  length = static_cast<gsize> (MIN (static_cast<guint64> (length),
-                                    w.start + w.length - offset));
-  memcpy (out, w.bytes.get () + (offset - w.start), length);
-  return length;
+  const guint i = next_window_++ % count;
+  Window &w = windows_[i];
+  char *bytes = window_bytes_.get () + i * window_size;
+  w.start = size_ > window_size ? MIN (offset - offset % window_align,
+                                       size_ - window_size)
+                                : 0;
+  w.length = read_file (w.start, static_cast<gsize> (MIN (size_ - w.start,
+                                                          window_size)),
+                        bytes);
+  if (offset + length > w.start + w.length)
+    return NULL;
+  return bytes + (offset - w.start);
 }
 
 gsize

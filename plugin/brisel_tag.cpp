@@ -95,15 +95,16 @@ public:
     const guint64 there = static_cast<guint64> (position_) < source_.size ()
                               ? source_.size () - position_
                               : 0;
-    TagLib::ByteVector bytes (
-        static_cast<unsigned int> (MIN (MIN (static_cast<guint64> (length),
-                                             there),
-                                        G_MAXUINT)),
-        '\0');
-    bytes.resize (static_cast<unsigned int> (source_.read_at (
-        static_cast<guint64> (position_), bytes.size (), bytes.data ())));
-    position_ += bytes.size ();
-    return bytes;
+    const auto n = static_cast<unsigned int> (
+        MIN (MIN (static_cast<guint64> (length), there), G_MAXUINT));
+    const char *bytes = source_.peek (static_cast<guint64> (position_), n);
+    TagLib::ByteVector block = bytes != NULL ? TagLib::ByteVector (bytes, n)
+                                             : TagLib::ByteVector (n, '\0');
+    if (bytes == NULL)
+      block.resize (static_cast<unsigned int> (source_.read_at (
+          static_cast<guint64> (position_), n, block.data ())));
+    position_ += block.size ();
+    return block;
   }
   void
   writeBlock (const TagLib::ByteVector &) override
@@ -161,6 +162,23 @@ private:
   long position_ = 0;
 };
 
+/* A text of the tag library as UTF-8.  ASCII, which most tags are, is
+ * copied as it is: the tag library's own conversion gives the same bytes
+ * at many times the cost. */
+std::string
+utf8_of (const TagLib::String &text)
+{
+  const wchar_t *units = text.toCWString ();
+  std::string out (text.size (), '\0');
+  for (gsize i = 0; i < out.size (); i++)
+    {
+      if (static_cast<guint32> (units[i]) >= 0x80)
+        return text.to8Bit (true);
+      out[i] = static_cast<char> (units[i]);
+    }
+  return out;
+}
+
 /* The first field of an ID3v2 tag's first frame id, or "". */
 std::string
 id3v2_first (TagLib::ID3v2::Tag *tag, const char *id)
@@ -173,10 +191,10 @@ id3v2_first (TagLib::ID3v2::Tag *tag, const char *id)
   auto text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame *> (
       frames.front ());
   if (text == nullptr)
-    return frames.front ()->toString ().to8Bit (true);
+    return utf8_of (frames.front ()->toString ());
   if (text->fieldList ().isEmpty ())
     return std::string ();
-  return text->fieldList ().front ().to8Bit (true);
+  return utf8_of (text->fieldList ().front ());
 }
 
 /* The leading decimal number of text ("3/12" gives 3), saturating; 0 when
@@ -216,10 +234,10 @@ map_fields (const TagLib::SimplePropertyMap &map, BriselFields *f)
 {
   for (const auto &entry : map)
     {
-      const std::string name = entry.first.to8Bit (true);
+      const std::string name = utf8_of (entry.first);
       std::string *field = brisel_vorbis_field (f, name.data (), name.size ());
       if (field != NULL && field != &f->comment && !entry.second.isEmpty ())
-        *field = entry.second.front ().to8Bit (true);
+        *field = utf8_of (entry.second.front ());
     }
 }
 
@@ -296,11 +314,25 @@ read_fields (const BriselFields &f, HeaderInfo *info)
     info->comment = f.comment;
 }
 
+/* Whether info lacks a key that an ID3v1 tag, which holds no more than
+ * title, artist, album, genre, year and track, could fill. */
+bool
+lacks_id3v1_key (const HeaderInfo &info)
+{
+  return info.title.empty () || info.artist.empty () || info.album.empty ()
+         || info.genre.empty () || info.year.empty () || info.track <= 0;
+}
+
+/* Fills the keys of info still empty from a tag (NULL: none). */
 void
 read_tag (TagLib::Tag *tag, HeaderInfo *info)
 {
-  if (tag != nullptr && !tag->isEmpty ())
-    read_fields (tag_fields (tag), info);
+  if (tag == nullptr
+      || (dynamic_cast<TagLib::ID3v1::Tag *> (tag) != nullptr
+          && !lacks_id3v1_key (*info))
+      || tag->isEmpty ())
+    return;
+  read_fields (tag_fields (tag), info);
 }
 
 /* The tags of a file, the most complete kind first: later ones only fill
