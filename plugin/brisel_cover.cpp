@@ -173,8 +173,7 @@ cache_path (const std::string &artist, const std::string &album)
     return found->second;
   g_autofree gchar *path = NULL;
   if (!media_art_get_path (artist.empty () ? NULL : artist.c_str (),
-                           album.c_str (), "album", &path)
-      || path == NULL)
+                           album.c_str (), "album", &path))
     g_clear_pointer (&path, g_free);
   if (named.size () >= album_memory)
     named.clear ();

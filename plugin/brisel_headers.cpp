@@ -604,6 +604,8 @@ BriselSource::peek (guint64 offset, gsize length) const noexcept
     return NULL;
   if (data_ != NULL)
     return reinterpret_cast<const char *> (data_) + offset;
+  if (length == 0)
+    return "";
   if (length > window_size - window_align)
     return NULL;
   const guint count = G_N_ELEMENTS (windows_);
