@@ -162,7 +162,13 @@ list_int (const MetaItem *list, const char *key)
 const std::string &
 cache_path (const std::string &artist, const std::string &album)
 {
-  static std::unordered_map<std::string, std::string> named;
+  /* A type of this file's own: the map's code stays inside the plug-in
+   * instead of being exported with the standard library's names. */
+  struct Named
+  {
+    std::string path;
+  };
+  static std::unordered_map<std::string, Named> named;
   std::string key = g_get_user_cache_dir ();
   key += '\0';
   key += artist;
@@ -170,14 +176,14 @@ cache_path (const std::string &artist, const std::string &album)
   key += album;
   auto found = named.find (key);
   if (found != named.end ())
-    return found->second;
+    return found->second.path;
   g_autofree gchar *path = NULL;
   if (!media_art_get_path (artist.empty () ? NULL : artist.c_str (),
                            album.c_str (), "album", &path))
     g_clear_pointer (&path, g_free);
   if (named.size () >= album_memory)
     named.clear ();
-  return named[key] = path != NULL ? path : "";
+  return named[key].path = path != NULL ? path : "";
 }
 
 /* The best cover image among a folder's entries (its full path), or "". */
