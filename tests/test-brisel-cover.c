@@ -130,6 +130,16 @@ song_in (const gchar *dir, const gchar *sample, const gchar *name,
   return path;
 }
 
+/* Two songs of the album "Record" by "Singer" in dir, 1.mp3 and 2.mp3;
+ * FALSE with the test skipped when they cannot be made here. */
+static gboolean
+two_songs (const gchar *dir, gchar **first, gchar **second)
+{
+  *first = song_in (dir, "plain.mp3", "1.mp3", "Singer", "Record");
+  *second = song_in (dir, "plain.mp3", "2.mp3", "Singer", "Record");
+  return *first != NULL && *second != NULL;
+}
+
 static void
 add_picture (const gchar *path, GBytes *picture, const gchar *type,
              gboolean front)
@@ -302,11 +312,8 @@ static void
 test_folder_later (Folder *f, gconstpointer data)
 {
   const guint plugin = GPOINTER_TO_UINT (data);
-  g_autofree gchar *first = song_in (f->dir, "plain.mp3", "1.mp3", "Singer",
-                                     "Record");
-  g_autofree gchar *second = song_in (f->dir, "plain.mp3", "2.mp3",
-                                      "Singer", "Record");
-  if (first == NULL)
+  g_autofree gchar *first = NULL, *second = NULL;
+  if (!two_songs (f->dir, &first, &second))
     return;
   /* The folder's time, which the image changes, in the past: a folder
    * changed twice within the clock's tick keeps one time. */
@@ -400,11 +407,8 @@ static void
 test_once_per_album (Folder *f, gconstpointer data)
 {
   (void) data;
-  g_autofree gchar *first = song_in (f->dir, "plain.mp3", "1.mp3", "Singer",
-                                     "Record");
-  g_autofree gchar *second = song_in (f->dir, "plain.mp3", "2.mp3",
-                                      "Singer", "Record");
-  if (first == NULL)
+  g_autofree gchar *first = NULL, *second = NULL;
+  if (!two_songs (f->dir, &first, &second))
     return;
   g_autoptr (GBytes) big = make_picture ("jpeg", 24, 16);
   g_autoptr (GBytes) small = make_picture ("jpeg", 10, 10);
