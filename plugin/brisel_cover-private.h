@@ -5,6 +5,7 @@
 #define BRISEL_COVER_PRIVATE_H
 
 #include <glib.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -32,8 +33,10 @@ public:
    * "Artist") whether its album needs a cover: it has an album, and the
    * album's cache file is missing or older than the song.  The album
    * artist is the one the album list computes: "AlbumArtist", else
-   * "Various Artists" for a compilation, else "Artist". */
-  bool want (const gchar *filename, const MetaItem *list);
+   * "Various Artists" for a compilation, else "Artist".  song is the
+   * song's status where the caller has it, NULL to look it up. */
+  bool want (const gchar *filename, const MetaItem *list,
+             const struct stat *song = nullptr);
 
   bool
   wanted () const noexcept

@@ -36,6 +36,8 @@ const char *const cover_extensions[] = { "jpg", "jpeg", "png" };
 /* How many folders' findings are remembered: the songs of an album share
  * one, and are mostly read one after another. */
 constexpr gsize folder_memory = 256;
+/* How many albums' cache file names are remembered. */
+constexpr gsize album_memory = 256;
 
 guint32
 be32 (const guchar *p)
@@ -153,18 +155,35 @@ list_int (const MetaItem *list, const char *key)
   return v;
 }
 
-/* The cache file libmediaart gives an album (g_free it), or NULL. */
-gchar *
+/* The cache file libmediaart gives an album, or "".  Naming it costs
+ * libmediaart a few normalisations and checksums of the names, and the
+ * songs of an album mostly come one after another: the names are
+ * remembered, with the user's cache folder they lie in. */
+const std::string &
 cache_path (const std::string &artist, const std::string &album)
 {
-  gchar *path = NULL;
+  /* A type of this file's own: the map's code stays inside the plug-in
+   * instead of being exported with the standard library's names. */
+  struct Named
+  {
+    std::string path;
+  };
+  static std::unordered_map<std::string, Named> named;
+  std::string key = g_get_user_cache_dir ();
+  key += '\0';
+  key += artist;
+  key += '\0';
+  key += album;
+  auto found = named.find (key);
+  if (found != named.end ())
+    return found->second.path;
+  g_autofree gchar *path = NULL;
   if (!media_art_get_path (artist.empty () ? NULL : artist.c_str (),
                            album.c_str (), "album", &path))
-    {
-      g_free (path);
-      return NULL;
-    }
-  return path;
+    g_clear_pointer (&path, g_free);
+  if (named.size () >= album_memory)
+    named.clear ();
+  return named[key].path = path != NULL ? path : "";
 }
 
 /* The best cover image among a folder's entries (its full path), or "". */
@@ -331,7 +350,8 @@ brisel_image_kind (const guchar *data, gsize size)
 }
 
 bool
-BriselCover::want (const gchar *filename, const MetaItem *list)
+BriselCover::want (const gchar *filename, const MetaItem *list,
+                   const struct stat *song)
 {
   wanted_ = false;
   if (filename == NULL)
@@ -345,14 +365,16 @@ BriselCover::want (const gchar *filename, const MetaItem *list)
       tagged.c_str (), list_int (list, "Compilation") == 1,
       artist.c_str ());
   artist_ = album_artist != NULL ? album_artist : "";
-  g_autofree gchar *path = cache_path (artist_, album_);
-  struct stat song, cache;
-  if (path == NULL || stat (filename, &song) != 0 || !S_ISREG (song.st_mode))
+  const std::string &path = cache_path (artist_, album_);
+  struct stat looked_up, cache;
+  if (song == nullptr && stat (filename, &looked_up) == 0)
+    song = &looked_up;
+  if (path.empty () || song == nullptr || !S_ISREG (song->st_mode))
     return false;
   /* libmediaart stamps the cache file with the song's time, in whole
    * seconds. */
-  if (stat (path, &cache) == 0 && S_ISREG (cache.st_mode)
-      && cache.st_mtime >= song.st_mtime)
+  if (stat (path.c_str (), &cache) == 0 && S_ISREG (cache.st_mode)
+      && cache.st_mtime >= song->st_mtime)
     return false;
   filename_ = filename;
   wanted_ = true;
@@ -408,8 +430,7 @@ BriselCover::store () noexcept
                                 picture_.size (), "image/jpeg",
                                 artist_.empty () ? NULL : artist_.c_str (),
                                 album_.c_str (), NULL, NULL);
-      g_autofree gchar *path = cache_path (artist_, album_);
-      remove_dangling (path);
+      remove_dangling (cache_path (artist_, album_).c_str ());
     }
   catch (...)
     {

@@ -29,5 +29,5 @@ get_metadata (const gchar *filename)
   BriselCover cover;
   gboolean title_found = brisel_gst_read_stream (filename, &list, &cover);
   cover.store ();
-  return brisel_add_common_keys (filename, title_found, list);
+  return brisel_add_common_keys (filename, title_found, NULL, 0, list);
 }

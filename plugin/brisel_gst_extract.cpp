@@ -30,8 +30,6 @@
  * that find none it is given up. */
 #define BRISEL_IDLE_CHECK_INTERVAL (50 * G_TIME_SPAN_MILLISECOND)
 #define BRISEL_IDLE_CHECKS 3
-/* Bytes read from the start of a file to sniff its MIME type, at most. */
-#define BRISEL_SNIFF_SIZE 4096
 /* "No bitrate seen". */
 #define BRISEL_NO_BITRATE G_MAXUINT32
 
@@ -674,30 +672,41 @@ extract_stream_info (const gchar *filename, StreamState *state)
   gst_object_unref (pipeline);
 }
 
-/* The MIME type of a file from its name and its first bytes (no more than
- * the configured mapping limit), or NULL. */
-static gchar *
-sniff_mime_type (const gchar *filename)
+gsize
+brisel_sniff_size (void)
 {
   gsize limit = BRISEL_SNIFF_SIZE;
   int max_file_sz = meta_conf_get_max_file_sz ();
   if (max_file_sz > 0 && static_cast<gsize> (max_file_sz) < limit)
     limit = static_cast<gsize> (max_file_sz);
+  return limit;
+}
 
-  guchar head[BRISEL_SNIFF_SIZE];
+/* Reads a file's first bytes for sniffing into head (BRISEL_SNIFF_SIZE
+ * bytes of room) and returns how many. */
+static gsize
+read_head (const gchar *filename, guchar *head)
+{
   gsize length = 0;
   /* Never blocks on a FIFO; only a regular file's bytes are read. */
-  int fd = open (filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open (filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd >= 0)
     {
       struct stat st;
       if (fstat (fd, &st) == 0 && S_ISREG (st.st_mode))
         {
-          ssize_t got = read (fd, head, limit);
+          ssize_t got = read (fd, head, brisel_sniff_size ());
           length = got > 0 ? static_cast<gsize> (got) : 0;
         }
       close (fd);
     }
+  return length;
+}
+
+/* The MIME type of a file from its name and its first bytes, or NULL. */
+static gchar *
+sniff_mime_type (const gchar *filename, const guchar *head, gsize length)
+{
   g_autofree gchar *type = g_content_type_guess (
       filename, length > 0 ? head : NULL, length, NULL);
   if (type == NULL)
@@ -735,13 +744,19 @@ brisel_gst_read_stream (const gchar *filename, MetaItem **list,
 
 MetaItem *
 brisel_add_common_keys (const gchar *filename, gboolean title_found,
-                        MetaItem *list)
+                        const guchar *head, gsize head_length, MetaItem *list)
 {
-  /* A relative name has no URI; the row could not be found again by it. */
-  g_autofree gchar *uri = g_filename_to_uri (filename, NULL, NULL);
-  if (uri == NULL)
+  /* A relative name has no URI: the row could not be found again by it. */
+  if (!g_path_is_absolute (filename))
     return list;
-  g_autofree gchar *mime = sniff_mime_type (filename);
+  guchar own_head[BRISEL_SNIFF_SIZE];
+  if (head == NULL)
+    {
+      head_length = read_head (filename, own_head);
+      head = own_head;
+    }
+  g_autofree gchar *mime = sniff_mime_type (
+      filename, head, MIN (head_length, brisel_sniff_size ()));
   list = meta_list_append_text ("MIME", mime, list);
   if (!title_found)
     {

@@ -9,6 +9,9 @@
 
 #include <glib.h>
 
+#include <sys/stat.h>
+
+#include <memory>
 #include <string>
 
 /* The first value of each field a reader found, as UTF-8 and unparsed
@@ -30,9 +33,13 @@ struct BriselHeaders
   std::string codec; /* as the GStreamer extraction words it, or "" */
 };
 
-/* The bytes a reader may read: a buffer, or a file read with pread.  A
- * reader asks for blocks at offsets and gets them only when they lie
- * inside. */
+/* The bytes a reader may read: a buffer, or a file opened once, read-only
+ * and without blocking.  A reader asks for blocks at offsets and gets them
+ * only when they lie inside.  A file's small reads are served from a few
+ * windows of its bytes kept here, so that the tag library (which reads
+ * through one of these), our own readers and the MIME sniffing share one
+ * read of the same header; larger blocks (pictures) are read as asked.
+ * One thread at a time. */
 class BriselSource
 {
 public:
@@ -57,15 +64,42 @@ public:
   {
     return size_;
   }
+  /* The opened file's status as it was when opened; all zero for a
+   * buffer or a file that could not be opened. */
+  const struct stat &
+  status () const noexcept
+  {
+    return status_;
+  }
   /* Copies length bytes at offset into out, which then holds one zero
    * byte more (see BriselBlock).  FALSE when they do not all lie in the
    * source or cannot be read. */
   bool read (guint64 offset, guint32 length, std::string *out) const;
+  /* Copies up to length bytes at offset into out and returns how many:
+   * fewer at the end of the source or when the file fails to read. */
+  gsize read_at (guint64 offset, gsize length, void *out) const noexcept;
+  /* The length bytes at offset where they can be had without copying:
+   * a buffer's, or a file's small blocks in a window read for them.
+   * NULL when they do not all lie in the source, are more than a window
+   * holds, or cannot be read.  Valid until the next read. */
+  const char *peek (guint64 offset, gsize length) const noexcept;
 
 private:
+  /* Where a window of the file starts, and how many bytes it holds. */
+  struct Window
+  {
+    guint64 start = 0;
+    gsize length = 0;
+  };
+  gsize read_file (guint64 offset, gsize length, void *out) const noexcept;
+
   const guchar *data_ = NULL;
   guint64 size_ = 0;
   int fd_ = -1;
+  struct stat status_ = {};
+  mutable Window windows_[4];
+  mutable std::unique_ptr<char[]> window_bytes_; /* of every window */
+  mutable guint next_window_ = 0;
 };
 
 /* U+FFFD for each sequence of text that is not UTF-8 (the longest start
@@ -95,6 +129,13 @@ G_GNUC_INTERNAL bool brisel_read_flac (const BriselSource &source,
 G_GNUC_INTERNAL bool brisel_read_vorbis_comment (const guchar *data,
                                                  gsize length,
                                                  BriselFields *out);
+
+/* The field of out a Vorbis comment's name (length bytes, ASCII case
+ * ignored) stands for, or NULL: TITLE, ARTIST, ALBUM, GENRE, DATE,
+ * TRACKNUMBER, ALBUMARTIST, DISCNUMBER, COMPILATION or COMMENT. */
+G_GNUC_INTERNAL std::string *brisel_vorbis_field (BriselFields *out,
+                                                  const char *name,
+                                                  gsize length);
 
 /* The text frames of the ID3v2 tag (2.2 to 2.4) at offset: empty frames
  * are skipped, a frame that runs past the tag's end is read up to it.

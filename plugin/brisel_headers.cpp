@@ -10,10 +10,13 @@
 #include "brisel_genre-private.h"
 #include "brisel_gst.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <new>
 
 namespace
 {
@@ -24,6 +27,14 @@ constexpr guint32 block_limit = 1 << 20;
 /* The most atoms of one level walked: a file of tiny atoms would
  * otherwise cost a read every eight bytes. */
 constexpr int atom_limit = 4096;
+/* A file's window: the header of most files, or their trailing tags and
+ * last pages, in one read; its start is a multiple of window_align. */
+constexpr gsize window_size = 16 << 10;
+constexpr gsize window_align = 4 << 10;
+/* The memory of a file's windows, kept for the next file this thread
+ * reads: freeing 64 KiB at once makes the allocator gather all its small
+ * free blocks, which the tag library leaves by the thousand. */
+thread_local std::unique_ptr<char[]> spare_windows;
 
 /* A fetched block.  The readers refuse a value that ends on a buffer's
  * last byte; a std::string keeps a NUL behind its bytes, so the readers
@@ -444,33 +455,6 @@ meta_ilst (const BriselSource &source, const Atom &meta, Atom *ilst)
   return find_atom (source, meta.start + skip, meta.end, "ilst", ilst);
 }
 
-/* A Vorbis comment name, ignoring ASCII case, to its field. */
-std::string *
-vorbis_field (BriselFields *out, const char *name, gsize length)
-{
-  static const struct
-  {
-    const char *name;
-    std::string BriselFields::*field;
-  } fields[] = {
-    { "TITLE", &BriselFields::title },
-    { "ARTIST", &BriselFields::artist },
-    { "ALBUM", &BriselFields::album },
-    { "GENRE", &BriselFields::genre },
-    { "DATE", &BriselFields::date },
-    { "TRACKNUMBER", &BriselFields::track },
-    { "ALBUMARTIST", &BriselFields::album_artist },
-    { "DISCNUMBER", &BriselFields::disc },
-    { "COMPILATION", &BriselFields::compilation },
-    { "COMMENT", &BriselFields::comment },
-  };
-  for (const auto &f : fields)
-    if (strlen (f.name) == length && g_ascii_strncasecmp (f.name, name,
-                                                         length) == 0)
-      return &(out->*f.field);
-  return NULL;
-}
-
 /* The ID3v2 text frames and the fields they stand for, for 2.3 and 2.4
  * and for 2.2's three-letter identifiers. */
 std::string *
@@ -566,24 +550,28 @@ BriselSource::BriselSource (const gchar *filename) noexcept
 {
   if (filename == NULL)
     return;
-  /* Non-blocking: a FIFO must not hold the caller. */
-  int fd = open (filename, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat st;
+  /* Read-only: a file watcher takes the close of a file opened for
+   * writing for a change.  Non-blocking: a FIFO must not hold the
+   * caller. */
+  int fd = open (filename, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0)
     return;
-  if (fstat (fd, &st) != 0 || !S_ISREG (st.st_mode))
+  if (fstat (fd, &status_) != 0 || !S_ISREG (status_.st_mode))
     {
       close (fd);
+      status_ = {};
       return;
     }
   fd_ = fd;
-  size_ = static_cast<guint64> (st.st_size);
+  size_ = static_cast<guint64> (status_.st_size);
 }
 
 BriselSource::~BriselSource ()
 {
   if (fd_ >= 0)
     close (fd_);
+  if (spare_windows == nullptr)
+    spare_windows = std::move (window_bytes_);
 }
 
 bool
@@ -592,20 +580,79 @@ BriselSource::read (guint64 offset, guint32 length, std::string *out) const
   if (!valid () || offset > size_ || length > size_ - offset)
     return false;
   out->resize (length);
+  return read_at (offset, length, &(*out)[0]) == length;
+}
+
+gsize
+BriselSource::read_at (guint64 offset, gsize length, void *out) const noexcept
+{
+  if (!valid () || offset >= size_)
+    return 0;
+  length = static_cast<gsize> (MIN (static_cast<guint64> (length),
+                                    size_ - offset));
+  const char *bytes = peek (offset, length);
+  if (bytes == NULL)
+    return read_file (offset, length, out);
+  memcpy (out, bytes, length);
+  return length;
+}
+
+const char *
+BriselSource::peek (guint64 offset, gsize length) const noexcept
+{
+  if (!valid () || offset > size_ || length > size_ - offset)
+    return NULL;
   if (data_ != NULL)
+    return reinterpret_cast<const char *> (data_) + offset;
+  if (length == 0)
+    return "";
+  if (length > window_size - window_align)
+    return NULL;
+  const guint count = G_N_ELEMENTS (windows_);
+  for (guint i = 0; window_bytes_ != nullptr && i < count; i++)
+    if (offset >= windows_[i].start
+        && offset + length <= windows_[i].start + windows_[i].length)
+      return window_bytes_.get () + i * window_size
+             + (offset - windows_[i].start);
+
+  if (window_bytes_ == nullptr)
+    window_bytes_ = std::move (spare_windows);
+  if (window_bytes_ == nullptr)
+    window_bytes_.reset (new (std::nothrow) char[count * window_size]);
+  if (window_bytes_ == nullptr)
+    return NULL;
+  /* A window from the block of offset on, or the file's last bytes: the
+   * tag library looks for trailing tags and last pages from the end
+   * backwards. */
+  const guint i = next_window_++ % count;
+  Window &w = windows_[i];
+  char *bytes = window_bytes_.get () + i * window_size;
+  w.start = size_ > window_size ? MIN (offset - offset % window_align,
+                                       size_ - window_size)
+                                : 0;
+  w.length = read_file (w.start, static_cast<gsize> (MIN (size_ - w.start,
+                                                          window_size)),
+                        bytes);
+  if (offset + length > w.start + w.length)
+    return NULL;
+  return bytes + (offset - w.start);
+}
+
+gsize
+BriselSource::read_file (guint64 offset, gsize length, void *out) const noexcept
+{
+  gsize done = 0;
+  while (done < length)
     {
-      memcpy (&(*out)[0], data_ + offset, length);
-      return true;
-    }
-  for (guint32 done = 0; done < length;)
-    {
-      ssize_t n = pread (fd_, &(*out)[done], length - done,
+      ssize_t n = pread (fd_, static_cast<char *> (out) + done, length - done,
                          static_cast<off_t> (offset + done));
+      if (n < 0 && errno == EINTR)
+        continue;
       if (n <= 0)
-        return false;
-      done += static_cast<guint32> (n);
+        break;
+      done += static_cast<gsize> (n);
     }
-  return true;
+  return done;
 }
 
 std::string
@@ -723,6 +770,32 @@ brisel_read_flac (const BriselSource &source, BriselHeaders *out)
   return true;
 }
 
+std::string *
+brisel_vorbis_field (BriselFields *out, const char *name, gsize length)
+{
+  static const struct
+  {
+    const char *name;
+    std::string BriselFields::*field;
+  } fields[] = {
+    { "TITLE", &BriselFields::title },
+    { "ARTIST", &BriselFields::artist },
+    { "ALBUM", &BriselFields::album },
+    { "GENRE", &BriselFields::genre },
+    { "DATE", &BriselFields::date },
+    { "TRACKNUMBER", &BriselFields::track },
+    { "ALBUMARTIST", &BriselFields::album_artist },
+    { "DISCNUMBER", &BriselFields::disc },
+    { "COMPILATION", &BriselFields::compilation },
+    { "COMMENT", &BriselFields::comment },
+  };
+  for (const auto &f : fields)
+    if (strlen (f.name) == length && g_ascii_strncasecmp (f.name, name,
+                                                         length) == 0)
+      return &(out->*f.field);
+  return NULL;
+}
+
 bool
 brisel_read_vorbis_comment (const guchar *data, gsize length,
                             BriselFields *out)
@@ -749,7 +822,7 @@ brisel_read_vorbis_comment (const guchar *data, gsize length,
       if (equals != NULL)
         {
           const gsize name = equals - entry;
-          std::string *field = vorbis_field (out, entry, name);
+          std::string *field = brisel_vorbis_field (out, entry, name);
           if (field != NULL && field->empty ())
             *field = brisel_utf8_repair (equals + 1, size - name - 1);
         }

@@ -71,30 +71,130 @@ struct HeaderInfo
   gint32 frequency = 0;
 };
 
-/* The first value of a property, or "". */
-std::string
-first_value (const TagLib::PropertyMap &properties, const char *name)
+/* A file's bytes as the tag library reads them: through a BriselSource,
+ * which opened the file once and read-only.  Never written: the tag
+ * library only reads here. */
+class BriselStream : public TagLib::IOStream
 {
-  auto it = properties.find (name);
-  if (it == properties.end () || it->second.isEmpty ())
-    return std::string ();
-  return it->second.front ().to8Bit (true);
+public:
+  BriselStream (const char *name, const BriselSource &source) noexcept
+      : name_ (name), source_ (source)
+  {
+  }
+
+  TagLib::FileName
+  name () const override
+  {
+    return name_;
+  }
+  /* As the tag library's own file stream does, fewer bytes than asked
+   * at the end of the file. */
+  TagLib::ByteVector
+  readBlock (unsigned long length) override
+  {
+    const guint64 there = static_cast<guint64> (position_) < source_.size ()
+                              ? source_.size () - position_
+                              : 0;
+    const auto n = static_cast<unsigned int> (
+        MIN (MIN (static_cast<guint64> (length), there), G_MAXUINT));
+    const char *bytes = source_.peek (static_cast<guint64> (position_), n);
+    TagLib::ByteVector block = bytes != NULL ? TagLib::ByteVector (bytes, n)
+                                             : TagLib::ByteVector (n, '\0');
+    if (bytes == NULL)
+      block.resize (static_cast<unsigned int> (source_.read_at (
+          static_cast<guint64> (position_), n, block.data ())));
+    position_ += block.size ();
+    return block;
+  }
+  void
+  writeBlock (const TagLib::ByteVector &) override
+  {
+  }
+  void
+  insert (const TagLib::ByteVector &, unsigned long, unsigned long) override
+  {
+  }
+  void
+  removeBlock (unsigned long, unsigned long) override
+  {
+  }
+  bool
+  readOnly () const override
+  {
+    return true;
+  }
+  bool
+  isOpen () const override
+  {
+    return source_.valid ();
+  }
+  /* A position before the start is refused, as fseek refuses it. */
+  void
+  seek (long offset, Position p) override
+  {
+    long base = p == Beginning ? 0
+                : p == Current ? position_
+                               : static_cast<long> (MIN (source_.size (),
+                                                         G_MAXLONG));
+    if ((offset < 0 && base < -offset) || (offset > 0
+                                            && base > G_MAXLONG - offset))
+      return;
+    position_ = base + offset;
+  }
+  long
+  tell () const override
+  {
+    return position_;
+  }
+  long
+  length () override
+  {
+    return static_cast<long> (MIN (source_.size (), G_MAXLONG));
+  }
+  void
+  truncate (long) override
+  {
+  }
+
+private:
+  const char *name_;
+  const BriselSource &source_;
+  long position_ = 0;
+};
+
+/* A text of the tag library as UTF-8.  ASCII, which most tags are, is
+ * copied as it is: the tag library's own conversion gives the same bytes
+ * at many times the cost. */
+std::string
+utf8_of (const TagLib::String &text)
+{
+  const wchar_t *units = text.toCWString ();
+  std::string out (text.size (), '\0');
+  for (gsize i = 0; i < out.size (); i++)
+    {
+      if (static_cast<guint32> (units[i]) >= 0x80)
+        return text.to8Bit (true);
+      out[i] = static_cast<char> (units[i]);
+    }
+  return out;
 }
 
 /* The first field of an ID3v2 tag's first frame id, or "". */
 std::string
 id3v2_first (TagLib::ID3v2::Tag *tag, const char *id)
 {
-  const TagLib::ID3v2::FrameList &frames = tag->frameListMap ()[id];
-  if (frames.isEmpty ())
+  const TagLib::ID3v2::FrameListMap &map = tag->frameListMap ();
+  const auto found = map.find (id);
+  if (found == map.end () || found->second.isEmpty ())
     return std::string ();
+  const TagLib::ID3v2::FrameList &frames = found->second;
   auto text = dynamic_cast<TagLib::ID3v2::TextIdentificationFrame *> (
       frames.front ());
   if (text == nullptr)
-    return frames.front ()->toString ().to8Bit (true);
+    return utf8_of (frames.front ()->toString ());
   if (text->fieldList ().isEmpty ())
     return std::string ();
-  return text->fieldList ().front ().to8Bit (true);
+  return utf8_of (text->fieldList ().front ());
 }
 
 /* The leading decimal number of text ("3/12" gives 3), saturating; 0 when
@@ -126,23 +226,19 @@ year_of (const std::string &date)
   return std::string (4 - digits, '0') + year;
 }
 
-/* Every property of a tag.  Tag::properties () is not virtual in this
- * tag library and gives only the basic keys: each kind's own gives what
- * it holds beyond them (album artist, disc, compilation). */
-TagLib::PropertyMap
-tag_properties (TagLib::Tag *tag)
+/* Fills the fields of f from the first values of a map whose keys are
+ * upper case, as a tag's properties and a Xiph comment's fields are.  A
+ * comment is left out: only our own readers give one. */
+void
+map_fields (const TagLib::SimplePropertyMap &map, BriselFields *f)
 {
-  if (auto xiph = dynamic_cast<TagLib::Ogg::XiphComment *> (tag))
-    return xiph->properties ();
-  if (auto mp4 = dynamic_cast<TagLib::MP4::Tag *> (tag))
-    return mp4->properties ();
-  if (auto asf = dynamic_cast<TagLib::ASF::Tag *> (tag))
-    return asf->properties ();
-  if (auto ape = dynamic_cast<TagLib::APE::Tag *> (tag))
-    return ape->properties ();
-  if (auto info = dynamic_cast<TagLib::RIFF::Info::Tag *> (tag))
-    return info->properties ();
-  return tag->properties ();
+  for (const auto &entry : map)
+    {
+      const std::string name = utf8_of (entry.first);
+      std::string *field = brisel_vorbis_field (f, name.data (), name.size ());
+      if (field != NULL && field != &f->comment && !entry.second.isEmpty ())
+        *field = utf8_of (entry.second.front ());
+    }
 }
 
 /* The first values of a tag.  ID3v2 frames are read field by field:
@@ -169,22 +265,26 @@ tag_fields (TagLib::Tag *tag)
       f.compilation = id3v2_first (v2, "TCMP");
       return f;
     }
-  /* The tag library names MP4's aART, disk and cpil, ASF's WM/AlbumArtist
-   * and WM/PartOfSet, and APE's "Album Artist" and Disc by these
-   * properties too. */
-  const TagLib::PropertyMap properties = tag_properties (tag);
-  f.title = first_value (properties, "TITLE");
-  f.artist = first_value (properties, "ARTIST");
-  f.album = first_value (properties, "ALBUM");
+  /* A Xiph comment's properties are its fields, copied.  Tag::properties
+   * () is not virtual in this tag library and gives only the basic keys:
+   * each other kind's own gives what it holds beyond them (the tag
+   * library names MP4's aART, disk and cpil, ASF's WM/AlbumArtist and
+   * WM/PartOfSet, and APE's "Album Artist" and Disc by these properties
+   * too). */
+  if (auto xiph = dynamic_cast<TagLib::Ogg::XiphComment *> (tag))
+    map_fields (xiph->fieldListMap (), &f);
+  else if (auto mp4 = dynamic_cast<TagLib::MP4::Tag *> (tag))
+    map_fields (mp4->properties (), &f);
+  else if (auto asf = dynamic_cast<TagLib::ASF::Tag *> (tag))
+    map_fields (asf->properties (), &f);
+  else if (auto ape = dynamic_cast<TagLib::APE::Tag *> (tag))
+    map_fields (ape->properties (), &f);
+  else if (auto info = dynamic_cast<TagLib::RIFF::Info::Tag *> (tag))
+    map_fields (info->properties (), &f);
+  else
+    map_fields (tag->properties (), &f);
   if (auto v1 = dynamic_cast<TagLib::ID3v1::Tag *> (tag))
     f.genre = brisel_genre_from_number (v1->genreNumber ());
-  else
-    f.genre = first_value (properties, "GENRE");
-  f.date = first_value (properties, "DATE");
-  f.track = first_value (properties, "TRACKNUMBER");
-  f.album_artist = first_value (properties, "ALBUMARTIST");
-  f.disc = first_value (properties, "DISCNUMBER");
-  f.compilation = first_value (properties, "COMPILATION");
   return f;
 }
 
@@ -214,11 +314,25 @@ read_fields (const BriselFields &f, HeaderInfo *info)
     info->comment = f.comment;
 }
 
+/* Whether info lacks a key that an ID3v1 tag, which holds no more than
+ * title, artist, album, genre, year and track, could fill. */
+bool
+lacks_id3v1_key (const HeaderInfo &info)
+{
+  return info.title.empty () || info.artist.empty () || info.album.empty ()
+         || info.genre.empty () || info.year.empty () || info.track <= 0;
+}
+
+/* Fills the keys of info still empty from a tag (NULL: none). */
 void
 read_tag (TagLib::Tag *tag, HeaderInfo *info)
 {
-  if (tag != nullptr && !tag->isEmpty ())
-    read_fields (tag_fields (tag), info);
+  if (tag == nullptr
+      || (dynamic_cast<TagLib::ID3v1::Tag *> (tag) != nullptr
+          && !lacks_id3v1_key (*info))
+      || tag->isEmpty ())
+    return;
+  read_fields (tag_fields (tag), info);
 }
 
 /* The tags of a file, the most complete kind first: later ones only fill
@@ -383,10 +497,11 @@ read_refused (const BriselSource &source, HeaderInfo *info)
  * left to the decoder.  FALSE when the file does not start so.  May
  * throw. */
 bool
-read_leading_id3v2 (const char *filename, const BriselSource &source,
+read_leading_id3v2 (BriselStream *stream, const BriselSource &source,
                     HeaderInfo *info)
 {
-  TagLib::MPEG::File file (filename, false);
+  TagLib::MPEG::File file (stream, TagLib::ID3v2::FrameFactory::instance (),
+                           false);
   if (!file.isValid ())
     return false;
   file.seek (0);
@@ -403,26 +518,34 @@ read_leading_id3v2 (const char *filename, const BriselSource &source,
   return true;
 }
 
-/* Reads filename's headers into info; *opened keeps the file the tag
- * library opened, for its pictures.  FALSE when neither the tag library
- * nor our own readers can open the file: no reader knows it, or its
+/* Reads the headers of the file of source (whose name stream tells) into
+ * info; *opened keeps the file the tag library opened, for its pictures.
+ * FALSE when neither the tag library nor our own readers can open the
+ * file: it is no regular file we may read, no reader knows it, or its
  * header is not one.  May throw. */
 bool
-read_headers (const char *filename, HeaderInfo *info, TagLib::FileRef *opened)
+read_headers (const BriselSource &source, BriselStream *stream,
+              HeaderInfo *info, std::unique_ptr<TagLib::FileRef> *opened)
 {
-  /* The tag library opens with blocking reads: a FIFO would hold the
-   * caller until a writer comes, a device could be read without end. */
-  if (!g_file_test (filename, G_FILE_TEST_IS_REGULAR))
+  /* The source refuses what is not a regular file: a FIFO would hold the
+   * tag library's blocking reads until a writer comes, a device could be
+   * read without end. */
+  if (!source.valid ())
     return false;
-  const BriselSource source (filename);
-  TagLib::FileRef ref (filename, true, TagLib::AudioProperties::Average);
-  TagLib::File *file = ref.file ();
-  if (ref.isNull () || file == nullptr)
-    return read_refused (source, info)
-           || read_leading_id3v2 (filename, source, info);
+  opened->reset (new TagLib::FileRef (stream, true,
+                                      TagLib::AudioProperties::Average));
+  TagLib::File *file = (*opened)->file ();
+  if ((*opened)->isNull () || file == nullptr)
+    {
+      opened->reset ();
+      return read_refused (source, info)
+             || read_leading_id3v2 (stream, source, info);
+    }
   if (!file->isValid ())
-    return read_refused (source, info);
-  *opened = ref;
+    {
+      opened->reset ();
+      return read_refused (source, info);
+    }
 
   /* Our own readers fill what the tag library left empty of the main
    * tag, before the other tags have their turn. */
@@ -456,7 +579,7 @@ read_headers (const char *filename, HeaderInfo *info, TagLib::FileRef *opened)
   auto mpeg_props = dynamic_cast<TagLib::MPEG::Properties *> (props);
   BriselMpegLength walked;
   if (mpeg_props != nullptr && mpeg_props->xingHeader () == nullptr
-      && info->length >= 0 && brisel_mpeg_length (filename, &walked))
+      && info->length >= 0 && brisel_mpeg_length (stream->name (), &walked))
     {
       info->length = static_cast<gint32> (
           MIN (walked.milliseconds / 1000, G_MAXINT32));
@@ -632,18 +755,22 @@ get_metadata (const gchar *filename)
   if (filename == NULL)
     return NULL;
 
+  /* The file is opened once, read-only: the tag library, our own
+   * readers, the cover's check and the MIME sniffing share it. */
+  const BriselSource source (filename);
+  BriselStream stream (filename, source);
   std::unique_ptr<HeaderInfo> info;
-  TagLib::FileRef opened;
+  std::unique_ptr<TagLib::FileRef> opened;
   try
     {
       info.reset (new HeaderInfo);
-      if (!read_headers (filename, info.get (), &opened))
+      if (!read_headers (source, &stream, info.get (), &opened))
         info.reset ();
     }
   catch (...)
     {
       info.reset ();
-      opened = TagLib::FileRef ();
+      opened.reset ();
     }
 
   MetaItem *list = NULL;
@@ -665,8 +792,9 @@ get_metadata (const gchar *filename)
       title_found = has_key (list, "Title");
       try
         {
-          if (cover.want (filename, list) && !opened.isNull ())
-            offer_pictures (opened.file (), &cover);
+          if (cover.want (filename, list, &source.status ())
+              && opened != nullptr)
+            offer_pictures (opened->file (), &cover);
         }
       catch (...)
         {
@@ -674,7 +802,11 @@ get_metadata (const gchar *filename)
            * beside the song may still be one. */
         }
     }
-  opened = TagLib::FileRef ();
+  opened.reset ();
   cover.store ();
-  return brisel_add_common_keys (filename, title_found, list);
+  guchar head[BRISEL_SNIFF_SIZE];
+  const gsize head_length = source.read_at (0, brisel_sniff_size (), head);
+  return brisel_add_common_keys (filename, title_found,
+                                 source.valid () ? head : NULL, head_length,
+                                 list);
 }

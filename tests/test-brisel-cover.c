@@ -130,6 +130,16 @@ song_in (const gchar *dir, const gchar *sample, const gchar *name,
   return path;
 }
 
+/* Two songs of the album "Record" by "Singer" in dir, 1.mp3 and 2.mp3;
+ * FALSE with the test skipped when they cannot be made here. */
+static gboolean
+two_songs (const gchar *dir, gchar **first, gchar **second)
+{
+  *first = song_in (dir, "plain.mp3", "1.mp3", "Singer", "Record");
+  *second = song_in (dir, "plain.mp3", "2.mp3", "Singer", "Record");
+  return *first != NULL && *second != NULL;
+}
+
 static void
 add_picture (const gchar *path, GBytes *picture, const gchar *type,
              gboolean front)
@@ -295,6 +305,29 @@ test_folder (Folder *f, gconstpointer data)
     assert_no_cover ("Singer", "Record");
 }
 
+/* An image put beside the songs after the first of them was read is
+ * found for the next song of the album: what a folder holds is only
+ * remembered while it stays unchanged. */
+static void
+test_folder_later (Folder *f, gconstpointer data)
+{
+  const guint plugin = GPOINTER_TO_UINT (data);
+  g_autofree gchar *first = NULL, *second = NULL;
+  if (!two_songs (f->dir, &first, &second))
+    return;
+  /* The folder's time, which the image changes, in the past: a folder
+   * changed twice within the clock's tick keeps one time. */
+  struct utimbuf past = { time (NULL) - 100, time (NULL) - 100 };
+  g_assert_cmpint (utime (f->dir, &past), ==, 0);
+  index_with (plugin, first);
+  assert_no_cover ("Singer", "Record");
+
+  g_autoptr (GBytes) image = make_picture ("jpeg", 24, 16);
+  write_bytes (f->dir, "cover.jpg", image, G_MAXSIZE);
+  index_with (plugin, second);
+  assert_cover ("Singer", "Record", 24, 16);
+}
+
 /* Pictures refused */
 
 typedef enum
@@ -374,11 +407,8 @@ static void
 test_once_per_album (Folder *f, gconstpointer data)
 {
   (void) data;
-  g_autofree gchar *first = song_in (f->dir, "plain.mp3", "1.mp3", "Singer",
-                                     "Record");
-  g_autofree gchar *second = song_in (f->dir, "plain.mp3", "2.mp3",
-                                      "Singer", "Record");
-  if (first == NULL)
+  g_autofree gchar *first = NULL, *second = NULL;
+  if (!two_songs (f->dir, &first, &second))
     return;
   g_autoptr (GBytes) big = make_picture ("jpeg", 24, 16);
   g_autoptr (GBytes) small = make_picture ("jpeg", 10, 10);
@@ -622,6 +652,13 @@ main (int argc, char **argv)
           "/cover/beside/%s%s", names, c->embedded ? "+embedded" : "");
       g_test_add (path, Folder, c, folder_setup, test_folder,
                   folder_teardown);
+    }
+  for (guint i = 0; i < G_N_ELEMENTS (plugins); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/cover/beside/added-after-first-song/%s", plugins[i]);
+      g_test_add (path, Folder, GUINT_TO_POINTER (i), folder_setup,
+                  test_folder_later, folder_teardown);
     }
   static const char *const damages[]
       = { "no-picture", "truncated", "too-large", "not-an-image" };

@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <glib/gstdio.h>
 
@@ -196,6 +198,64 @@ test_agree (gconstpointer data)
     }
   meta_free_list (&tag);
   meta_free_list (&gst);
+}
+
+/* Samples the headers describe whole: the plug-in opens them once.  The
+ * others are opened again by the frame walk (MPEG audio without a Xing
+ * header) or by GStreamer. */
+static const gchar *const opened_once[] = {
+  "tagged.ogg", "plain.ogg", "tagged.flac", "plain.wav", "tagged.opus",
+  "tagged.oga", "tagged.spx", "tagged.wav", "tagged.wv", "tagged.m4a",
+  "lossless.m4b", "tagged.aiff", "plain.aiff", "tagged.aif",
+};
+
+/* The plug-in only reads a sample: it never opens it for writing, which a
+ * file watcher would take for a change when the file is closed, and opens
+ * one the headers describe whole just once. */
+static void
+test_read_only (gconstpointer data)
+{
+  const TesselMedia *m = data;
+  if (!tessel_media_available (m, media_dir))
+    return;
+  g_autofree gchar *path = media_path (m->name);
+  int watch = inotify_init1 (IN_NONBLOCK | IN_CLOEXEC);
+  if (watch < 0)
+    {
+      g_test_skip ("inotify is not available here");
+      return;
+    }
+  g_assert_cmpint (inotify_add_watch (watch, path,
+                                      IN_OPEN | IN_CLOSE_WRITE
+                                          | IN_CLOSE_NOWRITE | IN_MODIFY),
+                   >=, 0);
+  MetaItem *list = tag_extract (path);
+  g_assert_nonnull (list);
+  meta_free_list (&list);
+
+  guint opened = 0, closed = 0, written = 0;
+  union
+  {
+    struct inotify_event event;
+    char bytes[4096];
+  } buffer;
+  ssize_t n;
+  while ((n = read (watch, &buffer, sizeof buffer)) > 0)
+    for (const char *at = buffer.bytes; at < buffer.bytes + n;)
+      {
+        const struct inotify_event *e = (const struct inotify_event *) at;
+        opened += (e->mask & IN_OPEN) != 0;
+        closed += (e->mask & IN_CLOSE_NOWRITE) != 0;
+        written += (e->mask & (IN_CLOSE_WRITE | IN_MODIFY)) != 0;
+        at += sizeof *e + e->len;
+      }
+  close (watch);
+  g_assert_cmpuint (written, ==, 0);
+  g_assert_cmpuint (opened, >=, 1);
+  g_assert_cmpuint (closed, ==, opened);
+  for (guint i = 0; i < G_N_ELEMENTS (opened_once); i++)
+    if (g_str_equal (m->name, opened_once[i]))
+      g_assert_cmpuint (opened, ==, 1);
 }
 
 /* Ways a file gets damaged, given where its tags end. */
@@ -1242,6 +1302,9 @@ main (int argc, char **argv)
         g_autofree gchar *path = g_strdup_printf ("/brisel-tag/agree/%s",
                                                   m->name);
         g_test_add_data_func (path, m, test_agree);
+        g_autofree gchar *read_only = g_strdup_printf (
+            "/brisel-tag/read-only/%s", m->name);
+        g_test_add_data_func (read_only, m, test_read_only);
       }
 
   static DamageCase damage_cases[4 * 3];
