@@ -159,7 +159,7 @@ tessel_cmd_index (int argc, char **argv)
   progress.finish ();
   current_progress = nullptr;
 
-  tessel_scan_count_stored (to_index, roots, &w.counts);
+  tessel_scan_conclude (to_index, roots, &w.counts);
   if (!to_index.empty () && w.counts.indexed == 0)
     w.failed = TRUE;
   /* Nothing was even tried: most likely the wrong configuration. */
@@ -170,7 +170,6 @@ tessel_cmd_index (int argc, char **argv)
                     w.counts.seen, tessel_config_path (&common));
       w.failed = TRUE;
     }
-  w.counts.absent = tessel_scan_mark_vanished (roots);
 
   double elapsed = (g_get_monotonic_time () - start) / 1e6;
   tessel_scan_print_summary (stdout, w.counts, elapsed);

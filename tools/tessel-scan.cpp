@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 
 #include "metadata_conf.h"
 #include "tessel.h"
@@ -303,14 +305,16 @@ not_stored_reason (const gchar *libname, const std::string &file)
   return reason;
 }
 
-guint
-tessel_scan_count_stored (const std::vector<std::string> &names,
-                          const std::vector<std::string> &roots,
-                          TesselScanCounts *counts)
+namespace
 {
-  TesselScanRows rows;
-  if (!names.empty ())
-    rows.read (roots);
+
+/* Counts names as tessel_scan_conclude says, from rows read after they
+ * were handed over; the names found stored go into stored. */
+guint
+count_stored (const std::vector<std::string> &names,
+              const TesselScanRows &rows, TesselScanCounts *counts,
+              std::unordered_set<std::string_view> *stored)
+{
   /* The files not stored, by the plug-in configured for them ("" for
    * none), in the order met. */
   std::vector<std::pair<std::string, std::vector<const std::string *> > >
@@ -321,6 +325,7 @@ tessel_scan_count_stored (const std::vector<std::string> &names,
       if (tessel_scan_row_is_current (name, rows))
         {
           counts->indexed++;
+          stored->insert (name);
           continue;
         }
       not_stored++;
@@ -349,21 +354,46 @@ tessel_scan_count_stored (const std::vector<std::string> &names,
   return not_stored;
 }
 
+/* Marks absent the present rows among rows whose files no longer exist;
+ * the files of names in existing were just seen.  The number marked. */
 guint
-tessel_scan_mark_vanished (const std::vector<std::string> &roots)
+mark_vanished (const TesselScanRows &rows,
+               const std::unordered_set<std::string_view> &existing)
 {
-  TesselScanRows rows;
-  rows.read (roots);
   guint marked = 0;
   for (const std::string &name : rows.names ())
     {
       gint32 present = 0;
-      if (!g_file_test (name.c_str (), G_FILE_TEST_EXISTS)
+      if (existing.count (name) == 0
+          && !g_file_test (name.c_str (), G_FILE_TEST_EXISTS)
           && meta_read_integer (name.c_str (), "Present", &present)
           && present && meta_file_absent (name.c_str ()))
         marked++;
     }
   return marked;
+}
+
+} // namespace
+
+guint
+tessel_scan_conclude (const std::vector<std::string> &names,
+                      const std::vector<std::string> &roots,
+                      TesselScanCounts *counts)
+{
+  TesselScanRows rows;
+  rows.read (roots);
+  std::unordered_set<std::string_view> stored;
+  guint not_stored = count_stored (names, rows, counts, &stored);
+  counts->absent += mark_vanished (rows, stored);
+  return not_stored;
+}
+
+guint
+tessel_scan_mark_vanished (const std::vector<std::string> &roots)
+{
+  TesselScanRows rows;
+  rows.read (roots);
+  return mark_vanished (rows, {});
 }
 
 void

@@ -121,16 +121,18 @@ void tessel_scan_hand_over (const std::vector<std::string> &names,
 gboolean tessel_scan_row_is_current (const std::string &name,
                                      const TesselScanRows &rows);
 
-/* Counts each of names, handed over for indexing, as indexed when its row
- * is current now and as skipped otherwise, reading the rows below roots
- * (which hold every name) once.  Reports on stderr, one line per plug-in
- * the configuration names for them, how many could not be stored and why,
- * asking the plug-in with one of its files (meta_extract_with_plugin), and
- * how many were not handed over for names too long to store.  The number
- * of names handed over and not stored. */
-guint tessel_scan_count_stored (const std::vector<std::string> &names,
-                                const std::vector<std::string> &roots,
-                                TesselScanCounts *counts);
+/* The end of a pass, with the rows below roots (which hold every name)
+ * read once: counts each of names, handed over for indexing, as indexed
+ * when its row is current now and as skipped otherwise, and adds to the
+ * absent count the rows it marks as tessel_scan_mark_vanished does.
+ * Reports on stderr, one line per plug-in the configuration names for
+ * them, how many could not be stored and why, asking the plug-in with one
+ * of its files (meta_extract_with_plugin), and how many were not handed
+ * over for names too long to store.  The number of names handed over and
+ * not stored. */
+guint tessel_scan_conclude (const std::vector<std::string> &names,
+                            const std::vector<std::string> &roots,
+                            TesselScanCounts *counts);
 
 /* Marks absent the present rows of files below roots (or equal to one of
  * them) that no longer exist.  The number marked. */

@@ -844,8 +844,7 @@ first_pass (Watcher *w)
       while (g_main_context_iteration (NULL, FALSE))
         ;
     }
-  tessel_scan_count_stored (handed, w->roots, &scan.counts);
-  scan.counts.absent = tessel_scan_mark_vanished (w->roots);
+  tessel_scan_conclude (handed, w->roots, &scan.counts);
   tessel_scan_print_summary (stderr, scan.counts,
                              (g_get_monotonic_time () - start) / 1e6);
   w->initial = FALSE;
