@@ -22,8 +22,10 @@
 #define META_PROGRESS_INTERVAL 25
 /* Extracted files are stored this many at a time, in one transaction. */
 #define META_STORE_GROUP 25
-/* Extraction runs at most this many entries ahead of storing. */
-#define META_EXTRACT_AHEAD (2 * META_STORE_GROUP)
+/* Extraction runs at most this many entries ahead of storing: enough to
+ * go on through a commit or a checkpoint, which take as long as reading
+ * several groups. */
+#define META_EXTRACT_AHEAD (8 * META_STORE_GROUP)
 
 extern "C" int
 meta_init (void)
