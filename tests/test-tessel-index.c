@@ -217,6 +217,31 @@ static const RejudgeCase rejudge_cases[] = {
     "UPDATE Metadata SET Present = 0 WHERE Filename = '%s'", 0, 0, 3 },
 };
 
+/* A file that grows while the plug-in reads it was still indexed: its row
+ * holds the size from before the reading, so the next run reads it
+ * again, and this run neither fails nor says it could not be stored. */
+static void
+test_file_grows_while_read (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  g_free (tessel_fixture_write (fx, "metadata_lib.conf", "mp3 libfakegrows\n"));
+  g_autofree gchar *media = g_build_filename (fx->dir, "media", NULL);
+  g_assert_cmpint (g_mkdir (media, 0700), ==, 0);
+  g_autofree gchar *song = tessel_fixture_write (fx, "media/a.mp3", "a\n");
+  for (int run = 1; run <= 2; run++)
+    {
+      TesselRun r = tessel (fx, "index", media, NULL);
+      g_assert_cmpint (r.status, ==, 0);
+      g_assert_null (strstr (r.err, "could not be stored"));
+      g_assert_cmpuint (summary_of (&r).indexed, ==, 1);
+      tessel_run_clear (&r);
+      g_autofree gchar *sql = g_strdup_printf (
+          "SELECT Filesize FROM Metadata WHERE Filename = '%s'", song);
+      g_autofree gchar *size = tessel_test_sql_text (fx->db, sql);
+      g_assert_cmpstr (size, ==, run == 1 ? "2" : "7");
+    }
+}
+
 static void
 use_fake_plugin (TesselFixture *fx)
 {
@@ -594,6 +619,7 @@ main (int argc, char **argv)
   ADD ("/tessel/index/rerun-and-removal", test_index_rerun_and_removal);
   ADD ("/tessel/index/card-swapped-row", test_card_swapped_row);
   ADD ("/tessel/index/name-too-long", test_name_too_long);
+  ADD ("/tessel/index/file-grows-while-read", test_file_grows_while_read);
   ADD ("/tessel/index/retagged-file-loses-old-tags", test_retagged_file);
   ADD ("/tessel/ls/aligned-table", test_ls_table);
   ADD ("/tessel/errors", test_errors);

@@ -159,7 +159,7 @@ tessel_cmd_index (int argc, char **argv)
   progress.finish ();
   current_progress = nullptr;
 
-  tessel_scan_conclude (to_index, roots, &w.counts);
+  tessel_scan_conclude (to_index, roots, &w.counts, &w);
   if (!to_index.empty () && w.counts.indexed == 0)
     w.failed = TRUE;
   /* Nothing was even tried: most likely the wrong configuration. */

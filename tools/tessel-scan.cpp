@@ -90,7 +90,10 @@ tessel_scan_walk (const std::string &path, TesselScan *scan, gboolean top)
       wanted = FALSE;
     }
   if (wanted)
-    scan->candidates.push_back (path);
+    {
+      scan->candidates.push_back (path);
+      scan->stamps.push_back ({ st.st_size, st.st_mtime });
+    }
   else
     scan->counts.skipped++;
   if (!mapped)
@@ -184,7 +187,8 @@ names_a_card (const std::string &name)
 
 int
 TesselScanRows::is_modified_or_new (const std::string &name,
-                                    gchar *modified, gchar *present) const
+                                    gchar *modified, gchar *present,
+                                    const TesselScanStamp *seen) const
 {
   auto found = rows.find (name);
   if (found == rows.end ())
@@ -196,13 +200,20 @@ TesselScanRows::is_modified_or_new (const std::string &name,
       return 1;
     }
   *present = found->second.present;
-  struct stat st;
-  if (stat (name.c_str (), &st) != 0 || !S_ISREG (st.st_mode)
-      || st.st_size == 0)
+  TesselScanStamp now;
+  if (seen == nullptr)
+    {
+      struct stat st;
+      if (stat (name.c_str (), &st) != 0 || !S_ISREG (st.st_mode))
+        return 0;
+      now = { st.st_size, st.st_mtime };
+      seen = &now;
+    }
+  if (seen->size == 0)
     return 0;
   /* The row holds the time as 32 bits. */
-  *modified = (static_cast<gint32> (st.st_mtime) != found->second.lastmodified
-               || st.st_size != static_cast<off_t> (found->second.size))
+  *modified = (static_cast<gint32> (seen->mtime) != found->second.lastmodified
+               || seen->size != static_cast<off_t> (found->second.size))
                   ? 1
                   : 0;
   return 1;
@@ -218,12 +229,13 @@ TesselScanRows::names () const
   return all;
 }
 
-gboolean
-tessel_scan_judge (const std::string &name, const TesselScanRows &rows,
-                   TesselScan *scan)
+/* tessel_scan_judge, with the file as seen (NULL: looked at now). */
+static gboolean
+judge (const std::string &name, const TesselScanRows &rows,
+       const TesselScanStamp *seen, TesselScan *scan)
 {
   gchar modified = 1, present = 0;
-  if (!rows.is_modified_or_new (name, &modified, &present))
+  if (!rows.is_modified_or_new (name, &modified, &present, seen))
     {
       scan->counts.skipped++; /* empty, or not a regular file any more */
       return FALSE;
@@ -237,6 +249,13 @@ tessel_scan_judge (const std::string &name, const TesselScanRows &rows,
   return FALSE;
 }
 
+gboolean
+tessel_scan_judge (const std::string &name, const TesselScanRows &rows,
+                   TesselScan *scan)
+{
+  return judge (name, rows, NULL, scan);
+}
+
 std::vector<std::string>
 tessel_scan_judge_all (const std::vector<std::string> &roots,
                        TesselScan *scan)
@@ -245,9 +264,9 @@ tessel_scan_judge_all (const std::vector<std::string> &roots,
   if (!scan->candidates.empty ())
     rows.read (roots);
   std::vector<std::string> to_index;
-  for (const std::string &name : scan->candidates)
-    if (tessel_scan_judge (name, rows, scan))
-      to_index.push_back (name);
+  for (gsize i = 0; i < scan->candidates.size (); i++)
+    if (judge (scan->candidates[i], rows, &scan->stamps[i], scan))
+      to_index.push_back (scan->candidates[i]);
   return to_index;
 }
 
@@ -309,12 +328,21 @@ namespace
 {
 
 /* Counts names as tessel_scan_conclude says, from rows read after they
- * were handed over; the names found stored go into stored. */
+ * were handed over; the names of files it found stored by looking at them
+ * now go into looked_at. */
 guint
 count_stored (const std::vector<std::string> &names,
-              const TesselScanRows &rows, TesselScanCounts *counts,
-              std::unordered_set<std::string_view> *stored)
+              const TesselScanRows &rows, const TesselScan *scan,
+              TesselScanCounts *counts,
+              std::unordered_set<std::string_view> *looked_at)
 {
+  /* A row that matches the file as the walk saw it was stored from that
+   * file: the plug-in's reading and the row's attributes came later.  Only
+   * a file that changed since is looked at again. */
+  std::unordered_map<std::string_view, const TesselScanStamp *> seen;
+  if (scan != nullptr)
+    for (gsize i = 0; i < scan->candidates.size (); i++)
+      seen.emplace (scan->candidates[i], &scan->stamps[i]);
   /* The files not stored, by the plug-in configured for them ("" for
    * none), in the order met. */
   std::vector<std::pair<std::string, std::vector<const std::string *> > >
@@ -322,10 +350,20 @@ count_stored (const std::vector<std::string> &names,
   guint not_stored = 0;
   for (const std::string &name : names)
     {
+      auto walked = seen.find (name);
+      gchar modified = 1, present = 0;
+      if (walked != seen.end ()
+          && rows.is_modified_or_new (name, &modified, &present,
+                                      walked->second)
+          && !modified && present)
+        {
+          counts->indexed++;
+          continue;
+        }
       if (tessel_scan_row_is_current (name, rows))
         {
           counts->indexed++;
-          stored->insert (name);
+          looked_at->insert (name);
           continue;
         }
       not_stored++;
@@ -378,13 +416,13 @@ mark_vanished (const TesselScanRows &rows,
 guint
 tessel_scan_conclude (const std::vector<std::string> &names,
                       const std::vector<std::string> &roots,
-                      TesselScanCounts *counts)
+                      TesselScanCounts *counts, const TesselScan *scan)
 {
   TesselScanRows rows;
   rows.read (roots);
-  std::unordered_set<std::string_view> stored;
-  guint not_stored = count_stored (names, rows, counts, &stored);
-  counts->absent += mark_vanished (rows, stored);
+  std::unordered_set<std::string_view> looked_at;
+  guint not_stored = count_stored (names, rows, scan, counts, &looked_at);
+  counts->absent += mark_vanished (rows, looked_at);
   return not_stored;
 }
 

@@ -6,6 +6,8 @@
 #define TESSEL_SCAN_H
 
 #include <stdio.h>
+#include <sys/types.h>
+#include <time.h>
 
 #include <functional>
 #include <string>
@@ -32,9 +34,17 @@ struct TesselScanCounts
   guint too_long = 0; /* skipped: name longer than TESSEL_SCAN_NAME_MAX */
 };
 
+/* A regular file's size and modification time as a walk saw them. */
+struct TesselScanStamp
+{
+  off_t size;
+  time_t mtime;
+};
+
 struct TesselScan
 {
   std::vector<std::string> candidates; /* recognised files to judge */
+  std::vector<TesselScanStamp> stamps; /* of each candidate, in order */
   std::vector<std::string> folders;    /* every folder entered */
   TesselScanCounts counts;
   gboolean failed = FALSE;
@@ -73,9 +83,12 @@ public:
    * not covered: its files are looked up one by one. */
   void read (const std::vector<std::string> &roots);
 
-  /* meta_is_modified_or_new (name, modified, present) as of the read. */
+  /* meta_is_modified_or_new (name, modified, present) as of the read;
+   * with seen, the file is taken as seen instead of being looked at
+   * again. */
   int is_modified_or_new (const std::string &name, gchar *modified,
-                          gchar *present) const;
+                          gchar *present,
+                          const TesselScanStamp *seen = nullptr) const;
 
   /* Every name read, each once, in no particular order. */
   std::vector<std::string> names () const;
@@ -123,7 +136,8 @@ gboolean tessel_scan_row_is_current (const std::string &name,
 
 /* The end of a pass, with the rows below roots (which hold every name)
  * read once: counts each of names, handed over for indexing, as indexed
- * when its row is current now and as skipped otherwise, and adds to the
+ * when its row is current now, or matches the file as the walk of scan
+ * (when given) saw it, and as skipped otherwise, and adds to the
  * absent count the rows it marks as tessel_scan_mark_vanished does.
  * Reports on stderr, one line per plug-in the configuration names for
  * them, how many could not be stored and why, asking the plug-in with one
@@ -132,7 +146,8 @@ gboolean tessel_scan_row_is_current (const std::string &name,
  * not stored. */
 guint tessel_scan_conclude (const std::vector<std::string> &names,
                             const std::vector<std::string> &roots,
-                            TesselScanCounts *counts);
+                            TesselScanCounts *counts,
+                            const TesselScan *scan = nullptr);
 
 /* Marks absent the present rows of files below roots (or equal to one of
  * them) that no longer exist.  The number marked. */

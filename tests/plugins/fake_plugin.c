@@ -51,6 +51,20 @@ get_metadata (const char *filename)
   g_free (text);
   return list;
 }
+#elif defined(FAKE_GROWS_FILE)
+/* A file still being written while it is read: each read finds a line
+ * more at its end. */
+FAKE_API MetaItem *
+get_metadata (const char *filename)
+{
+  FILE *file = fopen (filename, "a");
+  if (file == NULL)
+    return NULL;
+  fputs ("more\n", file);
+  fclose (file);
+  MetaItem *list = meta_list_append_text ("Title", "growing", NULL);
+  return meta_list_append_text ("Filename", filename, list);
+}
 #else
 static int calls;
 
