@@ -14,7 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -169,16 +171,13 @@ public:
   ~Extractor ()
   {
     {
-      g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+      std::lock_guard<std::mutex> locked (lock);
       stopping = TRUE;
-      g_cond_signal (&drained);
+      drained.notify_one ();
     }
     g_thread_join (thread);
     for (Extracted &e : queue)
       meta_free_list (&e.list);
-    g_mutex_clear (&lock);
-    g_cond_clear (&filled);
-    g_cond_clear (&drained);
   }
 
   Extractor (const Extractor &) = delete;
@@ -189,13 +188,13 @@ public:
   gboolean
   next (Extracted *out)
   {
-    g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+    std::unique_lock<std::mutex> locked (lock);
     /* The caller stores whole groups: once it has caught up, it waits for
      * the next group's worth of entries rather than for each one. */
     while (queue.empty () && !finished)
       {
         storer_waits = TRUE;
-        g_cond_wait (&filled, &lock);
+        filled.wait (locked);
         storer_waits = FALSE;
       }
     if (queue.empty ())
@@ -206,7 +205,7 @@ public:
      * for every entry taken: each wake-up is a system call on both
      * sides. */
     if (extractor_waits && queue.size () <= META_EXTRACT_AHEAD / 2)
-      g_cond_signal (&drained);
+      drained.notify_one ();
     return TRUE;
   }
 
@@ -223,18 +222,18 @@ private:
   gboolean
   hand_over (const Extracted &e)
   {
-    g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+    std::unique_lock<std::mutex> locked (lock);
     while (queue.size () >= META_EXTRACT_AHEAD && !stopping)
       {
         extractor_waits = TRUE;
-        g_cond_wait (&drained, &lock);
+        drained.wait (locked);
         extractor_waits = FALSE;
       }
     if (stopping)
       return FALSE;
     queue.push_back (e);
     if (storer_waits && queue.size () >= META_STORE_GROUP)
-      g_cond_signal (&filled);
+      filled.notify_one ();
     return TRUE;
   }
 
@@ -268,18 +267,18 @@ private:
             break;
           }
       }
-    g_autoptr (GMutexLocker) locker = g_mutex_locker_new (&lock);
+    std::lock_guard<std::mutex> locked (lock);
     finished = TRUE;
-    g_cond_signal (&filled);
+    filled.notify_one ();
   }
 
   gchar **files;
   GThread *thread = nullptr;
-  GMutex lock = {};
+  std::mutex lock;
   /* The storer waits on filled for an entry, the extractor on drained
    * for room; each is signalled only while the other waits. */
-  GCond filled = {};
-  GCond drained = {};
+  std::condition_variable filled;
+  std::condition_variable drained;
   gboolean storer_waits = FALSE;
   gboolean extractor_waits = FALSE;
   std::deque<Extracted> queue;
