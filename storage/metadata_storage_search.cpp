@@ -107,10 +107,9 @@ storage_search_sync (const gchar *query, MetaSearchFunc callback,
   return 1;
 }
 
-GValue *
-storage_get_gvalue (int type, const gchar *text)
+gboolean
+storage_get_gvalue (GValue *value, int type, const gchar *text)
 {
-  GValue *value = g_new0 (GValue, 1);
   switch (type)
     {
     case SQLITE_INTEGER:
@@ -119,29 +118,20 @@ storage_get_gvalue (int type, const gchar *text)
         g_value_init (value, G_TYPE_INT);
         g_value_set_int (value, static_cast<gint> (
                                     CLAMP (number, G_MININT, G_MAXINT)));
-        break;
+        return TRUE;
       }
     case SQLITE_FLOAT:
       g_value_init (value, G_TYPE_FLOAT);
       g_value_set_float (value,
                          static_cast<gfloat> (g_ascii_strtod (text, NULL)));
-      break;
+      return TRUE;
     case SQLITE_TEXT:
       g_value_init (value, G_TYPE_STRING);
-      g_value_set_string (value, text);
-      break;
+      g_value_set_static_string (value, text);
+      return TRUE;
     default:
-      g_free (value);
-      g_return_val_if_reached (NULL);
+      g_return_val_if_reached (FALSE);
     }
-  return value;
-}
-
-static void
-gvalue_free (GValue *value)
-{
-  g_value_unset (value);
-  g_free (value);
 }
 
 /* How one result column reaches a resource, worked out once per query:
@@ -253,14 +243,14 @@ objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list,
               sqlite3_column_text (stmt.get (), i));
           if (text == NULL || *text == '\0')
             continue;
-          GValue *value = storage_get_gvalue (type, text);
-          if (value == NULL)
+          GValue value = G_VALUE_INIT;
+          if (!storage_get_gvalue (&value, type, text))
             {
               *blob = TRUE;
               break;
             }
-          apply_column (G_OBJECT (resource), &plan[i], value);
-          gvalue_free (value);
+          apply_column (G_OBJECT (resource), &plan[i], &value);
+          g_value_unset (&value);
         }
     }
 
@@ -303,6 +293,58 @@ storage_reader_objects_list (sqlite3 *db, const gchar *filter,
   if (blob)
     g_return_val_if_reached (FALSE);
   return FALSE;
+}
+
+/* The collations under which a unique index on Filename keeps every
+ * row's file name apart: the rows of a text holding Filename are then
+ * distinct.  A text is compared with the column's own collation
+ * (DISTINCT, "="), so names apart under the index's are apart under the
+ * column's when both are the same, or when the column's is BINARY, which
+ * tells apart any two names another collation does. */
+static const char unique_name_indexes[]
+    = "SELECT x.coll FROM pragma_index_list ('Metadata') AS l, "
+      "pragma_index_xinfo (l.name) AS x WHERE l.\"unique\" AND NOT "
+      "l.partial AND x.key AND x.name = 'Filename' COLLATE NOCASE AND "
+      "(SELECT count (*) FROM pragma_index_info (l.name)) = 1";
+
+static gboolean
+file_names_unique_on (sqlite3 *db)
+{
+  const char *column = NULL;
+  if (db == NULL
+      || sqlite3_table_column_metadata (db, NULL, "Metadata", "Filename",
+                                        NULL, &column, NULL, NULL, NULL)
+             != SQLITE_OK)
+    return FALSE;
+  gboolean unique = FALSE;
+  {
+    StorageStmt indexes (storage_prepare_query (db, unique_name_indexes));
+    while (!unique && indexes
+           && storage_step_row (indexes.get (), FALSE) == STORAGE_STEP_ROW)
+      {
+        const char *index = reinterpret_cast<const char *> (
+            sqlite3_column_text (indexes.get (), 0));
+        unique = g_ascii_strcasecmp (column, "BINARY") == 0
+                 || (index != NULL && g_ascii_strcasecmp (column, index) == 0);
+      }
+  }
+  if (!unique)
+    return FALSE;
+  /* The index finds a row without a name at once; such rows can be
+   * alike in every column. */
+  StorageStmt unnamed (storage_prepare_query (
+      db, "SELECT 1 FROM Metadata WHERE Filename IS NULL LIMIT 1"));
+  return unnamed && storage_step_row (unnamed.get (), FALSE)
+                        == STORAGE_STEP_DONE;
+}
+
+gboolean
+storage_file_names_unique (sqlite3 *db)
+{
+  if (db != NULL)
+    return file_names_unique_on (db);
+  StorageLock lock;
+  return file_names_unique_on (storage_db);
 }
 
 const char *

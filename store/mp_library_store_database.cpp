@@ -6,6 +6,7 @@
 #include "metadata_storage-private.h"
 #include "metadata_storage_fts-private.h"
 #include "metadata_storage_reader-private.h"
+#include "metadata_storage_search-private.h"
 #include "tessel-private.h"
 
 #include <limits.h>
@@ -13,6 +14,7 @@
 #include <sqlite3.h>
 
 #include <memory>
+#include <optional>
 
 namespace
 {
@@ -127,6 +129,28 @@ _mp_library_store_database_search_on (sqlite3 *db, const gchar *filter,
       return NULL;
     }
   return objects_list;
+}
+
+GList *
+_mp_library_store_database_distinct_on (sqlite3 *db, const gchar *text,
+                                        GError **error)
+{
+  /* On the library's connection, no other thread's statement comes
+   * between the look at the table and the query. */
+  std::optional<StorageLock> lock;
+  if (db == NULL)
+    lock.emplace ();
+  if (text == NULL || !storage_file_names_unique (db))
+    return _mp_library_store_database_search_on (db, text, error);
+  return _mp_library_store_database_search_on (
+      db, _mp_library_store_database_without_distinct (text).c_str (), error);
+}
+
+/* _mp_library_store_database_distinct_on on the library's connection. */
+static GList *
+search_distinct (const gchar *text, GError **error)
+{
+  return _mp_library_store_database_distinct_on (NULL, text, error);
 }
 
 /* Runs a text expected to give exactly one row: that row as a one-element
@@ -255,8 +279,7 @@ mp_library_store_database_get_songs (MpLibraryStoreDatabase *mp_library_store,
                                      GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store, songs_sql,
-                                                 error);
+  return search_distinct (songs_sql, error);
 }
 
 extern "C" GList *
@@ -375,8 +398,7 @@ mp_library_store_database_get_videos (MpLibraryStoreDatabase *mp_library_store,
                                       GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store, videos_sql,
-                                                 error);
+  return search_distinct (videos_sql, error);
 }
 
 extern "C" GList *
@@ -384,8 +406,7 @@ mp_library_store_database_get_playlists (
     MpLibraryStoreDatabase *mp_library_store, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store,
-                                                 playlists_sql, error);
+  return search_distinct (playlists_sql, error);
 }
 
 extern "C" GList *
@@ -393,8 +414,7 @@ mp_library_store_database_get_user_playlists (
     MpLibraryStoreDatabase *mp_library_store, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store,
-                                                 user_playlists_sql, error);
+  return search_distinct (user_playlists_sql, error);
 }
 
 extern "C" GList *
@@ -402,8 +422,7 @@ mp_library_store_database_get_unplayed (
     MpLibraryStoreDatabase *mp_library_store, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store,
-                                                 unplayed_sql, error);
+  return search_distinct (unplayed_sql, error);
 }
 
 extern "C" GList *
@@ -411,8 +430,7 @@ mp_library_store_database_get_played (MpLibraryStoreDatabase *mp_library_store,
                                       long period, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (
-      mp_library_store,
+  return search_distinct (
       Sql (sqlite3_mprintf (played_fmt, window_start (period))).get (), error);
 }
 
@@ -421,8 +439,7 @@ mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
                                      long period, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (
-      mp_library_store,
+  return search_distinct (
       Sql (sqlite3_mprintf (added_fmt, window_start (period))).get (), error);
 }
 

@@ -275,6 +275,82 @@ test_uri_lookup_duplicate (TesselFixture *fx, gconstpointer data)
   g_assert_no_error (error);
 }
 
+/* Tables on which the whole-kind listings (songs, videos) must keep what
+ * their SELECT DISTINCT gives: rows alike in every listed column are
+ * listed once.  Only a file name that is the table's unique key lets the
+ * store leave the DISTINCT out; these tables have rows alike without one. */
+typedef struct
+{
+  const char *name;
+  const char *table; /* replaces Metadata; NULL keeps the library's own */
+  const char *rows;  /* inserted into Metadata */
+  const char *songs; /* get_songs, as uris () gives it */
+  const char *videos;
+} DistinctCase;
+
+#define DISTINCT_COLUMNS                                                      \
+  "Title varchar(64), Length int(12), MIME varchar(64), Album "               \
+  "varchar(64), Artist varchar(64), Track int(3), Genre varchar(64), Year "   \
+  "varchar(10), Bitrate int(12), isPlaylist int(1), isStream int(1), "        \
+  "Present int(1)"
+#define DISTINCT_INSERT                                                       \
+  "INSERT INTO Metadata (Filename, Title, MIME, Present) VALUES "
+
+static const DistinctCase distinct_cases[] = {
+  { "unnamed-rows", NULL,
+    DISTINCT_INSERT "(NULL, 'a', 'audio/mpeg', 1), (NULL, 'a', 'audio/mpeg', "
+                    "1), (NULL, 'c', 'audio/mpeg', 1), ('/m/b.mp3', 'b', "
+                    "'audio/mpeg', 1), (NULL, 'v', 'video/mpeg', 1), (NULL, "
+                    "'v', 'video/mpeg', 1)",
+    "-,/m/b.mp3,-", "-" },
+  { "no-key",
+    "CREATE TABLE Metadata (Filename varchar(256), " DISTINCT_COLUMNS ")",
+    DISTINCT_INSERT "('/m/2.mp3', 't', 'audio/mpeg', 1), ('/m/2.mp3', 't', "
+                    "'audio/mpeg', 1), ('/m/2.mp3', 'u', 'audio/mpeg', 1), "
+                    "('/m/1.mp3', 'o', 'audio/mpeg', 1), ('/v.avi', 'v', "
+                    "'video/mpeg', 1), ('/v.avi', 'v', 'video/mpeg', 1)",
+    "/m/1.mp3,/m/2.mp3,/m/2.mp3", "/v.avi" },
+  /* Names unique as bytes, alike as the column compares them. */
+  { "key-of-another-collation",
+    "CREATE TABLE Metadata (Filename varchar(256) COLLATE NOCASE, "
+    DISTINCT_COLUMNS "); CREATE UNIQUE INDEX Names ON Metadata (Filename "
+    "COLLATE BINARY)",
+    DISTINCT_INSERT "('/m/A.mp3', 't', 'audio/mpeg', 1), ('/m/a.mp3', 't', "
+                    "'audio/mpeg', 1)",
+    "/m/A.mp3", "" },
+  { "key-of-some-rows",
+    "CREATE TABLE Metadata (Filename varchar(256), " DISTINCT_COLUMNS "); "
+    "CREATE UNIQUE INDEX Names ON Metadata (Filename) WHERE Title IS NOT "
+    "NULL",
+    DISTINCT_INSERT "('/m/x.mp3', NULL, 'audio/mpeg', 1), ('/m/x.mp3', NULL, "
+                    "'audio/mpeg', 1), ('/m/y.mp3', 'y', 'audio/mpeg', 1)",
+    "/m/x.mp3,/m/y.mp3", "" },
+  { "key-of-two-columns",
+    "CREATE TABLE Metadata (Filename varchar(256), " DISTINCT_COLUMNS ", "
+    "UNIQUE (Filename, Year))",
+    DISTINCT_INSERT "('/m/x.mp3', 'x', 'audio/mpeg', 1), ('/m/x.mp3', 'x', "
+                    "'audio/mpeg', 1)",
+    "/m/x.mp3", "" },
+};
+
+static void
+test_distinct_rows (TesselFixture *fx, gconstpointer data)
+{
+  const DistinctCase *c = data;
+  if (c->table != NULL)
+    {
+      storage_close ();
+      run_sql (fx, "DROP TABLE Metadata; %s", c->table);
+      g_assert_cmpint (storage_init (), ==, 1);
+    }
+  run_sql (fx, "%s", c->rows);
+  GError *error = NULL;
+  ASSERT_LIST (mp_library_store_database_get_songs (STORE, &error), c->songs);
+  ASSERT_LIST (mp_library_store_database_get_videos (STORE, &error),
+               c->videos);
+  g_assert_no_error (error);
+}
+
 /* The rows every listing has to look past. */
 static void
 add_distractors (TesselFixture *fx)
@@ -1301,6 +1377,13 @@ main (int argc, char **argv)
        test_uri_lookup_duplicate);
   ADD ("/store/database/songs/order-and-unkeyed-last", test_songs_order);
   ADD ("/store/database/songs/by-key-quotes-and-null", test_songs_by_key);
+  for (gsize i = 0; i < G_N_ELEMENTS (distinct_cases); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/store/database/songs/rows-alike-once/%s", distinct_cases[i].name);
+      g_test_add (path, TesselFixture, &distinct_cases[i], open_store,
+                  test_distinct_rows, tessel_fixture_teardown);
+    }
   ADD ("/store/database/videos-and-playlists", test_videos_and_playlists);
   ADD ("/store/database/time-windows-boundaries", test_time_windows);
   ADD ("/store/database/aggregates/lists-and-unknown-entry",
