@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <json-glib/json-glib.h>
-
 #include "metadata.h"
 #include "mp_library_store_database.h"
 #include "mp_library_store_fold-private.h"
@@ -72,8 +70,7 @@ length_cell (gint64 seconds)
 {
   if (seconds < 0)
     return Cell{ Cell::NONE, "", 0 };
-  g_autofree gchar *text = tessel_format_duration (seconds);
-  return Cell{ Cell::NUMBER, text, seconds };
+  return Cell{ Cell::NUMBER, tessel_duration_text (seconds), seconds };
 }
 
 /* What a person calls the item: its title, else the file's name. */
@@ -103,58 +100,57 @@ print_table (const std::vector<Column> &columns,
         right.push_back (c.numeric);
       }
   /* The cells point into rows, which outlive the table. */
-  g_autoptr (GPtrArray) cells = g_ptr_array_new_with_free_func (g_free);
+  std::vector<const char *> texts;
+  texts.reserve (rows.size () * header.size ());
   for (const Row &row : rows)
-    {
-      auto line = g_new (const char *, header.size ());
-      gsize shown = 0;
-      for (gsize c = 0; c < row.size (); c++)
-        if (!columns[c].json_only)
-          line[shown++] = row[c].text.c_str ();
-      g_ptr_array_add (cells, line);
-    }
+    for (gsize c = 0; c < row.size (); c++)
+      if (!columns[c].json_only)
+        texts.push_back (row[c].text.c_str ());
+  g_autoptr (GPtrArray) cells = g_ptr_array_sized_new (rows.size ());
+  for (gsize r = 0; r < rows.size (); r++)
+    g_ptr_array_add (cells, &texts[r * header.size ()]);
   tessel_print_table_aligned (stdout, header.data (), header.size (), cells,
                               right.data ());
 }
 
-/* Adds the rows to builder as an array of objects. */
+/* Writes the rows as an array of objects. */
 void
-add_json_rows (JsonBuilder *builder, const std::vector<Column> &columns,
-               const std::vector<Row> &rows)
+write_json_rows (TesselJsonWriter &json, const std::vector<Column> &columns,
+                 const std::vector<Row> &rows)
 {
-  json_builder_begin_array (builder);
+  json.begin_array ();
   for (const Row &row : rows)
     {
-      json_builder_begin_object (builder);
+      json.begin_object ();
       for (gsize c = 0; c < columns.size (); c++)
         {
           if (columns[c].json_key == NULL)
             continue;
-          json_builder_set_member_name (builder, columns[c].json_key);
+          json.member (columns[c].json_key);
           switch (row[c].kind)
             {
             case Cell::TEXT:
-              json_builder_add_string_value (builder, row[c].text.c_str ());
+              json.text (row[c].text.c_str ());
               break;
             case Cell::NUMBER:
-              json_builder_add_int_value (builder, row[c].number);
+              json.integer (row[c].number);
               break;
             case Cell::NONE:
-              json_builder_add_null_value (builder);
+              json.null ();
               break;
             }
         }
-      json_builder_end_object (builder);
+      json.end_object ();
     }
-  json_builder_end_array (builder);
+  json.end_array ();
 }
 
 void
 print_json (const std::vector<Column> &columns, const std::vector<Row> &rows)
 {
-  g_autoptr (JsonBuilder) builder = json_builder_new ();
-  add_json_rows (builder, columns, rows);
-  tessel_print_json (builder);
+  TesselJsonWriter json (stdout);
+  write_json_rows (json, columns, rows);
+  json.finish ();
 }
 
 void
@@ -287,28 +283,27 @@ print_playlist (const Listing &out, gboolean json)
 {
   if (json)
     {
-      g_autoptr (JsonBuilder) builder = json_builder_new ();
-      json_builder_begin_object (builder);
-      json_builder_set_member_name (builder, "entries");
-      add_json_rows (builder, out.columns, out.rows);
-      json_builder_set_member_name (builder, "count");
-      json_builder_add_int_value (builder, out.entries);
-      json_builder_set_member_name (builder, "length");
+      TesselJsonWriter writer (stdout);
+      writer.begin_object ();
+      writer.member ("entries");
+      write_json_rows (writer, out.columns, out.rows);
+      writer.member ("count");
+      writer.integer (out.entries);
+      writer.member ("length");
       if (out.total >= 0)
-        json_builder_add_int_value (builder, out.total);
+        writer.integer (out.total);
       else
-        json_builder_add_null_value (builder);
-      json_builder_set_member_name (builder, "unknown_lengths");
-      json_builder_add_int_value (builder, out.unknown);
-      json_builder_end_object (builder);
-      tessel_print_json (builder);
+        writer.null ();
+      writer.member ("unknown_lengths");
+      writer.integer (out.unknown);
+      writer.end_object ();
+      writer.finish ();
       return;
     }
   print_table (out.columns, out.rows);
   printf ("%u %s", out.entries, out.entries == 1 ? "entry" : "entries");
-  g_autofree gchar *total = tessel_format_duration (out.total);
   if (out.total >= 0)
-    printf (", %s", total);
+    printf (", %s", tessel_duration_text (out.total).c_str ());
   else if (out.entries > 0)
     printf (", length unknown");
   if (out.total >= 0 && out.unknown > 0)
@@ -385,13 +380,32 @@ filter (GList *list, Keep keep)
   return g_list_reverse (kept);
 }
 
-/* Sorts list by the keys ignoring case and accents that key () gives for
- * each resource; equal keys keep their order. */
+/* What song and item lists sort by: a text ignoring case and accents,
+ * then the file name. */
+struct SortKey
+{
+  std::string text;
+  const gchar *uri;
+
+  bool
+  operator< (const SortKey &other) const
+  {
+    int order = text.compare (other.text);
+    if (order != 0)
+      return order < 0;
+    return strcmp (uri != NULL ? uri : "",
+                   other.uri != NULL ? other.uri : "")
+           < 0;
+  }
+};
+
+/* Sorts list by the key () of each resource; equal keys keep their
+ * order. */
 template <typename Key>
 GList *
 sort_by (GList *list, Key key)
 {
-  std::vector<std::pair<std::string, MpMediaResource *>> keyed;
+  std::vector<std::pair<SortKey, MpMediaResource *>> keyed;
   for (GList *l = list; l != NULL; l = l->next)
     {
       auto res = static_cast<MpMediaResource *> (l->data);
@@ -412,7 +426,7 @@ sort_by (GList *list, Key key)
 
 /* Folded title, else file name, then the file name: the order of song and
  * item lists. */
-std::string
+SortKey
 title_key (MpMediaResource *res)
 {
   const gchar *uri = mp_media_resource_get_uri (res);
@@ -422,18 +436,20 @@ title_key (MpMediaResource *res)
       g_autofree gchar *base = g_path_get_basename (uri);
       key = fold (base);
     }
-  return key + '\0' + (uri != NULL ? uri : "");
+  return { std::move (key), uri };
 }
 
 /* Track, then title: the order of the songs of an artist or a genre. */
-std::string
+SortKey
 track_key (MpMediaResource *res)
 {
   /* Unknown tracks (-1) first, then by number. */
   char number[16];
   g_snprintf (number, sizeof number, "%011d",
               mp_media_resource_get_track (res) + 1);
-  return number + title_key (res);
+  SortKey key = title_key (res);
+  key.text.insert (0, number);
+  return key;
 }
 
 /* The stored spellings of a name: the names of the groups (artists or
