@@ -7,13 +7,14 @@
 
 #include "metadata.h"
 
-/* Sets up value (zero-filled, as G_VALUE_INIT) for a column of SQLite
- * storage class type (1 integer, 2 floating point, 3 text) whose value
- * SQLite renders as text: G_TYPE_INT, G_TYPE_FLOAT or G_TYPE_STRING, the
- * string borrowing text (g_value_set_static_string), so value lives no
- * longer than text.  Integers beyond the range of an int are clamped to
- * it.  A blob (or any other class) has no conversion: critical, FALSE,
- * value left alone.  Release value with g_value_unset. */
+/* Sets value (zero-filled, as G_VALUE_INIT, or holding a value of this
+ * function) to a column of SQLite storage class type (1 integer, 2
+ * floating point, 3 text) whose value SQLite renders as text:
+ * G_TYPE_INT, G_TYPE_FLOAT or G_TYPE_STRING, the string borrowing text
+ * (g_value_set_static_string), so that it lasts no longer than text.
+ * Integers beyond the range of an int are clamped to it.  A blob (or any
+ * other class) has no conversion: critical, FALSE, value left alone.
+ * Release value with g_value_unset. */
 G_GNUC_INTERNAL gboolean storage_get_gvalue (GValue *value, int type,
                                              const gchar *text);
 

@@ -110,28 +110,44 @@ storage_search_sync (const gchar *query, MetaSearchFunc callback,
 gboolean
 storage_get_gvalue (GValue *value, int type, const gchar *text)
 {
+  GType wanted;
+  switch (type)
+    {
+    case SQLITE_INTEGER:
+      wanted = G_TYPE_INT;
+      break;
+    case SQLITE_FLOAT:
+      wanted = G_TYPE_FLOAT;
+      break;
+    case SQLITE_TEXT:
+      wanted = G_TYPE_STRING;
+      break;
+    default:
+      g_return_val_if_reached (FALSE);
+    }
+  if (G_VALUE_TYPE (value) != wanted)
+    {
+      if (G_IS_VALUE (value))
+        g_value_unset (value);
+      g_value_init (value, wanted);
+    }
   switch (type)
     {
     case SQLITE_INTEGER:
       {
         gint64 number = g_ascii_strtoll (text, NULL, 10);
-        g_value_init (value, G_TYPE_INT);
         g_value_set_int (value, static_cast<gint> (
                                     CLAMP (number, G_MININT, G_MAXINT)));
-        return TRUE;
+        break;
       }
     case SQLITE_FLOAT:
-      g_value_init (value, G_TYPE_FLOAT);
       g_value_set_float (value,
                          static_cast<gfloat> (g_ascii_strtod (text, NULL)));
-      return TRUE;
-    case SQLITE_TEXT:
-      g_value_init (value, G_TYPE_STRING);
-      g_value_set_static_string (value, text);
-      return TRUE;
+      break;
     default:
-      g_return_val_if_reached (FALSE);
+      g_value_set_static_string (value, text);
     }
+  return TRUE;
 }
 
 /* How one result column reaches a resource, worked out once per query:
@@ -141,6 +157,9 @@ struct ColumnPlan
   gchar *name;          /* NULL for a column without a name */
   GParamSpec *pspec;    /* NULL when no plain property can take it */
   GObjectSetPropertyFunc set_property;
+  /* The column's value in the current row; kept from row to row, which
+   * mostly spares setting up its type again. */
+  GValue value;
 };
 
 static void
@@ -151,7 +170,7 @@ plan_columns (sqlite3_stmt *stmt, int columns, ColumnPlan *plan)
   for (int i = 0; i < columns; i++)
     {
       const char *name = sqlite3_column_name (stmt, i);
-      plan[i] = ColumnPlan{ NULL, NULL, NULL };
+      plan[i] = ColumnPlan{ NULL, NULL, NULL, G_VALUE_INIT };
       if (name == NULL || *name == '\0')
         continue;
       plan[i].name = g_strdup (name);
@@ -234,6 +253,7 @@ objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list,
     {
       MpMediaResource *resource = mp_media_resource_new ();
       objects = g_list_prepend (objects, resource);
+      GObject *object = G_OBJECT (resource);
       for (int i = 0; i < columns; i++)
         {
           int type = sqlite3_column_type (stmt.get (), i);
@@ -243,19 +263,21 @@ objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list,
               sqlite3_column_text (stmt.get (), i));
           if (text == NULL || *text == '\0')
             continue;
-          GValue value = G_VALUE_INIT;
-          if (!storage_get_gvalue (&value, type, text))
+          if (!storage_get_gvalue (&plan[i].value, type, text))
             {
               *blob = TRUE;
               break;
             }
-          apply_column (G_OBJECT (resource), &plan[i], &value);
-          g_value_unset (&value);
+          apply_column (object, &plan[i], &plan[i].value);
         }
     }
 
   for (int i = 0; i < columns; i++)
-    g_free (plan[i].name);
+    {
+      g_free (plan[i].name);
+      if (G_IS_VALUE (&plan[i].value))
+        g_value_unset (&plan[i].value);
+    }
   g_free (plan);
   stmt.reset ();
 
