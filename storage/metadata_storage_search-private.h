@@ -34,4 +34,12 @@ G_GNUC_INTERNAL int storage_search_columns (const gchar *query,
                                             gpointer user_data,
                                             GError **error);
 
+/* The same for the rows of a query the object search could make
+ * resources of: a blob, which no resource takes, fails it (0, no call,
+ * error set) rather than reading as a NULL. */
+G_GNUC_INTERNAL int storage_search_object_columns (const gchar *query,
+                                                   MetaColumnsFunc callback,
+                                                   gpointer user_data,
+                                                   GError **error);
+
 #endif /* TESSEL_METADATA_STORAGE_SEARCH_PRIVATE_H */

@@ -378,16 +378,76 @@ storage_search_database (void)
   return file != NULL && *file != '\0' ? file : NULL;
 }
 
-/* One row of meta_search_columns, kept until its call. */
-struct ColumnsRow
+/* The size of a row of meta_search_columns kept until its call, in one
+ * block: the pointers to its texts (NULL for a NULL or a blob) and a NULL
+ * after them, their types, then the texts. */
+static gsize
+columns_row_size (int columns, gsize text_bytes)
 {
-  gint *types;
-  gchar **values;
+  return sizeof (gchar *) * (columns + 1) + sizeof (gint) * columns
+         + text_bytes;
+}
+
+/* What a row of meta_search_columns holds before it is kept: its texts
+ * (NULL for a NULL or a blob) and their types.  Room reused from row to
+ * row. */
+struct ColumnsScratch
+{
+  std::vector<const char *> texts;
+  std::vector<gint> types;
 };
 
-int
-storage_search_columns (const gchar *query, MetaColumnsFunc callback,
-                        gpointer user_data, GError **error)
+/* The current row of stmt in one block (columns_row_size), which g_free
+ * releases; NULL for a row holding a blob when refuse_blobs is set. */
+static gchar **
+columns_row_new (sqlite3_stmt *stmt, int columns, gboolean refuse_blobs,
+                 ColumnsScratch &scratch)
+{
+  std::vector<const char *> &texts = scratch.texts;
+  texts.assign (columns, NULL);
+  scratch.types.assign (columns, 0);
+  gsize bytes = 0;
+  for (int i = 0; i < columns; i++)
+    {
+      /* Taken before the text, which converts the value. */
+      int type = sqlite3_column_type (stmt, i);
+      if (type == SQLITE_BLOB && refuse_blobs)
+        return NULL;
+      if (type != SQLITE_INTEGER && type != SQLITE_FLOAT
+          && type != SQLITE_TEXT)
+        continue;
+      texts[i] = reinterpret_cast<const char *> (sqlite3_column_text (stmt, i));
+      if (texts[i] == NULL)
+        continue;
+      scratch.types[i] = type;
+      bytes += strlen (texts[i]) + 1;
+    }
+  auto values = static_cast<gchar **> (
+      g_malloc (columns_row_size (columns, bytes)));
+  auto types = reinterpret_cast<gint *> (values + columns + 1);
+  auto next = reinterpret_cast<gchar *> (types + columns);
+  for (int i = 0; i < columns; i++)
+    {
+      values[i] = NULL;
+      types[i] = 0;
+      if (texts[i] == NULL)
+        continue;
+      /* The text up to its first NUL, as a C string reads it. */
+      gsize length = strlen (texts[i]) + 1;
+      values[i] = static_cast<gchar *> (memcpy (next, texts[i], length));
+      next += length;
+      types[i] = scratch.types[i];
+    }
+  values[columns] = NULL;
+  return values;
+}
+
+/* meta_search_columns on the library's connection.  With refuse_blobs a
+ * blob fails the search, as it fails the object search, rather than
+ * reading as a NULL. */
+static int
+search_columns (const gchar *query, gboolean refuse_blobs,
+                MetaColumnsFunc callback, gpointer user_data, GError **error)
 {
   /* Also keeps the reason of a failure this call's own. */
   StorageLock lock;
@@ -407,27 +467,25 @@ storage_search_columns (const gchar *query, MetaColumnsFunc callback,
     }
   g_ptr_array_add (names, NULL);
 
-  std::vector<ColumnsRow> rows;
+  g_autoptr (GPtrArray) rows = g_ptr_array_new_with_free_func (g_free);
+  ColumnsScratch scratch;
+  gboolean blob = FALSE;
   StorageStep step;
-  while ((step = storage_step_row (stmt.get (), !rows.empty ()))
-         == STORAGE_STEP_ROW)
+  while (!blob
+         && (step = storage_step_row (stmt.get (), rows->len > 0))
+                == STORAGE_STEP_ROW)
     {
-      ColumnsRow row = { g_new0 (gint, MAX (columns, 1)),
-                         g_new0 (gchar *, columns + 1) };
-      for (int i = 0; i < columns; i++)
-        {
-          int type = sqlite3_column_type (stmt.get (), i);
-          if (type != SQLITE_INTEGER && type != SQLITE_FLOAT
-              && type != SQLITE_TEXT)
-            continue;
-          row.types[i] = type;
-          row.values[i] = g_strdup (reinterpret_cast<const gchar *> (
-              sqlite3_column_text (stmt.get (), i)));
-        }
-      rows.push_back (row);
+      gchar **row
+          = columns_row_new (stmt.get (), columns, refuse_blobs, scratch);
+      blob = row == NULL;
+      if (!blob)
+        g_ptr_array_add (rows, row);
     }
-  gboolean done = step == STORAGE_STEP_DONE;
-  if (!done)
+  gboolean done = !blob && step == STORAGE_STEP_DONE;
+  if (blob)
+    g_set_error_literal (error, META_ERROR, META_ERROR_FAILED,
+                         "a value of the query is a blob");
+  else if (!done)
     {
       g_autofree gchar *reason = storage_failure_reason (storage_db);
       g_set_error_literal (error, META_ERROR, META_ERROR_FAILED, reason);
@@ -436,20 +494,34 @@ storage_search_columns (const gchar *query, MetaColumnsFunc callback,
    * layer themselves. */
   stmt.reset ();
   lock.release ();
+  if (!done)
+    return 0;
 
-  if (done)
-    callback (columns, reinterpret_cast<const gchar *const *> (names->pdata),
-              NULL, NULL, user_data);
-  for (ColumnsRow &row : rows)
+  auto header = reinterpret_cast<const gchar *const *> (names->pdata);
+  callback (columns, header, NULL, NULL, user_data);
+  for (guint r = 0; r < rows->len; r++)
     {
-      if (done)
-        callback (columns,
-                  reinterpret_cast<const gchar *const *> (names->pdata),
-                  row.types, row.values, user_data);
-      g_free (row.types);
-      for (int i = 0; i < columns; i++)
-        g_free (row.values[i]);
-      g_free (row.values);
+      auto values = static_cast<gchar **> (rows->pdata[r]);
+      callback (columns, header,
+                reinterpret_cast<const gint *> (values + columns + 1),
+                values, user_data);
+      /* Each row is released after its call rather than all at the end. */
+      g_free (values);
+      rows->pdata[r] = NULL;
     }
-  return done ? 1 : 0;
+  return 1;
+}
+
+int
+storage_search_columns (const gchar *query, MetaColumnsFunc callback,
+                        gpointer user_data, GError **error)
+{
+  return search_columns (query, FALSE, callback, user_data, error);
+}
+
+int
+storage_search_object_columns (const gchar *query, MetaColumnsFunc callback,
+                               gpointer user_data, GError **error)
+{
+  return search_columns (query, TRUE, callback, user_data, error);
 }

@@ -14,7 +14,7 @@
 #include <sqlite3.h>
 
 #include <memory>
-#include <optional>
+#include <string>
 
 namespace
 {
@@ -131,19 +131,25 @@ _mp_library_store_database_search_on (sqlite3 *db, const gchar *filter,
   return objects_list;
 }
 
+/* What the store runs on db for text, a SELECT DISTINCT of the listings
+ * of whole kinds: the text, without its DISTINCT where no two rows can be
+ * alike. */
+static std::string
+distinct_text (sqlite3 *db, const gchar *text)
+{
+  if (!storage_file_names_unique (db))
+    return text;
+  return _mp_library_store_database_without_distinct (text);
+}
+
 GList *
 _mp_library_store_database_distinct_on (sqlite3 *db, const gchar *text,
                                         GError **error)
 {
-  /* On the library's connection, no other thread's statement comes
-   * between the look at the table and the query. */
-  std::optional<StorageLock> lock;
-  if (db == NULL)
-    lock.emplace ();
-  if (text == NULL || !storage_file_names_unique (db))
+  if (text == NULL)
     return _mp_library_store_database_search_on (db, text, error);
   return _mp_library_store_database_search_on (
-      db, _mp_library_store_database_without_distinct (text).c_str (), error);
+      db, distinct_text (db, text).c_str (), error);
 }
 
 /* _mp_library_store_database_distinct_on on the library's connection. */
@@ -280,6 +286,20 @@ mp_library_store_database_get_songs (MpLibraryStoreDatabase *mp_library_store,
 {
   CHECK_STORE (NULL);
   return search_distinct (songs_sql, error);
+}
+
+extern "C" gboolean
+mp_library_store_database_get_songs_columns (
+    MpLibraryStoreDatabase *mp_library_store, MetaColumnsFunc callback,
+    gpointer user_data, GError **error)
+{
+  CHECK_STORE (FALSE);
+  g_return_val_if_fail (callback != NULL, FALSE);
+  if (storage_search_object_columns (distinct_text (NULL, songs_sql).c_str (),
+                                     callback, user_data, NULL))
+    return TRUE;
+  set_connect_error (error);
+  return FALSE;
 }
 
 extern "C" GList *

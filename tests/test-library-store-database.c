@@ -333,6 +333,74 @@ static const DistinctCase distinct_cases[] = {
     "/m/x.mp3", "" },
 };
 
+/* What mp_library_store_database_get_songs_columns handed over. */
+typedef struct
+{
+  guint headers;
+  GString *rows; /* one line a row: the values, "-" for none, by "|" */
+} SongColumns;
+
+static void
+add_song_columns (gint columns, const gchar *const *names, const gint *types,
+                  const gchar *const *values, gpointer user_data)
+{
+  SongColumns *got = user_data;
+  (void) types;
+  if (values == NULL)
+    {
+      g_autofree gchar *header = g_strjoinv ("|", (gchar **) names);
+      g_assert_cmpstr (header, ==, "Filename|Title|Length|MIME|Album|Artist");
+      got->headers++;
+      return;
+    }
+  g_assert_cmpuint (got->headers, ==, 1);
+  for (gint c = 0; c < columns; c++)
+    g_string_append_printf (got->rows, "%s%s", c > 0 ? "|" : "",
+                            values[c] != NULL ? values[c] : "-");
+  g_string_append_c (got->rows, '\n');
+}
+
+/* The columns call's rows, or NULL when it failed (after no call). */
+static gchar *
+song_columns (GError **error)
+{
+  SongColumns got = { 0, g_string_new (NULL) };
+  gboolean read = mp_library_store_database_get_songs_columns (
+      STORE, add_song_columns, &got, error);
+  if (!read)
+    {
+      g_assert_cmpuint (got.headers, ==, 0);
+      g_assert_cmpstr (got.rows->str, ==, "");
+    }
+  return g_string_free (got.rows, !read);
+}
+
+/* The same rows from the resources of the list call. */
+static gchar *
+song_resources (GError **error)
+{
+  GString *s = g_string_new (NULL);
+  GList *list = mp_library_store_database_get_songs (STORE, error);
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      const gchar *texts[] = { mp_media_resource_get_uri (l->data),
+                               mp_media_resource_get_title (l->data), NULL,
+                               mp_media_resource_get_mime (l->data),
+                               mp_media_resource_get_album (l->data),
+                               mp_media_resource_get_artist (l->data) };
+      gint length = mp_media_resource_get_length (l->data);
+      for (guint c = 0; c < G_N_ELEMENTS (texts); c++)
+        if (c == 2 && length >= 0)
+          g_string_append_printf (s, "%s%d", c > 0 ? "|" : "", length);
+        else
+          g_string_append_printf (s, "%s%s", c > 0 ? "|" : "",
+                                  texts[c] != NULL ? texts[c] : "-");
+      g_string_append_c (s, '\n');
+    }
+  free_list (list);
+  return g_string_free (s, FALSE);
+}
+
 static void
 test_distinct_rows (TesselFixture *fx, gconstpointer data)
 {
@@ -348,6 +416,10 @@ test_distinct_rows (TesselFixture *fx, gconstpointer data)
   ASSERT_LIST (mp_library_store_database_get_songs (STORE, &error), c->songs);
   ASSERT_LIST (mp_library_store_database_get_videos (STORE, &error),
                c->videos);
+  /* The columns call lists the same rows. */
+  g_autofree gchar *columns = song_columns (&error);
+  g_autofree gchar *resources = song_resources (&error);
+  g_assert_cmpstr (columns, ==, resources);
   g_assert_no_error (error);
 }
 
@@ -1362,6 +1434,49 @@ test_grouped_failure (TesselFixture *fx, gconstpointer data)
 #undef EXPECT_FAILED
 }
 
+/* The columns call gives the list call's rows, in its order, with the
+ * values the resources hold where a resource holds them as they are; a
+ * blob, which no resource takes, and a query that fails fail both. */
+static void
+test_song_columns (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  add_distractors (fx);
+  add_row (fx, "/m/2.mp3", "b", "Art", "Alb", "Gen", 1, 90, "audio/mpeg");
+  add_row (fx, "/m/1.mp3", "a", NULL, "", NULL, -1, -1, "audio/ogg");
+  add_row (fx, "/m/it's.mp3", "B", "x|y", "Alb", NULL, 2, 0, "audio/mpeg");
+  GError *error = NULL;
+  g_autofree gchar *columns = song_columns (&error);
+  g_assert_no_error (error);
+  g_assert_cmpstr (columns, ==,
+                   "/m/1.mp3|a|-|audio/ogg||-\n"
+                   "/m/2.mp3|b|90|audio/mpeg|Alb|Art\n"
+                   "/m/it's.mp3|B|0|audio/mpeg|Alb|x|y\n");
+  g_autofree gchar *resources = song_resources (&error);
+  g_assert_no_error (error);
+  /* An empty text is none in a resource. */
+  g_assert_cmpstr (resources, ==,
+                   "/m/1.mp3|a|-|audio/ogg|-|-\n"
+                   "/m/2.mp3|b|90|audio/mpeg|Alb|Art\n"
+                   "/m/it's.mp3|B|0|audio/mpeg|Alb|x|y\n");
+
+  run_sql (fx, "UPDATE Metadata SET Title = X'41FF' WHERE Filename = "
+               "'/m/2.mp3'");
+  g_assert_null (song_columns (&error));
+  assert_connect_error (&error);
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                         "*should not be reached*");
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                         "*should not be reached*");
+  g_assert_null (mp_library_store_database_get_songs (STORE, &error));
+  g_test_assert_expected_messages ();
+  assert_connect_error (&error);
+
+  tessel_test_sql (fx->db, "DROP TABLE Metadata");
+  g_assert_null (song_columns (&error));
+  assert_connect_error (&error);
+}
+
 int
 main (int argc, char **argv)
 {
@@ -1384,6 +1499,7 @@ main (int argc, char **argv)
       g_test_add (path, TesselFixture, &distinct_cases[i], open_store,
                   test_distinct_rows, tessel_fixture_teardown);
     }
+  ADD ("/store/database/songs/columns-as-the-list", test_song_columns);
   ADD ("/store/database/videos-and-playlists", test_videos_and_playlists);
   ADD ("/store/database/time-windows-boundaries", test_time_windows);
   ADD ("/store/database/aggregates/lists-and-unknown-entry",

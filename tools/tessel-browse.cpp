@@ -73,18 +73,23 @@ length_cell (gint64 seconds)
   return Cell{ Cell::NUMBER, tessel_duration_text (seconds), seconds };
 }
 
-/* What a person calls the item: its title, else the file's name. */
+/* What a person calls an item: its title, else its file's name. */
 Cell
-title_cell (MpMediaResource *res)
+title_text_cell (const gchar *title, const gchar *uri)
 {
-  const gchar *title = mp_media_resource_get_title (res);
   if (title != NULL)
     return text_cell (title);
-  const gchar *uri = mp_media_resource_get_uri (res);
   if (uri == NULL)
     return text_cell (NULL);
   g_autofree gchar *base = g_path_get_basename (uri);
   return text_cell (base);
+}
+
+Cell
+title_cell (MpMediaResource *res)
+{
+  return title_text_cell (mp_media_resource_get_title (res),
+                          mp_media_resource_get_uri (res));
 }
 
 void
@@ -330,6 +335,25 @@ const std::vector<Column> song_columns
         { "DISC", "disc", true, true },
         { "TRACK", "track", true, true } };
 
+/* A row of song_columns; an unknown length, disc or track is -1. */
+Row
+song_row (const gchar *title, const gchar *artist, const gchar *album,
+          gint length, const gchar *uri, const gchar *album_artist, gint disc,
+          gint track)
+{
+  Row row;
+  row.reserve (song_columns.size ());
+  row.push_back (title_text_cell (title, uri));
+  row.push_back (text_cell (artist));
+  row.push_back (text_cell (album));
+  row.push_back (length_cell (length));
+  row.push_back (text_cell (uri));
+  row.push_back (text_cell (album_artist));
+  row.push_back (number_or_unknown_cell (disc));
+  row.push_back (number_or_unknown_cell (track));
+  return row;
+}
+
 void
 add_songs (Listing &out, GList *list)
 {
@@ -337,14 +361,14 @@ add_songs (Listing &out, GList *list)
   for (GList *l = list; l != NULL; l = l->next)
     {
       auto res = static_cast<MpMediaResource *> (l->data);
-      out.rows.push_back (
-          { title_cell (res), text_cell (mp_media_resource_get_artist (res)),
-            text_cell (mp_media_resource_get_album (res)),
-            length_cell (mp_media_resource_get_length (res)),
-            text_cell (mp_media_resource_get_uri (res)),
-            text_cell (mp_media_resource_get_album_artist (res)),
-            number_or_unknown_cell (mp_media_resource_get_disc (res)),
-            number_or_unknown_cell (mp_media_resource_get_track (res)) });
+      out.rows.push_back (song_row (
+          mp_media_resource_get_title (res),
+          mp_media_resource_get_artist (res),
+          mp_media_resource_get_album (res),
+          mp_media_resource_get_length (res), mp_media_resource_get_uri (res),
+          mp_media_resource_get_album_artist (res),
+          mp_media_resource_get_disc (res),
+          mp_media_resource_get_track (res)));
     }
 }
 
@@ -399,26 +423,36 @@ struct SortKey
   }
 };
 
+/* The order of keys, the positions of the first key to the last; equal
+ * keys keep their order. */
+std::vector<gsize>
+sorted_order (const std::vector<SortKey> &keys)
+{
+  std::vector<gsize> order (keys.size ());
+  for (gsize i = 0; i < order.size (); i++)
+    order[i] = i;
+  std::stable_sort (order.begin (), order.end (),
+                    [&keys] (gsize a, gsize b) { return keys[a] < keys[b]; });
+  return order;
+}
+
 /* Sorts list by the key () of each resource; equal keys keep their
  * order. */
 template <typename Key>
 GList *
 sort_by (GList *list, Key key)
 {
-  std::vector<std::pair<SortKey, MpMediaResource *>> keyed;
+  std::vector<SortKey> keys;
+  std::vector<gpointer> resources;
   for (GList *l = list; l != NULL; l = l->next)
     {
-      auto res = static_cast<MpMediaResource *> (l->data);
-      keyed.emplace_back (key (res), res);
+      keys.push_back (key (static_cast<MpMediaResource *> (l->data)));
+      resources.push_back (l->data);
     }
-  std::stable_sort (keyed.begin (), keyed.end (),
-                    [] (const auto &a, const auto &b) {
-                      return a.first < b.first;
-                    });
   GList *l = list;
-  for (auto &entry : keyed)
+  for (gsize i : sorted_order (keys))
     {
-      l->data = entry.second;
+      l->data = resources[i];
       l = l->next;
     }
   return list;
@@ -427,16 +461,22 @@ sort_by (GList *list, Key key)
 /* Folded title, else file name, then the file name: the order of song and
  * item lists. */
 SortKey
-title_key (MpMediaResource *res)
+song_key (const gchar *title, const gchar *uri)
 {
-  const gchar *uri = mp_media_resource_get_uri (res);
-  std::string key = fold (mp_media_resource_get_title (res));
+  std::string key = fold (title);
   if (key.empty () && uri != NULL)
     {
       g_autofree gchar *base = g_path_get_basename (uri);
       key = fold (base);
     }
   return { std::move (key), uri };
+}
+
+SortKey
+title_key (MpMediaResource *res)
+{
+  return song_key (mp_media_resource_get_title (res),
+                   mp_media_resource_get_uri (res));
 }
 
 /* Track, then title: the order of the songs of an artist or a genre. */
@@ -789,6 +829,100 @@ add_total (Listing &out, const char *category, MpMediaResource *res)
   return TRUE;
 }
 
+/* What read_song_columns gathers. */
+struct SongColumns
+{
+  /* Where Filename, Title, Length, Album and Artist stand; -1 while not
+   * found. */
+  int at[5] = { -1, -1, -1, -1, -1 };
+  bool plain = true;
+  std::vector<Row> rows;
+  std::vector<SortKey> keys;
+};
+
+/* A text column's value as a resource holds it: TRUE with *text the text
+ * or NULL for none, FALSE for a number, which a resource would hold as
+ * text of its own making. */
+bool
+plain_text (const gint *types, const gchar *const *values, int at,
+            const gchar **text)
+{
+  *text = values[at] != NULL && *values[at] != '\0' ? values[at] : NULL;
+  return *text == NULL || types[at] == META_TYPE_TEXT;
+}
+
+void
+add_song_columns (gint columns, const gchar *const *names, const gint *types,
+                  const gchar *const *values, gpointer user_data) noexcept
+{
+  auto songs = static_cast<SongColumns *> (user_data);
+  static const char *const wanted[]
+      = { "Filename", "Title", "Length", "Album", "Artist" };
+  if (values == NULL)
+    {
+      for (gint c = 0; c < columns; c++)
+        for (int w = 0; w < 5; w++)
+          if (g_strcmp0 (names[c], wanted[w]) == 0)
+            songs->at[w] = c;
+      for (int w = 0; w < 5; w++)
+        songs->plain = songs->plain && songs->at[w] >= 0;
+      return;
+    }
+  if (!songs->plain)
+    return;
+  const gchar *uri, *title, *album, *artist;
+  gint length = -1;
+  int at_length = songs->at[2];
+  if (values[at_length] != NULL && *values[at_length] != '\0')
+    {
+      gint64 number = g_ascii_strtoll (values[at_length], NULL, 10);
+      /* A resource clamps a length to the range of an int, then keeps
+       * it when it is -1 or more. */
+      songs->plain = types[at_length] == META_TYPE_INTEGER && number >= -1;
+      length = static_cast<gint> (MIN (number, G_MAXINT));
+    }
+  songs->plain = songs->plain
+                 && plain_text (types, values, songs->at[0], &uri)
+                 && plain_text (types, values, songs->at[1], &title)
+                 && plain_text (types, values, songs->at[3], &album)
+                 && plain_text (types, values, songs->at[4], &artist);
+  if (!songs->plain)
+    return;
+  songs->rows.push_back (
+      song_row (title, artist, album, length, uri, NULL, -1, -1));
+  /* The key takes its file name once every row is in: see below. */
+  songs->keys.push_back (song_key (title, uri));
+}
+
+/* The songs of the store's list into out, sorted by title_key, read as the
+ * columns of its query: a library of 100,000 songs without an object for
+ * each.  The values are those the list's resources would hold as long as
+ * each is one a resource takes as it is.  FALSE, with out left alone,
+ * when one is not (a number in a text column, a text or a length below
+ * -1 in the length, which a resource converts or refuses with a warning),
+ * or when the query failed: the caller then reads the list, which does
+ * as it does for a player. */
+bool
+read_song_columns (MpLibraryStoreDatabase *store, Listing &out)
+{
+  SongColumns songs;
+  if (!mp_library_store_database_get_songs_columns (store, add_song_columns,
+                                                    &songs, NULL)
+      || !songs.plain)
+    return false;
+  /* The file names stay where they are once every row is in. */
+  for (gsize r = 0; r < songs.rows.size (); r++)
+    {
+      const Cell &file = songs.rows[r][4];
+      songs.keys[r].uri = file.kind == Cell::TEXT ? file.text.c_str () : NULL;
+    }
+  out.columns = song_columns;
+  out.rows.reserve (songs.rows.size ());
+  for (gsize r : sorted_order (songs.keys))
+    out.rows.push_back (std::move (songs.rows[r]));
+  return true;
+}
+
 /* Runs the listing; 0, or 1 after printing why it failed (2 for a usage
  * mistake). */
 int
@@ -801,6 +935,9 @@ run_listing (Browse what, const Options &o, Listing &out)
     {
     case Browse::SONGS:
       {
+        if (o.artist == NULL && o.album == NULL && o.genre == NULL
+            && o.by == NULL && read_song_columns (store, out))
+          break;
         const char *usage = NULL;
         list = query_songs (store, o, &usage, &error);
         if (usage != NULL)

@@ -606,7 +606,8 @@ gsize
 plain_length (const char *text)
 {
   const guchar *p = reinterpret_cast<const guchar *> (text);
-  while (*p >= 0x20 && *p < 0x7f)
+  /* From space to tilde; the end, 0, wraps around above. */
+  while (static_cast<guchar> (*p - 0x20) < 0x5f)
     p++;
   return *p == '\0' ? reinterpret_cast<const char *> (p) - text : G_MAXSIZE;
 }
@@ -715,10 +716,15 @@ tessel_print_table_aligned (FILE *out, const char *const *header,
   for (guint r = 0; r < rows->len; r++)
     show (static_cast<const gchar *const *> (rows->pdata[r]));
 
+  /* Written a few pages at a time. */
   std::string line;
   for (gsize first = 0; first < shown.size (); first += columns)
     {
-      line.clear ();
+      if (line.size () > 16384)
+        {
+          fwrite (line.data (), 1, line.size (), out);
+          line.clear ();
+        }
       for (guint c = 0; c < columns; c++)
         {
           const Shown &cell = shown[first + c];
@@ -738,6 +744,6 @@ tessel_print_table_aligned (FILE *out, const char *const *header,
             }
         }
       line += '\n';
-      fwrite (line.data (), 1, line.size (), out);
     }
+  fwrite (line.data (), 1, line.size (), out);
 }
