@@ -391,19 +391,23 @@ TesselJsonWriter::member (const char *name)
 }
 
 void
-TesselJsonWriter::begin_array ()
+TesselJsonWriter::begin (char bracket)
 {
   value ();
-  pending += '[';
+  pending += bracket;
   filled.push_back (false);
+}
+
+void
+TesselJsonWriter::begin_array ()
+{
+  begin ('[');
 }
 
 void
 TesselJsonWriter::begin_object ()
 {
-  value ();
-  pending += '{';
-  filled.push_back (false);
+  begin ('{');
 }
 
 void
@@ -466,10 +470,10 @@ TesselJsonWriter::real (double number)
 }
 
 void
-TesselJsonWriter::boolean (gboolean value_)
+TesselJsonWriter::boolean (gboolean truth)
 {
   value ();
-  pending += value_ ? "true" : "false";
+  pending += truth ? "true" : "false";
 }
 
 void

@@ -147,7 +147,7 @@ public:
   void text (const char *text);
   void integer (gint64 number);
   void real (double number);
-  void boolean (gboolean value);
+  void boolean (gboolean truth);
   void null ();
   /* Ends the output with a newline and writes it out. */
   void finish ();
@@ -155,6 +155,7 @@ public:
 private:
   void value ();
   void indent ();
+  void begin (char bracket);
   void end (char bracket);
   void flush ();
   FILE *out;
