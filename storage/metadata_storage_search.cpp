@@ -317,56 +317,59 @@ storage_reader_objects_list (sqlite3 *db, const gchar *filter,
   return FALSE;
 }
 
-/* The collations under which a unique index on Filename keeps every
- * row's file name apart: the rows of a text holding Filename are then
- * distinct.  A text is compared with the column's own collation
- * (DISTINCT, "="), so names apart under the index's are apart under the
- * column's when both are the same, or when the column's is BINARY, which
- * tells apart any two names another collation does. */
-static const char unique_name_indexes[]
-    = "SELECT x.coll FROM pragma_index_list ('Metadata') AS l, "
-      "pragma_index_xinfo (l.name) AS x WHERE l.\"unique\" AND NOT "
-      "l.partial AND x.key AND x.name = 'Filename' COLLATE NOCASE AND "
-      "(SELECT count (*) FROM pragma_index_info (l.name)) = 1";
+/* The unique indexes of the file names alone, each with its collation,
+ * and whether a row has no file name: such rows can be alike in every
+ * column.  Names apart under an index's collation are apart under the
+ * column's own (which DISTINCT and "=" use) when both are the same, or
+ * when the column's is BINARY, which tells apart any two names another
+ * collation does. */
+static const char unique_names[]
+    = "SELECT x.coll, EXISTS (SELECT 1 FROM Metadata WHERE Filename IS "
+      "NULL) FROM pragma_index_list ('Metadata') AS l, pragma_index_xinfo "
+      "(l.name) AS x WHERE l.\"unique\" AND NOT l.partial AND x.key AND "
+      "x.name = 'Filename' COLLATE NOCASE AND (SELECT count (*) FROM "
+      "pragma_index_info (l.name)) = 1";
 
+/* Whether the rows of unique_names, stepped once already (first is the
+ * result of that step), tell names unique on db. */
 static gboolean
-file_names_unique_on (sqlite3 *db)
+names_unique (sqlite3 *db, sqlite3_stmt *stmt, int first)
 {
   const char *column = NULL;
-  if (db == NULL
-      || sqlite3_table_column_metadata (db, NULL, "Metadata", "Filename",
-                                        NULL, &column, NULL, NULL, NULL)
-             != SQLITE_OK)
+  if (sqlite3_table_column_metadata (db, NULL, "Metadata", "Filename", NULL,
+                                     &column, NULL, NULL, NULL)
+      != SQLITE_OK)
     return FALSE;
   gboolean unique = FALSE;
-  {
-    StorageStmt indexes (storage_prepare_query (db, unique_name_indexes));
-    while (!unique && indexes
-           && storage_step_row (indexes.get (), FALSE) == STORAGE_STEP_ROW)
-      {
-        const char *index = reinterpret_cast<const char *> (
-            sqlite3_column_text (indexes.get (), 0));
-        unique = g_ascii_strcasecmp (column, "BINARY") == 0
-                 || (index != NULL && g_ascii_strcasecmp (column, index) == 0);
-      }
-  }
-  if (!unique)
-    return FALSE;
-  /* The index finds a row without a name at once; such rows can be
-   * alike in every column. */
-  StorageStmt unnamed (storage_prepare_query (
-      db, "SELECT 1 FROM Metadata WHERE Filename IS NULL LIMIT 1"));
-  return unnamed && storage_step_row (unnamed.get (), FALSE)
-                        == STORAGE_STEP_DONE;
+  for (int rc = first; !unique && rc == SQLITE_ROW; rc = sqlite3_step (stmt))
+    {
+      const char *index
+          = reinterpret_cast<const char *> (sqlite3_column_text (stmt, 0));
+      unique = sqlite3_column_int (stmt, 1) == 0
+               && (g_ascii_strcasecmp (column, "BINARY") == 0
+                   || (index != NULL
+                       && g_ascii_strcasecmp (column, index) == 0));
+    }
+  return unique;
 }
 
 gboolean
 storage_file_names_unique (sqlite3 *db)
 {
   if (db != NULL)
-    return file_names_unique_on (db);
+    {
+      StorageStmt stmt (storage_prepare_query (db, unique_names));
+      return stmt
+             && names_unique (db, stmt.get (),
+                              storage_statement_step (stmt.get ()));
+    }
+  /* Asked before every listing of a whole kind: kept compiled on the
+   * library's connection, where compiling costs more than running. */
   StorageLock lock;
-  return file_names_unique_on (storage_db);
+  StorageBound kept (unique_names, StorageValues ());
+  return kept.stmt != NULL
+         && names_unique (storage_db, kept.stmt,
+                          storage_statement_step (kept.stmt));
 }
 
 const char *
