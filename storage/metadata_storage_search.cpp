@@ -397,6 +397,7 @@ columns_row_size (int columns, gsize text_bytes)
 struct ColumnsScratch
 {
   std::vector<const char *> texts;
+  std::vector<gsize> sizes; /* with the NUL */
   std::vector<gint> types;
 };
 
@@ -408,6 +409,7 @@ columns_row_new (sqlite3_stmt *stmt, int columns, gboolean refuse_blobs,
 {
   std::vector<const char *> &texts = scratch.texts;
   texts.assign (columns, NULL);
+  scratch.sizes.resize (columns);
   scratch.types.assign (columns, 0);
   gsize bytes = 0;
   for (int i = 0; i < columns; i++)
@@ -423,7 +425,9 @@ columns_row_new (sqlite3_stmt *stmt, int columns, gboolean refuse_blobs,
       if (texts[i] == NULL)
         continue;
       scratch.types[i] = type;
-      bytes += strlen (texts[i]) + 1;
+      /* The text up to its first NUL, as a C string reads it. */
+      scratch.sizes[i] = strlen (texts[i]) + 1;
+      bytes += scratch.sizes[i];
     }
   auto values = static_cast<gchar **> (
       g_malloc (columns_row_size (columns, bytes)));
@@ -435,10 +439,9 @@ columns_row_new (sqlite3_stmt *stmt, int columns, gboolean refuse_blobs,
       types[i] = 0;
       if (texts[i] == NULL)
         continue;
-      /* The text up to its first NUL, as a C string reads it. */
-      gsize length = strlen (texts[i]) + 1;
-      values[i] = static_cast<gchar *> (memcpy (next, texts[i], length));
-      next += length;
+      values[i]
+          = static_cast<gchar *> (memcpy (next, texts[i], scratch.sizes[i]));
+      next += scratch.sizes[i];
       types[i] = scratch.types[i];
     }
   values[columns] = NULL;

@@ -295,8 +295,12 @@ mp_library_store_database_get_songs_columns (
 {
   CHECK_STORE (FALSE);
   g_return_val_if_fail (callback != NULL, FALSE);
-  if (storage_search_object_columns (distinct_text (NULL, songs_sql).c_str (),
-                                     callback, user_data, NULL))
+  /* The list's order is a sort of its own, which the caller makes in the
+   * order it shows: the text without it. */
+  std::string text = distinct_text (NULL, songs_sql);
+  text.erase (text.rfind (" ORDER BY "));
+  if (storage_search_object_columns (text.c_str (), callback, user_data,
+                                     NULL))
     return TRUE;
   set_connect_error (error);
   return FALSE;

@@ -100,15 +100,16 @@ mp_library_store_database_get_songs (MpLibraryStoreDatabase *mp_library_store,
  *   for each song
  * @user_data: handed to @callback
  *
- * The songs of mp_library_store_database_get_songs, in its order, as the
- * columns of its query (Filename, Title, Length, MIME, Album, Artist)
- * rather than as resources, handed to @callback as meta_search_columns()
- * hands rows: a listing of a large library without an object for each
- * song.  The values are the table's; a resource holds the same, except
+ * The songs of mp_library_store_database_get_songs as the columns of its
+ * query (Filename, Title, Length, MIME, Album, Artist) rather than as
+ * resources, handed to @callback as meta_search_columns() hands rows, in
+ * no particular order: a listing of a large library without an object
+ * made for each song, sorted once, by the caller, in the order it shows
+ * them.  The values are the table's; a resource holds the same, except
  * that it takes an empty text as none, turns a number in a text column
- * into text and a text in the length into none (with a warning), and
- * takes no length below -1.  A blob fails the call, as it fails the
- * list.
+ * into text of its own making, takes a text in the length as none (with
+ * a warning), and no length below -1.  A blob fails the call, as it
+ * fails the list.
  *
  * Returns: %TRUE after the header and the rows; %FALSE without any call
  *   when the query failed, with @error set as the list call sets it

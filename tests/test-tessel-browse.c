@@ -467,6 +467,29 @@ test_converted_values (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (out, ==, c->out);
 }
 
+/* Songs that sort alike (the same title ignoring case and accents, the
+ * same file name or none) stay in the order of the store's list: by
+ * title in upper case, which puts "emile" before "Émile". */
+static void
+test_songs_alike (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename, Title, Length, "
+                           "MIME, Present) VALUES (NULL, 'Émile', 5, "
+                           "'audio/mpeg', 1), (NULL, 'emile', 6, "
+                           "'audio/mpeg', 1)");
+  const char *args[] = { "songs", NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 0);
+  g_assert_cmpstr (out, ==,
+                   "TITLE     ARTIST   ALBUM   LENGTH  FILE\n"
+                   "3.mp3     bach     Alpha           /m/3.mp3\n"
+                   "Ängel     O'Brien  Zeta   0:04:05  /m/1.mp3\n"
+                   "emile                     0:00:06  \n"
+                   "Émile                     0:00:05  \n"
+                   "Long one  O'Brien         1:02:05  /m/2.mp3\n");
+}
+
 /* Runs args: the exit status, one message on stderr, nothing on stdout. */
 static void
 assert_refused (TesselFixture *fx, const char *const *args, int status,
@@ -772,6 +795,7 @@ main (int argc, char **argv)
   ADD ("/tool/browse/playlist-failures", test_playlist_failures);
   ADD ("/tool/table/hostile-names-one-line", test_hostile_tables);
   ADD ("/tool/json/floating-point-values", test_json_reals);
+  ADD ("/tool/browse/songs-alike-in-list-order", test_songs_alike);
   for (gsize i = 0; i < G_N_ELEMENTS (converted_cases); i++)
     {
       g_autofree gchar *path = g_strdup_printf (

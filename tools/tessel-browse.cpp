@@ -41,6 +41,69 @@ struct Cell
 
 using Row = std::vector<Cell>;
 
+/* The rows of a listing, kept compactly, since a listing of the whole
+ * library holds 100,000 of them: the cells one after the other, their
+ * texts one after the other in one block. */
+class Rows
+{
+public:
+  void
+  push_back (const Row &row)
+  {
+    width = row.size ();
+    for (const Cell &cell : row)
+      {
+        cells.push_back ({ cell.kind, cell.number, texts.size () });
+        texts.append (cell.text.c_str (), cell.text.size () + 1);
+      }
+  }
+
+  /* Room for rows of width cells and text_bytes of their texts, to be
+   * taken at once rather than grown to. */
+  void
+  reserve (gsize rows, gsize width, gsize text_bytes)
+  {
+    cells.reserve (rows * width);
+    texts.reserve (text_bytes);
+  }
+
+  gsize
+  size () const
+  {
+    return width > 0 ? cells.size () / width : 0;
+  }
+
+  Cell::Kind
+  kind (gsize row, gsize column) const
+  {
+    return cells[row * width + column].kind;
+  }
+
+  gint64
+  number (gsize row, gsize column) const
+  {
+    return cells[row * width + column].number;
+  }
+
+  /* Valid until the next push_back. */
+  const char *
+  text (gsize row, gsize column) const
+  {
+    return texts.data () + cells[row * width + column].text;
+  }
+
+private:
+  struct Kept
+  {
+    Cell::Kind kind;
+    gint64 number;
+    gsize text;
+  };
+  gsize width = 0;
+  std::vector<Kept> cells;
+  std::string texts;
+};
+
 Cell
 text_cell (const gchar *text)
 {
@@ -93,8 +156,7 @@ title_cell (MpMediaResource *res)
 }
 
 void
-print_table (const std::vector<Column> &columns,
-             const std::vector<Row> &rows)
+print_table (const std::vector<Column> &columns, const Rows &rows)
 {
   std::vector<const char *> header;
   std::vector<gboolean> right;
@@ -107,10 +169,10 @@ print_table (const std::vector<Column> &columns,
   /* The cells point into rows, which outlive the table. */
   std::vector<const char *> texts;
   texts.reserve (rows.size () * header.size ());
-  for (const Row &row : rows)
-    for (gsize c = 0; c < row.size (); c++)
+  for (gsize r = 0; r < rows.size (); r++)
+    for (gsize c = 0; c < columns.size (); c++)
       if (!columns[c].json_only)
-        texts.push_back (row[c].text.c_str ());
+        texts.push_back (rows.text (r, c));
   g_autoptr (GPtrArray) cells = g_ptr_array_sized_new (rows.size ());
   for (gsize r = 0; r < rows.size (); r++)
     g_ptr_array_add (cells, &texts[r * header.size ()]);
@@ -121,10 +183,10 @@ print_table (const std::vector<Column> &columns,
 /* Writes the rows as an array of objects. */
 void
 write_json_rows (TesselJsonWriter &json, const std::vector<Column> &columns,
-                 const std::vector<Row> &rows)
+                 const Rows &rows)
 {
   json.begin_array ();
-  for (const Row &row : rows)
+  for (gsize r = 0; r < rows.size (); r++)
     {
       json.begin_object ();
       for (gsize c = 0; c < columns.size (); c++)
@@ -132,13 +194,13 @@ write_json_rows (TesselJsonWriter &json, const std::vector<Column> &columns,
           if (columns[c].json_key == NULL)
             continue;
           json.member (columns[c].json_key);
-          switch (row[c].kind)
+          switch (rows.kind (r, c))
             {
             case Cell::TEXT:
-              json.text (row[c].text.c_str ());
+              json.text (rows.text (r, c));
               break;
             case Cell::NUMBER:
-              json.integer (row[c].number);
+              json.integer (rows.number (r, c));
               break;
             case Cell::NONE:
               json.null ();
@@ -151,7 +213,7 @@ write_json_rows (TesselJsonWriter &json, const std::vector<Column> &columns,
 }
 
 void
-print_json (const std::vector<Column> &columns, const std::vector<Row> &rows)
+print_json (const std::vector<Column> &columns, const Rows &rows)
 {
   TesselJsonWriter json (stdout);
   write_json_rows (json, columns, rows);
@@ -229,7 +291,7 @@ key_or_unknown (const gchar *value)
 struct Listing
 {
   std::vector<Column> columns;
-  std::vector<Row> rows;
+  Rows rows;
   /* A playlist's entries, once read: how many, the sum of the lengths
    * known (-1 when none is) and the number of those unknown. */
   bool read = false;
@@ -829,6 +891,14 @@ add_total (Listing &out, const char *category, MpMediaResource *res)
   return TRUE;
 }
 
+/* A song as read_song_columns keeps it until every song is in: its texts
+ * (NULL for none), in SongColumns::texts, and its length. */
+struct SongText
+{
+  const gchar *uri, *title, *album, *artist;
+  gint length;
+};
+
 /* What read_song_columns gathers. */
 struct SongColumns
 {
@@ -836,8 +906,27 @@ struct SongColumns
    * found. */
   int at[5] = { -1, -1, -1, -1, -1 };
   bool plain = true;
-  std::vector<Row> rows;
+  /* The texts of every song.  The songs come in the table's order; their
+   * rows are made once they are sorted, so that each row's cells lie near
+   * the next row's when the rows are printed. */
+  GStringChunk *texts = g_string_chunk_new (65536);
+  gsize text_bytes = 0;
+  std::vector<SongText> songs;
   std::vector<SortKey> keys;
+
+  SongColumns () = default;
+  SongColumns (const SongColumns &) = delete;
+  SongColumns &operator= (const SongColumns &) = delete;
+  ~SongColumns () { g_string_chunk_free (texts); }
+
+  const gchar *
+  keep (const gchar *text)
+  {
+    if (text == NULL)
+      return NULL;
+    text_bytes += strlen (text) + 1;
+    return g_string_chunk_insert (texts, text);
+  }
 };
 
 /* A text column's value as a resource holds it: TRUE with *text the text
@@ -888,20 +977,24 @@ add_song_columns (gint columns, const gchar *const *names, const gint *types,
                  && plain_text (types, values, songs->at[4], &artist);
   if (!songs->plain)
     return;
-  songs->rows.push_back (
-      song_row (title, artist, album, length, uri, NULL, -1, -1));
-  /* The key takes its file name once every row is in: see below. */
+  songs->songs.push_back ({ songs->keep (uri), songs->keep (title),
+                            songs->keep (album), songs->keep (artist),
+                            length });
+  /* The key takes its file name once every text is in: see below. */
   songs->keys.push_back (song_key (title, uri));
 }
 
 /* The songs of the store's list into out, sorted by title_key, read as the
  * columns of its query: a library of 100,000 songs without an object for
  * each.  The values are those the list's resources would hold as long as
- * each is one a resource takes as it is.  FALSE, with out left alone,
- * when one is not (a number in a text column, a text or a length below
- * -1 in the length, which a resource converts or refuses with a warning),
- * or when the query failed: the caller then reads the list, which does
- * as it does for a player. */
+ * each is one a resource takes as it is; the order is the list's as long
+ * as no two songs have the same key, when only the list's own order tells
+ * which comes first.  FALSE, with out left alone, when a value is not so
+ * (a number in a text column, a text or a length below -1 in the length,
+ * which a resource converts or refuses with a warning), when two keys are
+ * the same (songs without a file name, or a table without the key that
+ * keeps names unique), or when the query failed: the caller then reads
+ * the list, which does as it does for a player. */
 bool
 read_song_columns (MpLibraryStoreDatabase *store, Listing &out)
 {
@@ -910,16 +1003,23 @@ read_song_columns (MpLibraryStoreDatabase *store, Listing &out)
                                                     &songs, NULL)
       || !songs.plain)
     return false;
-  /* The file names stay where they are once every row is in. */
-  for (gsize r = 0; r < songs.rows.size (); r++)
-    {
-      const Cell &file = songs.rows[r][4];
-      songs.keys[r].uri = file.kind == Cell::TEXT ? file.text.c_str () : NULL;
-    }
+  for (gsize r = 0; r < songs.songs.size (); r++)
+    songs.keys[r].uri = songs.songs[r].uri;
+  std::vector<gsize> order = sorted_order (songs.keys);
+  for (gsize i = 1; i < order.size (); i++)
+    if (!(songs.keys[order[i - 1]] < songs.keys[order[i]]))
+      return false;
   out.columns = song_columns;
-  out.rows.reserve (songs.rows.size ());
-  for (gsize r : sorted_order (songs.keys))
-    out.rows.push_back (std::move (songs.rows[r]));
+  /* The texts once more, with a title for each song and its length as
+   * shown. */
+  out.rows.reserve (order.size (), song_columns.size (),
+                    songs.text_bytes + order.size () * 32);
+  for (gsize r : order)
+    {
+      const SongText &song = songs.songs[r];
+      out.rows.push_back (song_row (song.title, song.artist, song.album,
+                                    song.length, song.uri, NULL, -1, -1));
+    }
   return true;
 }
 
