@@ -107,41 +107,47 @@ storage_search_sync (const gchar *query, MetaSearchFunc callback,
   return 1;
 }
 
-GValue *
-storage_get_gvalue (int type, const gchar *text)
+gboolean
+storage_get_gvalue (GValue *value, int type, const gchar *text)
 {
-  GValue *value = g_new0 (GValue, 1);
+  GType wanted;
+  switch (type)
+    {
+    case SQLITE_INTEGER:
+      wanted = G_TYPE_INT;
+      break;
+    case SQLITE_FLOAT:
+      wanted = G_TYPE_FLOAT;
+      break;
+    case SQLITE_TEXT:
+      wanted = G_TYPE_STRING;
+      break;
+    default:
+      g_return_val_if_reached (FALSE);
+    }
+  if (G_VALUE_TYPE (value) != wanted)
+    {
+      if (G_IS_VALUE (value))
+        g_value_unset (value);
+      g_value_init (value, wanted);
+    }
   switch (type)
     {
     case SQLITE_INTEGER:
       {
         gint64 number = g_ascii_strtoll (text, NULL, 10);
-        g_value_init (value, G_TYPE_INT);
         g_value_set_int (value, static_cast<gint> (
                                     CLAMP (number, G_MININT, G_MAXINT)));
         break;
       }
     case SQLITE_FLOAT:
-      g_value_init (value, G_TYPE_FLOAT);
       g_value_set_float (value,
                          static_cast<gfloat> (g_ascii_strtod (text, NULL)));
       break;
-    case SQLITE_TEXT:
-      g_value_init (value, G_TYPE_STRING);
-      g_value_set_string (value, text);
-      break;
     default:
-      g_free (value);
-      g_return_val_if_reached (NULL);
+      g_value_set_static_string (value, text);
     }
-  return value;
-}
-
-static void
-gvalue_free (GValue *value)
-{
-  g_value_unset (value);
-  g_free (value);
+  return TRUE;
 }
 
 /* How one result column reaches a resource, worked out once per query:
@@ -151,6 +157,9 @@ struct ColumnPlan
   gchar *name;          /* NULL for a column without a name */
   GParamSpec *pspec;    /* NULL when no plain property can take it */
   GObjectSetPropertyFunc set_property;
+  /* The column's value in the current row; kept from row to row, which
+   * mostly spares setting up its type again. */
+  GValue value;
 };
 
 static void
@@ -161,7 +170,7 @@ plan_columns (sqlite3_stmt *stmt, int columns, ColumnPlan *plan)
   for (int i = 0; i < columns; i++)
     {
       const char *name = sqlite3_column_name (stmt, i);
-      plan[i] = ColumnPlan{ NULL, NULL, NULL };
+      plan[i] = ColumnPlan{ NULL, NULL, NULL, G_VALUE_INIT };
       if (name == NULL || *name == '\0')
         continue;
       plan[i].name = g_strdup (name);
@@ -244,6 +253,7 @@ objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list,
     {
       MpMediaResource *resource = mp_media_resource_new ();
       objects = g_list_prepend (objects, resource);
+      GObject *object = G_OBJECT (resource);
       for (int i = 0; i < columns; i++)
         {
           int type = sqlite3_column_type (stmt.get (), i);
@@ -253,19 +263,21 @@ objects_list_on (sqlite3 *db, const gchar *filter, GList **objects_list,
               sqlite3_column_text (stmt.get (), i));
           if (text == NULL || *text == '\0')
             continue;
-          GValue *value = storage_get_gvalue (type, text);
-          if (value == NULL)
+          if (!storage_get_gvalue (&plan[i].value, type, text))
             {
               *blob = TRUE;
               break;
             }
-          apply_column (G_OBJECT (resource), &plan[i], value);
-          gvalue_free (value);
+          apply_column (object, &plan[i], &plan[i].value);
         }
     }
 
   for (int i = 0; i < columns; i++)
-    g_free (plan[i].name);
+    {
+      g_free (plan[i].name);
+      if (G_IS_VALUE (&plan[i].value))
+        g_value_unset (&plan[i].value);
+    }
   g_free (plan);
   stmt.reset ();
 
@@ -305,6 +317,61 @@ storage_reader_objects_list (sqlite3 *db, const gchar *filter,
   return FALSE;
 }
 
+/* The unique indexes of the file names alone, each with its collation,
+ * and whether a row has no file name: such rows can be alike in every
+ * column.  Names apart under an index's collation are apart under the
+ * column's own (which DISTINCT and "=" use) when both are the same, or
+ * when the column's is BINARY, which tells apart any two names another
+ * collation does. */
+static const char unique_names[]
+    = "SELECT x.coll, EXISTS (SELECT 1 FROM Metadata WHERE Filename IS "
+      "NULL) FROM pragma_index_list ('Metadata') AS l, pragma_index_xinfo "
+      "(l.name) AS x WHERE l.\"unique\" AND NOT l.partial AND x.key AND "
+      "x.name = 'Filename' COLLATE NOCASE AND (SELECT count (*) FROM "
+      "pragma_index_info (l.name)) = 1";
+
+/* Whether the rows of unique_names, stepped once already (first is the
+ * result of that step), tell names unique on db. */
+static gboolean
+names_unique (sqlite3 *db, sqlite3_stmt *stmt, int first)
+{
+  const char *column = NULL;
+  if (sqlite3_table_column_metadata (db, NULL, "Metadata", "Filename", NULL,
+                                     &column, NULL, NULL, NULL)
+      != SQLITE_OK)
+    return FALSE;
+  gboolean unique = FALSE;
+  for (int rc = first; !unique && rc == SQLITE_ROW; rc = sqlite3_step (stmt))
+    {
+      const char *index
+          = reinterpret_cast<const char *> (sqlite3_column_text (stmt, 0));
+      unique = sqlite3_column_int (stmt, 1) == 0
+               && (g_ascii_strcasecmp (column, "BINARY") == 0
+                   || (index != NULL
+                       && g_ascii_strcasecmp (column, index) == 0));
+    }
+  return unique;
+}
+
+gboolean
+storage_file_names_unique (sqlite3 *db)
+{
+  if (db != NULL)
+    {
+      StorageStmt stmt (storage_prepare_query (db, unique_names));
+      return stmt
+             && names_unique (db, stmt.get (),
+                              storage_statement_step (stmt.get ()));
+    }
+  /* Asked before every listing of a whole kind: kept compiled on the
+   * library's connection, where compiling costs more than running. */
+  StorageLock lock;
+  StorageBound kept (unique_names, StorageValues ());
+  return kept.stmt != NULL
+         && names_unique (storage_db, kept.stmt,
+                          storage_statement_step (kept.stmt));
+}
+
 const char *
 storage_search_database (void)
 {
@@ -314,16 +381,79 @@ storage_search_database (void)
   return file != NULL && *file != '\0' ? file : NULL;
 }
 
-/* One row of meta_search_columns, kept until its call. */
-struct ColumnsRow
+/* The size of a row of meta_search_columns kept until its call, in one
+ * block: the pointers to its texts (NULL for a NULL or a blob) and a NULL
+ * after them, their types, then the texts. */
+static gsize
+columns_row_size (int columns, gsize text_bytes)
 {
-  gint *types;
-  gchar **values;
+  return sizeof (gchar *) * (columns + 1) + sizeof (gint) * columns
+         + text_bytes;
+}
+
+/* What a row of meta_search_columns holds before it is kept: its texts
+ * (NULL for a NULL or a blob) and their types.  Room reused from row to
+ * row. */
+struct ColumnsScratch
+{
+  std::vector<const char *> texts;
+  std::vector<gsize> sizes; /* with the NUL */
+  std::vector<gint> types;
 };
 
-int
-storage_search_columns (const gchar *query, MetaColumnsFunc callback,
-                        gpointer user_data, GError **error)
+/* The current row of stmt in one block (columns_row_size), which g_free
+ * releases; NULL for a row holding a blob when refuse_blobs is set. */
+static gchar **
+columns_row_new (sqlite3_stmt *stmt, int columns, gboolean refuse_blobs,
+                 ColumnsScratch &scratch)
+{
+  std::vector<const char *> &texts = scratch.texts;
+  texts.assign (columns, NULL);
+  scratch.sizes.resize (columns);
+  scratch.types.assign (columns, 0);
+  gsize bytes = 0;
+  for (int i = 0; i < columns; i++)
+    {
+      /* Taken before the text, which converts the value. */
+      int type = sqlite3_column_type (stmt, i);
+      if (type == SQLITE_BLOB && refuse_blobs)
+        return NULL;
+      if (type != SQLITE_INTEGER && type != SQLITE_FLOAT
+          && type != SQLITE_TEXT)
+        continue;
+      texts[i] = reinterpret_cast<const char *> (sqlite3_column_text (stmt, i));
+      if (texts[i] == NULL)
+        continue;
+      scratch.types[i] = type;
+      /* The text up to its first NUL, as a C string reads it. */
+      scratch.sizes[i] = strlen (texts[i]) + 1;
+      bytes += scratch.sizes[i];
+    }
+  auto values = static_cast<gchar **> (
+      g_malloc (columns_row_size (columns, bytes)));
+  auto types = reinterpret_cast<gint *> (values + columns + 1);
+  auto next = reinterpret_cast<gchar *> (types + columns);
+  for (int i = 0; i < columns; i++)
+    {
+      values[i] = NULL;
+      types[i] = 0;
+      if (texts[i] == NULL)
+        continue;
+      values[i]
+          = static_cast<gchar *> (memcpy (next, texts[i], scratch.sizes[i]));
+      next += scratch.sizes[i];
+      types[i] = scratch.types[i];
+    }
+  values[columns] = NULL;
+  return values;
+}
+
+/* meta_search_columns on the library's connection.  With refuse_blobs a
+ * blob fails the search, as it fails the object search, rather than
+ * reading as a NULL. */
+static int
+search_columns (const gchar *query, gboolean refuse_blobs,
+                MetaColumnsFunc callback, gpointer user_data, GError **error)
 {
   /* Also keeps the reason of a failure this call's own. */
   StorageLock lock;
@@ -343,27 +473,25 @@ storage_search_columns (const gchar *query, MetaColumnsFunc callback,
     }
   g_ptr_array_add (names, NULL);
 
-  std::vector<ColumnsRow> rows;
+  g_autoptr (GPtrArray) rows = g_ptr_array_new_with_free_func (g_free);
+  ColumnsScratch scratch;
+  gboolean blob = FALSE;
   StorageStep step;
-  while ((step = storage_step_row (stmt.get (), !rows.empty ()))
-         == STORAGE_STEP_ROW)
+  while (!blob
+         && (step = storage_step_row (stmt.get (), rows->len > 0))
+                == STORAGE_STEP_ROW)
     {
-      ColumnsRow row = { g_new0 (gint, MAX (columns, 1)),
-                         g_new0 (gchar *, columns + 1) };
-      for (int i = 0; i < columns; i++)
-        {
-          int type = sqlite3_column_type (stmt.get (), i);
-          if (type != SQLITE_INTEGER && type != SQLITE_FLOAT
-              && type != SQLITE_TEXT)
-            continue;
-          row.types[i] = type;
-          row.values[i] = g_strdup (reinterpret_cast<const gchar *> (
-              sqlite3_column_text (stmt.get (), i)));
-        }
-      rows.push_back (row);
+      gchar **row
+          = columns_row_new (stmt.get (), columns, refuse_blobs, scratch);
+      blob = row == NULL;
+      if (!blob)
+        g_ptr_array_add (rows, row);
     }
-  gboolean done = step == STORAGE_STEP_DONE;
-  if (!done)
+  gboolean done = !blob && step == STORAGE_STEP_DONE;
+  if (blob)
+    g_set_error_literal (error, META_ERROR, META_ERROR_FAILED,
+                         "a value of the query is a blob");
+  else if (!done)
     {
       g_autofree gchar *reason = storage_failure_reason (storage_db);
       g_set_error_literal (error, META_ERROR, META_ERROR_FAILED, reason);
@@ -372,20 +500,34 @@ storage_search_columns (const gchar *query, MetaColumnsFunc callback,
    * layer themselves. */
   stmt.reset ();
   lock.release ();
+  if (!done)
+    return 0;
 
-  if (done)
-    callback (columns, reinterpret_cast<const gchar *const *> (names->pdata),
-              NULL, NULL, user_data);
-  for (ColumnsRow &row : rows)
+  auto header = reinterpret_cast<const gchar *const *> (names->pdata);
+  callback (columns, header, NULL, NULL, user_data);
+  for (guint r = 0; r < rows->len; r++)
     {
-      if (done)
-        callback (columns,
-                  reinterpret_cast<const gchar *const *> (names->pdata),
-                  row.types, row.values, user_data);
-      g_free (row.types);
-      for (int i = 0; i < columns; i++)
-        g_free (row.values[i]);
-      g_free (row.values);
+      auto values = static_cast<gchar **> (rows->pdata[r]);
+      callback (columns, header,
+                reinterpret_cast<const gint *> (values + columns + 1),
+                values, user_data);
+      /* Each row is released after its call rather than all at the end. */
+      g_free (values);
+      rows->pdata[r] = NULL;
     }
-  return done ? 1 : 0;
+  return 1;
+}
+
+int
+storage_search_columns (const gchar *query, MetaColumnsFunc callback,
+                        gpointer user_data, GError **error)
+{
+  return search_columns (query, FALSE, callback, user_data, error);
+}
+
+int
+storage_search_object_columns (const gchar *query, MetaColumnsFunc callback,
+                               gpointer user_data, GError **error)
+{
+  return search_columns (query, TRUE, callback, user_data, error);
 }

@@ -4,6 +4,10 @@
 #ifndef TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H
 #define TESSEL_MP_LIBRARY_STORE_DATABASE_PRIVATE_H
 
+#include <string.h>
+
+#include <string>
+
 #include <sqlite3.h>
 
 #include "metadata_storage_fts-private.h"
@@ -11,9 +15,10 @@
 
 /* The texts below are what the browsing screens have always run, spacing
  * and repeated tests included; results depend on every condition, so they
- * are kept exactly as they stand.  Those holding %q or %ld are formats for
- * sqlite3_mprintf (a literal percent sign is %% there); the others run
- * unchanged, so their single % is the LIKE wildcard. */
+ * are kept exactly as they stand (a SELECT DISTINCT may run without its
+ * DISTINCT where that drops nothing: see below).  Those holding %q or %ld
+ * are formats for sqlite3_mprintf (a literal percent sign is %% there);
+ * the others run unchanged, so their single % is the LIKE wildcard. */
 
 #define ORDERED_SONGS_HEAD                                                    \
   "SELECT Filename, Title, Length, MIME, Artist, Album FROM Metadata "        \
@@ -372,6 +377,28 @@ static const char find_fmt[]
       STORAGE_SEARCH_TABLE " MATCH '%q' AND Metadata.Present = 1 ORDER BY "
       STORAGE_SEARCH_RANK " (" STORAGE_SEARCH_TABLE "), length "
       "(Metadata.Title), UPPER (Metadata.Title), UPPER (Metadata.Filename)";
+
+/* The listings of whole kinds of rows (songs, videos, playlists, the
+ * unplayed, played and added items) are SELECT DISTINCT texts whose rows
+ * hold the file name.  Where no two rows can be alike
+ * (storage_file_names_unique), DISTINCT drops nothing, yet SQLite would
+ * still build a temporary index of every row listed: at 100,000 rows
+ * most of the time of the songs, spilled to temporary files.  The store
+ * runs such a text without it; this gives that text. */
+static inline std::string
+_mp_library_store_database_without_distinct (const char *text)
+{
+  static const char distinct[] = "SELECT DISTINCT ";
+  if (strncmp (text, distinct, strlen (distinct)) != 0)
+    return text;
+  return std::string ("SELECT ") + (text + strlen (distinct));
+}
+
+/* Runs text, a SELECT DISTINCT of the listings above, on db as
+ * _mp_library_store_database_search_on does, without the DISTINCT where
+ * it would drop nothing. */
+G_GNUC_INTERNAL GList *_mp_library_store_database_distinct_on (
+    sqlite3 *db, const gchar *text, GError **error);
 
 /* The store's search step: the rows of filter as new resources, NULL for
  * none or on failure, when error (if given and still empty) receives the

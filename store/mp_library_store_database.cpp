@@ -6,6 +6,7 @@
 #include "metadata_storage-private.h"
 #include "metadata_storage_fts-private.h"
 #include "metadata_storage_reader-private.h"
+#include "metadata_storage_search-private.h"
 #include "tessel-private.h"
 
 #include <limits.h>
@@ -13,6 +14,7 @@
 #include <sqlite3.h>
 
 #include <memory>
+#include <string>
 
 namespace
 {
@@ -127,6 +129,34 @@ _mp_library_store_database_search_on (sqlite3 *db, const gchar *filter,
       return NULL;
     }
   return objects_list;
+}
+
+/* What the store runs on db for text, a SELECT DISTINCT of the listings
+ * of whole kinds: the text, without its DISTINCT where no two rows can be
+ * alike. */
+static std::string
+distinct_text (sqlite3 *db, const gchar *text)
+{
+  if (!storage_file_names_unique (db))
+    return text;
+  return _mp_library_store_database_without_distinct (text);
+}
+
+GList *
+_mp_library_store_database_distinct_on (sqlite3 *db, const gchar *text,
+                                        GError **error)
+{
+  if (text == NULL)
+    return _mp_library_store_database_search_on (db, text, error);
+  return _mp_library_store_database_search_on (
+      db, distinct_text (db, text).c_str (), error);
+}
+
+/* _mp_library_store_database_distinct_on on the library's connection. */
+static GList *
+search_distinct (const gchar *text, GError **error)
+{
+  return _mp_library_store_database_distinct_on (NULL, text, error);
 }
 
 /* Runs a text expected to give exactly one row: that row as a one-element
@@ -255,8 +285,25 @@ mp_library_store_database_get_songs (MpLibraryStoreDatabase *mp_library_store,
                                      GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store, songs_sql,
-                                                 error);
+  return search_distinct (songs_sql, error);
+}
+
+extern "C" gboolean
+mp_library_store_database_get_songs_columns (
+    MpLibraryStoreDatabase *mp_library_store, MetaColumnsFunc callback,
+    gpointer user_data, GError **error)
+{
+  CHECK_STORE (FALSE);
+  g_return_val_if_fail (callback != NULL, FALSE);
+  /* The list's order is a sort of its own, which the caller makes in the
+   * order it shows: the text without it. */
+  std::string text = distinct_text (NULL, songs_sql);
+  text.erase (text.rfind (" ORDER BY "));
+  if (storage_search_object_columns (text.c_str (), callback, user_data,
+                                     NULL))
+    return TRUE;
+  set_connect_error (error);
+  return FALSE;
 }
 
 extern "C" GList *
@@ -375,8 +422,7 @@ mp_library_store_database_get_videos (MpLibraryStoreDatabase *mp_library_store,
                                       GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store, videos_sql,
-                                                 error);
+  return search_distinct (videos_sql, error);
 }
 
 extern "C" GList *
@@ -384,8 +430,7 @@ mp_library_store_database_get_playlists (
     MpLibraryStoreDatabase *mp_library_store, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store,
-                                                 playlists_sql, error);
+  return search_distinct (playlists_sql, error);
 }
 
 extern "C" GList *
@@ -393,8 +438,7 @@ mp_library_store_database_get_user_playlists (
     MpLibraryStoreDatabase *mp_library_store, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store,
-                                                 user_playlists_sql, error);
+  return search_distinct (user_playlists_sql, error);
 }
 
 extern "C" GList *
@@ -402,8 +446,7 @@ mp_library_store_database_get_unplayed (
     MpLibraryStoreDatabase *mp_library_store, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (mp_library_store,
-                                                 unplayed_sql, error);
+  return search_distinct (unplayed_sql, error);
 }
 
 extern "C" GList *
@@ -411,8 +454,7 @@ mp_library_store_database_get_played (MpLibraryStoreDatabase *mp_library_store,
                                       long period, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (
-      mp_library_store,
+  return search_distinct (
       Sql (sqlite3_mprintf (played_fmt, window_start (period))).get (), error);
 }
 
@@ -421,8 +463,7 @@ mp_library_store_database_get_added (MpLibraryStoreDatabase *mp_library_store,
                                      long period, GError **error)
 {
   CHECK_STORE (NULL);
-  return _mp_library_store_database_search_sync (
-      mp_library_store,
+  return search_distinct (
       Sql (sqlite3_mprintf (added_fmt, window_start (period))).get (), error);
 }
 

@@ -22,6 +22,7 @@
 #include <gio/gio.h>
 #include <glib-object.h>
 
+#include "metadata.h"
 #include "mp_library_store.h"
 #include "mp_media_resource.h"
 #include "tessel_export.h"
@@ -92,6 +93,30 @@ TESSEL_API MpMediaResource *mp_library_store_database_get_media_by_uri (
 TESSEL_API GList *
 mp_library_store_database_get_songs (MpLibraryStoreDatabase *mp_library_store,
                                      GError **error);
+
+/**
+ * mp_library_store_database_get_songs_columns:
+ * @callback: (scope call) (closure user_data): called for the header, then
+ *   for each song
+ * @user_data: handed to @callback
+ *
+ * The songs of mp_library_store_database_get_songs as the columns of its
+ * query (Filename, Title, Length, MIME, Album, Artist) rather than as
+ * resources, handed to @callback as meta_search_columns() hands rows, in
+ * no particular order: a listing of a large library without an object
+ * made for each song, sorted once, by the caller, in the order it shows
+ * them.  The values are the table's; a resource holds the same, except
+ * that it takes an empty text as none, turns a number in a text column
+ * into text of its own making, takes a text in the length as none (with
+ * a warning), and no length below -1.  A blob fails the call, as it
+ * fails the list.
+ *
+ * Returns: %TRUE after the header and the rows; %FALSE without any call
+ *   when the query failed, with @error set as the list call sets it
+ */
+TESSEL_API gboolean mp_library_store_database_get_songs_columns (
+    MpLibraryStoreDatabase *mp_library_store, MetaColumnsFunc callback,
+    gpointer user_data, GError **error);
 
 /**
  * mp_library_store_database_get_songs_ordered_by_album:

@@ -26,7 +26,7 @@ struct Kind
 const Kind songs_kind = {
   "mp_library_store_database_get_songs_async",
   [] (sqlite3 *db, const gchar *, const gchar *, GError **error) {
-    return _mp_library_store_database_search_on (db, songs_sql, error);
+    return _mp_library_store_database_distinct_on (db, songs_sql, error);
   },
 };
 

@@ -288,6 +288,25 @@ test_equals_sync (TesselFixture *fx, gconstpointer data)
   g_free (expected);
 }
 
+/* Two rows alike in every column the songs list, without a file name:
+ * listed once, as on the library's own connection. */
+static void
+test_songs_rows_alike (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename, Title, MIME, "
+                           "Present) VALUES (NULL, 'twin', 'audio/mpeg', 1),"
+                           "(NULL, 'twin', 'audio/mpeg', 1)");
+  Outcome o;
+  run_pair (&pairs[0], NULL, &o);
+  g_assert_no_error (o.error);
+  guint twins = 0;
+  for (GList *l = o.list; l != NULL; l = l->next)
+    twins += g_strcmp0 (mp_media_resource_get_title (l->data), "twin") == 0;
+  g_assert_cmpuint (twins, ==, 1);
+  outcome_clear (&o);
+}
+
 /* A table without rows: what the synchronous call gives, without an
  * error: NULL, or for a playlist its entries as the playlist gives them. */
 static void
@@ -627,6 +646,9 @@ main (int argc, char **argv)
                     cases[c].func, tessel_fixture_teardown);
         g_free (path);
       }
+  g_test_add ("/store/database/async/songs/rows-alike-once", TesselFixture,
+              NULL, open_store, test_songs_rows_alike,
+              tessel_fixture_teardown);
   g_test_add ("/store/database/async/many-in-flight", TesselFixture, NULL,
               open_store, test_many_in_flight, tessel_fixture_teardown);
   g_test_add ("/store/database/async/destruct-in-flight", TesselFixture,

@@ -275,6 +275,177 @@ test_uri_lookup_duplicate (TesselFixture *fx, gconstpointer data)
   g_assert_no_error (error);
 }
 
+/* Tables on which the whole-kind listings (songs, videos) must keep what
+ * their SELECT DISTINCT gives: rows alike in every listed column are
+ * listed once.  Only a file name that is the table's unique key lets the
+ * store leave the DISTINCT out; these tables have rows alike without one. */
+typedef struct
+{
+  const char *name;
+  const char *table; /* replaces Metadata; NULL keeps the library's own */
+  const char *rows;  /* inserted into Metadata */
+  const char *songs; /* get_songs, as uris () gives it */
+  const char *videos;
+} DistinctCase;
+
+#define DISTINCT_COLUMNS                                                      \
+  "Title varchar(64), Length int(12), MIME varchar(64), Album "               \
+  "varchar(64), Artist varchar(64), Track int(3), Genre varchar(64), Year "   \
+  "varchar(10), Bitrate int(12), isPlaylist int(1), isStream int(1), "        \
+  "Present int(1)"
+#define DISTINCT_INSERT                                                       \
+  "INSERT INTO Metadata (Filename, Title, MIME, Present) VALUES "
+
+static const DistinctCase distinct_cases[] = {
+  { "unnamed-rows", NULL,
+    DISTINCT_INSERT "(NULL, 'a', 'audio/mpeg', 1), (NULL, 'a', 'audio/mpeg', "
+                    "1), (NULL, 'c', 'audio/mpeg', 1), ('/m/b.mp3', 'b', "
+                    "'audio/mpeg', 1), (NULL, 'v', 'video/mpeg', 1), (NULL, "
+                    "'v', 'video/mpeg', 1)",
+    "-,/m/b.mp3,-", "-" },
+  { "no-key",
+    "CREATE TABLE Metadata (Filename varchar(256), " DISTINCT_COLUMNS ")",
+    DISTINCT_INSERT "('/m/2.mp3', 't', 'audio/mpeg', 1), ('/m/2.mp3', 't', "
+                    "'audio/mpeg', 1), ('/m/2.mp3', 'u', 'audio/mpeg', 1), "
+                    "('/m/1.mp3', 'o', 'audio/mpeg', 1), ('/v.avi', 'v', "
+                    "'video/mpeg', 1), ('/v.avi', 'v', 'video/mpeg', 1)",
+    "/m/1.mp3,/m/2.mp3,/m/2.mp3", "/v.avi" },
+  /* Names unique as bytes, alike as the column compares them. */
+  { "key-of-another-collation",
+    "CREATE TABLE Metadata (Filename varchar(256) COLLATE NOCASE, "
+    DISTINCT_COLUMNS "); CREATE UNIQUE INDEX Names ON Metadata (Filename "
+    "COLLATE BINARY)",
+    DISTINCT_INSERT "('/m/A.mp3', 't', 'audio/mpeg', 1), ('/m/a.mp3', 't', "
+                    "'audio/mpeg', 1)",
+    "/m/A.mp3", "" },
+  { "key-of-some-rows",
+    "CREATE TABLE Metadata (Filename varchar(256), " DISTINCT_COLUMNS "); "
+    "CREATE UNIQUE INDEX Names ON Metadata (Filename) WHERE Title IS NOT "
+    "NULL",
+    DISTINCT_INSERT "('/m/x.mp3', NULL, 'audio/mpeg', 1), ('/m/x.mp3', NULL, "
+                    "'audio/mpeg', 1), ('/m/y.mp3', 'y', 'audio/mpeg', 1)",
+    "/m/x.mp3,/m/y.mp3", "" },
+  { "key-of-two-columns",
+    "CREATE TABLE Metadata (Filename varchar(256), " DISTINCT_COLUMNS ", "
+    "UNIQUE (Filename, Year))",
+    DISTINCT_INSERT "('/m/x.mp3', 'x', 'audio/mpeg', 1), ('/m/x.mp3', 'x', "
+                    "'audio/mpeg', 1)",
+    "/m/x.mp3", "" },
+};
+
+/* What mp_library_store_database_get_songs_columns handed over. */
+typedef struct
+{
+  guint headers;
+  GString *rows; /* one line a row: the values, "-" for none, by "|" */
+} SongColumns;
+
+static void
+add_song_columns (gint columns, const gchar *const *names, const gint *types,
+                  const gchar *const *values, gpointer user_data)
+{
+  SongColumns *got = user_data;
+  (void) types;
+  if (values == NULL)
+    {
+      g_autofree gchar *header = g_strjoinv ("|", (gchar **) names);
+      g_assert_cmpstr (header, ==, "Filename|Title|Length|MIME|Album|Artist");
+      got->headers++;
+      return;
+    }
+  g_assert_cmpuint (got->headers, ==, 1);
+  for (gint c = 0; c < columns; c++)
+    g_string_append_printf (got->rows, "%s%s", c > 0 ? "|" : "",
+                            values[c] != NULL ? values[c] : "-");
+  g_string_append_c (got->rows, '\n');
+}
+
+static gint
+compare_lines (gconstpointer a, gconstpointer b)
+{
+  return strcmp (*(const gchar *const *) a, *(const gchar *const *) b);
+}
+
+/* The lines of text (each ended by a newline) sorted, as the columns
+ * call gives them in no particular order; text is released. */
+static gchar *
+sorted_lines (GString *text)
+{
+  g_auto (GStrv) lines = g_strsplit (text->str, "\n", -1);
+  g_string_free (text, TRUE);
+  guint n = g_strv_length (lines);
+  /* The empty text after the last newline stays last. */
+  if (n > 1)
+    qsort (lines, n - 1, sizeof *lines, compare_lines);
+  return g_strjoinv ("\n", lines);
+}
+
+/* The columns call's rows sorted, or NULL when it failed (after no
+ * call). */
+static gchar *
+song_columns (GError **error)
+{
+  SongColumns got = { 0, g_string_new (NULL) };
+  gboolean read = mp_library_store_database_get_songs_columns (
+      STORE, add_song_columns, &got, error);
+  if (!read)
+    {
+      g_assert_cmpuint (got.headers, ==, 0);
+      g_assert_cmpstr (got.rows->str, ==, "");
+      g_string_free (got.rows, TRUE);
+      return NULL;
+    }
+  return sorted_lines (got.rows);
+}
+
+/* The same rows from the resources of the list call, sorted. */
+static gchar *
+song_resources (GError **error)
+{
+  GString *s = g_string_new (NULL);
+  GList *list = mp_library_store_database_get_songs (STORE, error);
+  for (GList *l = list; l != NULL; l = l->next)
+    {
+      const gchar *texts[] = { mp_media_resource_get_uri (l->data),
+                               mp_media_resource_get_title (l->data), NULL,
+                               mp_media_resource_get_mime (l->data),
+                               mp_media_resource_get_album (l->data),
+                               mp_media_resource_get_artist (l->data) };
+      gint length = mp_media_resource_get_length (l->data);
+      for (guint c = 0; c < G_N_ELEMENTS (texts); c++)
+        if (c == 2 && length >= 0)
+          g_string_append_printf (s, "%s%d", c > 0 ? "|" : "", length);
+        else
+          g_string_append_printf (s, "%s%s", c > 0 ? "|" : "",
+                                  texts[c] != NULL ? texts[c] : "-");
+      g_string_append_c (s, '\n');
+    }
+  free_list (list);
+  return sorted_lines (s);
+}
+
+static void
+test_distinct_rows (TesselFixture *fx, gconstpointer data)
+{
+  const DistinctCase *c = data;
+  if (c->table != NULL)
+    {
+      storage_close ();
+      run_sql (fx, "DROP TABLE Metadata; %s", c->table);
+      g_assert_cmpint (storage_init (), ==, 1);
+    }
+  run_sql (fx, "%s", c->rows);
+  GError *error = NULL;
+  ASSERT_LIST (mp_library_store_database_get_songs (STORE, &error), c->songs);
+  ASSERT_LIST (mp_library_store_database_get_videos (STORE, &error),
+               c->videos);
+  /* The columns call lists the same rows. */
+  g_autofree gchar *columns = song_columns (&error);
+  g_autofree gchar *resources = song_resources (&error);
+  g_assert_cmpstr (columns, ==, resources);
+  g_assert_no_error (error);
+}
+
 /* The rows every listing has to look past. */
 static void
 add_distractors (TesselFixture *fx)
@@ -1286,6 +1457,49 @@ test_grouped_failure (TesselFixture *fx, gconstpointer data)
 #undef EXPECT_FAILED
 }
 
+/* The columns call gives the list call's rows, with the values the
+ * resources hold where a resource holds them as they are; a blob, which
+ * no resource takes, and a query that fails fail both. */
+static void
+test_song_columns (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  add_distractors (fx);
+  add_row (fx, "/m/2.mp3", "b", "Art", "Alb", "Gen", 1, 90, "audio/mpeg");
+  add_row (fx, "/m/1.mp3", "a", NULL, "", NULL, -1, -1, "audio/ogg");
+  add_row (fx, "/m/it's.mp3", "B", "x|y", "Alb", NULL, 2, 0, "audio/mpeg");
+  GError *error = NULL;
+  g_autofree gchar *columns = song_columns (&error);
+  g_assert_no_error (error);
+  g_assert_cmpstr (columns, ==,
+                   "/m/1.mp3|a|-|audio/ogg||-\n"
+                   "/m/2.mp3|b|90|audio/mpeg|Alb|Art\n"
+                   "/m/it's.mp3|B|0|audio/mpeg|Alb|x|y\n");
+  g_autofree gchar *resources = song_resources (&error);
+  g_assert_no_error (error);
+  /* An empty text is none in a resource. */
+  g_assert_cmpstr (resources, ==,
+                   "/m/1.mp3|a|-|audio/ogg|-|-\n"
+                   "/m/2.mp3|b|90|audio/mpeg|Alb|Art\n"
+                   "/m/it's.mp3|B|0|audio/mpeg|Alb|x|y\n");
+
+  run_sql (fx, "UPDATE Metadata SET Title = X'41FF' WHERE Filename = "
+               "'/m/2.mp3'");
+  g_assert_null (song_columns (&error));
+  assert_connect_error (&error);
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                         "*should not be reached*");
+  g_test_expect_message ("tessel", G_LOG_LEVEL_CRITICAL,
+                         "*should not be reached*");
+  g_assert_null (mp_library_store_database_get_songs (STORE, &error));
+  g_test_assert_expected_messages ();
+  assert_connect_error (&error);
+
+  tessel_test_sql (fx->db, "DROP TABLE Metadata");
+  g_assert_null (song_columns (&error));
+  assert_connect_error (&error);
+}
+
 int
 main (int argc, char **argv)
 {
@@ -1301,6 +1515,14 @@ main (int argc, char **argv)
        test_uri_lookup_duplicate);
   ADD ("/store/database/songs/order-and-unkeyed-last", test_songs_order);
   ADD ("/store/database/songs/by-key-quotes-and-null", test_songs_by_key);
+  for (gsize i = 0; i < G_N_ELEMENTS (distinct_cases); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/store/database/songs/rows-alike-once/%s", distinct_cases[i].name);
+      g_test_add (path, TesselFixture, &distinct_cases[i], open_store,
+                  test_distinct_rows, tessel_fixture_teardown);
+    }
+  ADD ("/store/database/songs/columns-as-the-list", test_song_columns);
   ADD ("/store/database/videos-and-playlists", test_videos_and_playlists);
   ADD ("/store/database/time-windows-boundaries", test_time_windows);
   ADD ("/store/database/aggregates/lists-and-unknown-entry",

@@ -350,6 +350,26 @@ test_hostile_json (TesselFixture *fx, gconstpointer data)
   g_string_free (values, TRUE);
 }
 
+/* Floating-point values stay numbers a strict reader takes: one with an
+ * exponent and no point as it is, an infinity, which JSON cannot write,
+ * as null. */
+static void
+test_json_reals (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  const char *args[] = { "search", "--json",
+                         "SELECT 3e20 AS Big, 1e999 AS Huge, 0.5 AS Half, "
+                         "2.0 AS Two",
+                         NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 0);
+  if (!strict_json_reads (fx, out))
+    return;
+  g_assert_cmpstr (out, ==,
+                   "[\n  {\n    \"Big\" : 3e+20,\n    \"Huge\" : null,\n"
+                   "    \"Half\" : 0.5,\n    \"Two\" : 2.0\n  }\n]\n");
+}
+
 /* A table keeps one line per row: newlines, tabs, control characters and
  * bytes that are not UTF-8 are shown escaped. */
 static void
@@ -392,6 +412,82 @@ test_hostile_tables (TesselFixture *fx, gconstpointer data)
   g_assert_cmpstr (lines[7], ==, "");
   g_assert_nonnull (strstr (out, "/m/line\\nbreak.mp3"));
   g_assert_nonnull (strstr (out, "/m/bad\\xff\\xfe.mp3"));
+}
+
+/* The songs list keeps showing what the store's resources hold, also for
+ * values a resource converts (or refuses, with a warning) rather than
+ * holding them as they are.  Title takes any type here, as in a table
+ * made elsewhere. */
+typedef struct
+{
+  const char *name;
+  const char *values; /* Title and Length of /m/a.mp3 */
+  const char *out;
+} ConvertedCase;
+
+static const ConvertedCase converted_cases[] = {
+  { "number-in-title", "12345678901, 60",
+    "TITLE       ARTIST  ALBUM   LENGTH  FILE\n"
+    "2147483647                 0:01:00  /m/a.mp3\n"
+    "Plain                      0:00:05  /m/b.mp3\n" },
+  { "length-beyond-int", "'Big', 99999999999",
+    "TITLE  ARTIST  ALBUM        LENGTH  FILE\n"
+    "Big                   596523:14:07  /m/a.mp3\n"
+    "Plain                      0:00:05  /m/b.mp3\n" },
+  { "real-length", "'Real', 12.7",
+    "TITLE  ARTIST  ALBUM   LENGTH  FILE\n"
+    "Plain                 0:00:05  /m/b.mp3\n"
+    "Real                  0:00:12  /m/a.mp3\n" },
+  { "text-length", "'Text', 'abc'",
+    "TITLE  ARTIST  ALBUM   LENGTH  FILE\n"
+    "Plain                 0:00:05  /m/b.mp3\n"
+    "Text                           /m/a.mp3\n" },
+  { "length-below-unknown", "'Neg', -5",
+    "TITLE  ARTIST  ALBUM   LENGTH  FILE\n"
+    "Neg                            /m/a.mp3\n"
+    "Plain                 0:00:05  /m/b.mp3\n" },
+};
+
+static void
+test_converted_values (TesselFixture *fx, gconstpointer data)
+{
+  const ConvertedCase *c = data;
+  g_autofree gchar *sql = g_strdup_printf (
+      "DROP TABLE Metadata; CREATE TABLE Metadata (Filename varchar(256) "
+      "primary key, Title, Artist varchar(64), Album varchar(64), Genre "
+      "varchar(64), Track int(3), Length int(12), MIME varchar(64), Present "
+      "int(1), isStream int(1), isPlaylist int(1)); INSERT INTO Metadata "
+      "(Filename, Title, Length, MIME, Present) VALUES ('/m/a.mp3', %s, "
+      "'audio/mpeg', 1), ('/m/b.mp3', 'Plain', 5, 'audio/mpeg', 1)",
+      c->values);
+  tessel_test_sql (fx->db, sql);
+  const char *args[] = { "songs", NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 0);
+  g_assert_cmpstr (out, ==, c->out);
+}
+
+/* Songs that sort alike (the same title ignoring case and accents, the
+ * same file name or none) stay in the order of the store's list: by
+ * title in upper case, which puts "emile" before "Émile". */
+static void
+test_songs_alike (TesselFixture *fx, gconstpointer data)
+{
+  (void) data;
+  tessel_test_sql (fx->db, "INSERT INTO Metadata (Filename, Title, Length, "
+                           "MIME, Present) VALUES (NULL, 'Émile', 5, "
+                           "'audio/mpeg', 1), (NULL, 'emile', 6, "
+                           "'audio/mpeg', 1)");
+  const char *args[] = { "songs", NULL };
+  g_autofree gchar *out = NULL, *err = NULL;
+  g_assert_cmpint (tessel_test_run_on (tool, fx, args, &out, &err), ==, 0);
+  g_assert_cmpstr (out, ==,
+                   "TITLE     ARTIST   ALBUM   LENGTH  FILE\n"
+                   "3.mp3     bach     Alpha           /m/3.mp3\n"
+                   "Ängel     O'Brien  Zeta   0:04:05  /m/1.mp3\n"
+                   "emile                     0:00:06  \n"
+                   "Émile                     0:00:05  \n"
+                   "Long one  O'Brien         1:02:05  /m/2.mp3\n");
 }
 
 /* Runs args: the exit status, one message on stderr, nothing on stdout. */
@@ -698,6 +794,15 @@ main (int argc, char **argv)
   ADD ("/tool/browse/playlists-entry-counts", test_playlists_counts);
   ADD ("/tool/browse/playlist-failures", test_playlist_failures);
   ADD ("/tool/table/hostile-names-one-line", test_hostile_tables);
+  ADD ("/tool/json/floating-point-values", test_json_reals);
+  ADD ("/tool/browse/songs-alike-in-list-order", test_songs_alike);
+  for (gsize i = 0; i < G_N_ELEMENTS (converted_cases); i++)
+    {
+      g_autofree gchar *path = g_strdup_printf (
+          "/tool/browse/songs-as-resources-hold/%s", converted_cases[i].name);
+      g_test_add (path, TesselFixture, &converted_cases[i], seed,
+                  test_converted_values, tessel_fixture_teardown);
+    }
   static const char *locales[] = { "C", "C.UTF-8" };
   for (guint i = 0; i < G_N_ELEMENTS (locales); i++)
     {

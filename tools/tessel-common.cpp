@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -227,36 +228,275 @@ tessel_parse_and_open (int *argc, char ***argv, const GOptionEntry *entries,
 namespace
 {
 
-/* The generator's text as strict JSON.  It copies the bytes of its
- * strings as they are: a name that is not UTF-8 stays so, and U+001F is
- * left unescaped.  Bytes that are not UTF-8 become U+FFFD; a control
- * character can only stand raw inside a string (the layout between
- * values is spaces and newlines), where it is escaped. */
-gchar *
-strict_json_text (const gchar *text)
+/* Appends text as a JSON string, strict and UTF-8 whatever its bytes: a
+ * byte that is not part of UTF-8 becomes U+FFFD (as g_utf8_make_valid
+ * replaces it), quote and backslash are escaped, and so is every control
+ * character (as \b, \t, \n, \f, \r or \u00XX, DEL as \u007f); the
+ * rest stands as it is.  The one escaping of every --json. */
+void
+append_json_text (std::string &out, const char *text)
 {
-  g_autofree gchar *valid = g_utf8_make_valid (text, -1);
-  GString *out = g_string_sized_new (strlen (valid));
-  for (const gchar *p = valid; *p != '\0'; p++)
-    if (static_cast<guchar> (*p) < 0x20 && *p != '\n')
-      g_string_append_printf (out, "\\u%04x", static_cast<guchar> (*p));
-    else
-      g_string_append_c (out, *p);
-  return g_string_free (out, FALSE);
+  const guchar *p = reinterpret_cast<const guchar *> (text);
+  while (*p != '\0' && *p < 0x80)
+    p++;
+  g_autofree gchar *valid = *p != '\0' ? g_utf8_make_valid (text, -1) : NULL;
+  p = reinterpret_cast<const guchar *> (valid != NULL ? valid : text);
+  out += '"';
+  const guchar *run = p;
+  for (; *p != '\0'; p++)
+    {
+      guchar c = *p;
+      if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7f)
+        continue;
+      out.append (reinterpret_cast<const char *> (run), p - run);
+      run = p + 1;
+      switch (c)
+        {
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\b':
+          out += "\\b";
+          break;
+        case '\f':
+          out += "\\f";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        default:
+          {
+            char escape[8];
+            g_snprintf (escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+          }
+        }
+    }
+  out.append (reinterpret_cast<const char *> (run), p - run);
+  out += '"';
+}
+
+/* Writes a built value: objects with their members in the order they
+ * were added, as json-glib's generator does. */
+void
+write_node (TesselJsonWriter &writer, JsonNode *node)
+{
+  switch (JSON_NODE_TYPE (node))
+    {
+    case JSON_NODE_OBJECT:
+      {
+        JsonObject *object = json_node_get_object (node);
+        GList *names = json_object_get_members (object);
+        writer.begin_object ();
+        for (GList *l = names; l != NULL; l = l->next)
+          {
+            const char *name = static_cast<const char *> (l->data);
+            writer.member (name);
+            write_node (writer, json_object_get_member (object, name));
+          }
+        writer.end_object ();
+        g_list_free (names);
+        break;
+      }
+    case JSON_NODE_ARRAY:
+      {
+        JsonArray *array = json_node_get_array (node);
+        writer.begin_array ();
+        for (guint i = 0; i < json_array_get_length (array); i++)
+          write_node (writer, json_array_get_element (array, i));
+        writer.end_array ();
+        break;
+      }
+    case JSON_NODE_VALUE:
+      switch (json_node_get_value_type (node))
+        {
+        case G_TYPE_INT64:
+          writer.integer (json_node_get_int (node));
+          break;
+        case G_TYPE_DOUBLE:
+          writer.real (json_node_get_double (node));
+          break;
+        case G_TYPE_BOOLEAN:
+          writer.boolean (json_node_get_boolean (node));
+          break;
+        case G_TYPE_STRING:
+          writer.text (json_node_get_string (node));
+          break;
+        default:
+          writer.null ();
+        }
+      break;
+    case JSON_NODE_NULL:
+      writer.null ();
+      break;
+    }
 }
 
 } // namespace
+
+TesselJsonWriter::TesselJsonWriter (FILE *out) : out (out) {}
+
+TesselJsonWriter::~TesselJsonWriter () { flush (); }
+
+void
+TesselJsonWriter::flush ()
+{
+  fwrite (pending.data (), 1, pending.size (), out);
+  pending.clear ();
+}
+
+void
+TesselJsonWriter::indent ()
+{
+  pending += '\n';
+  pending.append (2 * filled.size (), ' ');
+}
+
+void
+TesselJsonWriter::value ()
+{
+  if (named)
+    named = false;
+  else if (!filled.empty ())
+    {
+      if (filled.back ())
+        pending += ',';
+      filled.back () = true;
+      indent ();
+    }
+  /* A buffer of a few pages between writes. */
+  if (pending.size () > 16384)
+    flush ();
+}
+
+void
+TesselJsonWriter::member (const char *name)
+{
+  if (filled.back ())
+    pending += ',';
+  filled.back () = true;
+  indent ();
+  append_json_text (pending, name);
+  pending += " : ";
+  named = true;
+}
+
+void
+TesselJsonWriter::begin (char bracket)
+{
+  value ();
+  pending += bracket;
+  filled.push_back (false);
+}
+
+void
+TesselJsonWriter::begin_array ()
+{
+  begin ('[');
+}
+
+void
+TesselJsonWriter::begin_object ()
+{
+  begin ('{');
+}
+
+void
+TesselJsonWriter::end (char bracket)
+{
+  bool any = filled.back ();
+  filled.pop_back ();
+  if (any)
+    indent ();
+  pending += bracket;
+}
+
+void
+TesselJsonWriter::end_array ()
+{
+  end (']');
+}
+
+void
+TesselJsonWriter::end_object ()
+{
+  end ('}');
+}
+
+void
+TesselJsonWriter::text (const char *text)
+{
+  if (text == NULL)
+    {
+      null ();
+      return;
+    }
+  value ();
+  append_json_text (pending, text);
+}
+
+void
+TesselJsonWriter::integer (gint64 number)
+{
+  value ();
+  pending += std::to_string (number);
+}
+
+void
+TesselJsonWriter::real (double number)
+{
+  /* JSON has no infinity. */
+  if (!std::isfinite (number))
+    {
+      null ();
+      return;
+    }
+  value ();
+  char text[G_ASCII_DTOSTR_BUF_SIZE];
+  g_ascii_dtostr (text, sizeof text, number);
+  pending += text;
+  /* Still read as a floating-point number: 1.0, not 1. */
+  if (strpbrk (text, ".eE") == NULL)
+    pending += ".0";
+}
+
+void
+TesselJsonWriter::boolean (gboolean truth)
+{
+  value ();
+  pending += truth ? "true" : "false";
+}
+
+void
+TesselJsonWriter::null ()
+{
+  value ();
+  pending += "null";
+}
+
+void
+TesselJsonWriter::finish ()
+{
+  pending += '\n';
+  flush ();
+}
 
 void
 tessel_print_json (JsonBuilder *builder)
 {
   g_autoptr (JsonNode) root = json_builder_get_root (builder);
-  g_autoptr (JsonGenerator) generator = json_generator_new ();
-  json_generator_set_pretty (generator, TRUE);
-  json_generator_set_root (generator, root);
-  g_autofree gchar *text = json_generator_to_data (generator, NULL);
-  g_autofree gchar *valid = strict_json_text (text);
-  printf ("%s\n", valid);
+  TesselJsonWriter writer (stdout);
+  write_node (writer, root);
+  writer.finish ();
 }
 
 namespace
@@ -337,15 +577,46 @@ tessel_parse_period (const char *text, long *seconds)
   return FALSE;
 }
 
+std::string
+tessel_duration_text (gint64 seconds)
+{
+  if (seconds < 0)
+    return "";
+  int minutes = static_cast<int> (seconds / 60 % 60);
+  int rest = static_cast<int> (seconds % 60);
+  std::string text = std::to_string (seconds / 3600);
+  const char two[] = { ':',
+                       static_cast<char> ('0' + minutes / 10),
+                       static_cast<char> ('0' + minutes % 10),
+                       ':',
+                       static_cast<char> ('0' + rest / 10),
+                       static_cast<char> ('0' + rest % 10) };
+  return text.append (two, sizeof two);
+}
+
 gchar *
 tessel_format_duration (gint64 seconds)
 {
-  if (seconds < 0)
-    return g_strdup ("");
-  return g_strdup_printf ("%" G_GINT64_FORMAT ":%02d:%02d", seconds / 3600,
-                          static_cast<int> (seconds / 60 % 60),
-                          static_cast<int> (seconds % 60));
+  return g_strdup (tessel_duration_text (seconds).c_str ());
 }
+
+namespace
+{
+
+/* The length of text when every byte of it is printable ASCII, as most
+ * names and tags are: it then shows as it is, one column a byte.
+ * G_MAXSIZE for any other text. */
+gsize
+plain_length (const char *text)
+{
+  const guchar *p = reinterpret_cast<const guchar *> (text);
+  /* From space to tilde; the end, 0, wraps around above. */
+  while (static_cast<guchar> (*p - 0x20) < 0x5f)
+    p++;
+  return *p == '\0' ? reinterpret_cast<const char *> (p) - text : G_MAXSIZE;
+}
+
+} // namespace
 
 gsize
 tessel_display_width (const char *text)
@@ -374,8 +645,10 @@ tessel_display_width (const char *text)
 gchar *
 tessel_display_text (const char *text)
 {
+  if (text == NULL || plain_length (text) != G_MAXSIZE)
+    return g_strdup (text != NULL ? text : "");
   GString *out = g_string_new (NULL);
-  const gchar *p = text != NULL ? text : "";
+  const gchar *p = text;
   const gchar *end = p + strlen (p);
   while (p < end)
     {
@@ -416,43 +689,65 @@ tessel_print_table_aligned (FILE *out, const char *const *header,
                             guint columns, GPtrArray *rows,
                             const gboolean *right)
 {
-  /* What is printed: every cell as it shows, header first. */
-  std::vector<std::vector<std::string> > shown;
+  /* Every cell as it shows, header first, with the columns it takes.
+   * Plain cells show as they are; the others are copied as shown. */
+  struct Shown
+  {
+    const char *text;
+    gsize width;
+  };
+  std::vector<Shown> shown;
+  shown.reserve ((rows->len + 1) * static_cast<gsize> (columns));
+  g_autoptr (GPtrArray) copies = g_ptr_array_new_with_free_func (g_free);
+  std::vector<gsize> widths (columns, 0);
   auto show = [&] (const gchar *const *cells) {
-    std::vector<std::string> line;
     for (guint c = 0; c < columns; c++)
       {
-        g_autofree gchar *text = tessel_display_text (cells[c]);
-        line.emplace_back (text);
+        const char *text = cells[c] != NULL ? cells[c] : "";
+        gsize width = plain_length (text);
+        if (width == G_MAXSIZE)
+          {
+            gchar *copy = tessel_display_text (text);
+            g_ptr_array_add (copies, copy);
+            text = copy;
+            width = tessel_display_width (copy);
+          }
+        shown.push_back ({ text, width });
+        widths[c] = MAX (widths[c], width);
       }
-    shown.push_back (std::move (line));
   };
   show (header);
   for (guint r = 0; r < rows->len; r++)
     show (static_cast<const gchar *const *> (rows->pdata[r]));
 
-  std::vector<gsize> widths (columns, 0);
-  for (const auto &line : shown)
-    for (guint c = 0; c < columns; c++)
-      widths[c] = MAX (widths[c], tessel_display_width (line[c].c_str ()));
-  auto pad = [&] (gsize from, gsize to) {
-    for (; from < to; from++)
-      fputc (' ', out);
-  };
-  for (const auto &line : shown)
+  /* Written a few pages at a time. */
+  std::string line;
+  for (gsize first = 0; first < shown.size (); first += columns)
     {
+      if (line.size () > 16384)
+        {
+          fwrite (line.data (), 1, line.size (), out);
+          line.clear ();
+        }
       for (guint c = 0; c < columns; c++)
         {
-          const char *text = line[c].c_str ();
+          const Shown &cell = shown[first + c];
           gboolean last = c + 1 == columns;
           if (right != NULL && right[c])
-            pad (tessel_display_width (text), widths[c]);
-          fputs (text, out);
-          if (right != NULL && right[c])
-            pad (0, last ? 0 : 2);
-          else if (!last)
-            pad (tessel_display_width (text), widths[c] + 2);
+            {
+              line.append (widths[c] - cell.width, ' ');
+              line += cell.text;
+              if (!last)
+                line.append (2, ' ');
+            }
+          else
+            {
+              line += cell.text;
+              if (!last)
+                line.append (widths[c] + 2 - cell.width, ' ');
+            }
         }
-      fputc ('\n', out);
+      line += '\n';
     }
+  fwrite (line.data (), 1, line.size (), out);
 }

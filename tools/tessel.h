@@ -6,6 +6,9 @@
 
 #include <stdio.h>
 
+#include <string>
+#include <vector>
+
 #include <glib.h>
 #include <json-glib/json-glib.h>
 
@@ -95,8 +98,9 @@ gsize tessel_display_width (const char *text);
  * result. */
 gchar *tessel_display_text (const char *text);
 
-/* A length in seconds as "h:mm:ss"; "" for a negative (unknown) one.
- * g_free the result. */
+/* A length in seconds as "h:mm:ss"; "" for a negative (unknown) one. */
+std::string tessel_duration_text (gint64 seconds);
+/* The same as a new string: g_free the result. */
 gchar *tessel_format_duration (gint64 seconds);
 
 /* Prints a header and rows (each an array of columns texts, NULL cells
@@ -112,11 +116,58 @@ void tessel_print_table_aligned (FILE *out, const char *const *header,
                                  guint columns, GPtrArray *rows,
                                  const gboolean *right);
 
-/* Prints the value a builder has built (a listing's array) as indented
- * JSON and a newline on stdout: the form of every --json.  The output is
- * always UTF-8 and strict JSON: a text that is not UTF-8 (a file name can
- * be any bytes) has each invalid sequence replaced by U+FFFD, and control
- * characters are escaped. */
+/* Writes JSON to a stream as it goes, in the form of every --json: each
+ * value of an array and each member of an object on a line of its own,
+ * indented two spaces a level, "name" : value.  The output is always
+ * UTF-8 and strict JSON: in a text that is not UTF-8 (a file name can be
+ * any bytes) each byte that is not part of UTF-8 becomes U+FFFD, control
+ * characters are escaped, and a floating-point value that is not finite
+ * is written null.  json-glib's generator only writes a whole tree built
+ * beforehand, which for a listing of 100,000 rows costs more time and
+ * memory than reading the rows; listings write their rows through this
+ * one by one, and tessel_print_json writes a built tree through it, so
+ * that all share one layout and one escaping.  Calls must nest as JSON
+ * does: member () only inside an object, before each of its values.
+ * What is written reaches the stream at finish () at the latest. */
+class TesselJsonWriter
+{
+public:
+  explicit TesselJsonWriter (FILE *out);
+  ~TesselJsonWriter ();
+  TesselJsonWriter (const TesselJsonWriter &) = delete;
+  TesselJsonWriter &operator= (const TesselJsonWriter &) = delete;
+
+  void begin_array ();
+  void end_array ();
+  void begin_object ();
+  void end_object ();
+  /* The name of the member whose value comes next. */
+  void member (const char *name);
+  /* A text; NULL writes null. */
+  void text (const char *text);
+  void integer (gint64 number);
+  void real (double number);
+  void boolean (gboolean truth);
+  void null ();
+  /* Ends the output with a newline and writes it out. */
+  void finish ();
+
+private:
+  void value ();
+  void indent ();
+  void begin (char bracket);
+  void end (char bracket);
+  void flush ();
+  FILE *out;
+  std::string pending;
+  /* For each open array or object, whether it has a value yet. */
+  std::vector<bool> filled;
+  /* A member's name waits for its value. */
+  bool named = false;
+};
+
+/* Prints the value a builder has built (a listing's array) with a
+ * TesselJsonWriter on stdout, and a newline. */
 void tessel_print_json (JsonBuilder *builder);
 
 /* Subcommands: argv[0] is the subcommand's name. */
