@@ -101,6 +101,7 @@ public:
   {
     if (rows.empty ())
       return;
+    pause_if_back_to_back ();
     /* The group's transaction keeps other threads off the connection
      * until it ends, so none of their work becomes part of it. */
     int begun = storage_write_begin_group ();
@@ -115,10 +116,33 @@ public:
       meta_free_list (&row.second);
     rows.clear ();
     storage_checkpoint_if_due ();
+    last_commit = g_get_monotonic_time ();
   }
 
 private:
+  /* Groups stored back to back, as when storing lags behind extraction,
+   * leave another writer (a player saving a play count) gaps of a few
+   * microseconds between them, which its looks at the lock can keep
+   * missing.  After a few such groups the storer rests a millisecond.
+   * While storing keeps pace, waiting for the next group's files makes
+   * such gaps anyway. */
+  void
+  pause_if_back_to_back ()
+  {
+    if (last_commit != 0 && g_get_monotonic_time () - last_commit < 500)
+      back_to_back++;
+    else
+      back_to_back = 0;
+    if (back_to_back >= 4)
+      {
+        g_usleep (1000);
+        back_to_back = 0;
+      }
+  }
+
   std::vector<std::pair<const gchar *, MetaItem *>> rows;
+  gint64 last_commit = 0;
+  int back_to_back = 0;
 };
 
 } // namespace
