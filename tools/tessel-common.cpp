@@ -594,12 +594,6 @@ tessel_duration_text (gint64 seconds)
   return text.append (two, sizeof two);
 }
 
-gchar *
-tessel_format_duration (gint64 seconds)
-{
-  return g_strdup (tessel_duration_text (seconds).c_str ());
-}
-
 namespace
 {
 

@@ -39,7 +39,7 @@ struct Progress
       return;
     last_draw = now;
     double r = rate ();
-    g_autofree gchar *eta = tessel_format_duration (
+    std::string eta = tessel_duration_text (
         r > 0 ? static_cast<gint64> ((total - done) / r + 0.5) : -1);
     if (terminal)
       {
@@ -48,7 +48,7 @@ struct Progress
         std::string bar (filled, '#');
         bar.append (width - filled, '.');
         fprintf (stderr, "\r[%s] %u/%u files  %.1f files/s  eta %s ",
-                 bar.c_str (), done, total, r, eta);
+                 bar.c_str (), done, total, r, eta.c_str ());
       }
     else
       fprintf (stderr, "tessel: indexed %u of %u files (%.1f files/s)\n",

@@ -100,8 +100,6 @@ gchar *tessel_display_text (const char *text);
 
 /* A length in seconds as "h:mm:ss"; "" for a negative (unknown) one. */
 std::string tessel_duration_text (gint64 seconds);
-/* The same as a new string: g_free the result. */
-gchar *tessel_format_duration (gint64 seconds);
 
 /* Prints a header and rows (each an array of columns texts, NULL cells
  * printed empty) with every column padded to its widest cell, measured in
